@@ -1,0 +1,87 @@
+#include "protocol/Frame.h"
+
+#include <array>
+#include <cstring>
+
+const uint8_t AckFrame[9] = {0xC2, 0xFF, 0xAC, 0x00, 0x01, 0x54, 0x3C, 0x51, 0xC3};
+const uint8_t TransferErrorFrame[9] = {0xC2, 0xFF, 0xCE, 0x00, 0x01, 0xE6, 0x0F, 0x72, 0xC3};
+
+namespace {
+
+constexpr std::array<uint16_t, 256> MakeCrcTable() {
+    std::array<uint16_t, 256> t{};
+    for (int i = 0; i < 256; ++i) {
+        uint16_t r = static_cast<uint16_t>(i << 8);
+        for (int bit = 0; bit < 8; ++bit)
+            r = static_cast<uint16_t>((r & 0x8000) ? (r << 1) ^ 0x1021 : r << 1);
+        t[i] = r;
+    }
+    return t;
+}
+
+constexpr std::array<uint16_t, 256> kCrcTable = MakeCrcTable();
+static_assert(kCrcTable[1] == 0x1021 && kCrcTable[255] == 0x1EF0);
+
+uint8_t HexNibble(char c) {
+    int code = static_cast<unsigned char>(c);
+    if (code >= 'a')
+        code -= 0x20;
+    return static_cast<uint8_t>(code <= '9' ? code - 0x30 : code - 0x37);
+}
+
+} // namespace
+
+void Crc16Update(uint8_t b, uint16_t& crc) {
+    crc = static_cast<uint16_t>((crc << 8) ^ kCrcTable[((crc >> 8) ^ b) & 0xFF]);
+}
+
+uint16_t Crc16(int count, const uint8_t* data) {
+    uint16_t crc = CRC16_INIT;
+    const int n = count & 0xFFFF;
+    for (int i = 0; i < n; ++i)
+        Crc16Update(data[i], crc);
+    return crc;
+}
+
+int BuildFrame(uint8_t machine, uint8_t command, const uint8_t* data, const int& len, uint8_t* out) {
+    if (len < 0 || len > FRAME_MAX_DATA)
+        return RES_BAD_LENGTH;
+    out[0] = FRAME_REQUEST_START;
+    out[1] = machine;
+    out[2] = command;
+    out[3] = static_cast<uint8_t>(len >> 8);
+    out[4] = static_cast<uint8_t>(len & 0xFF);
+    if (len > 0)
+        std::memcpy(out + 5, data, len);
+    const uint16_t crc = Crc16(len + 5, out);
+    out[5 + len] = static_cast<uint8_t>(crc >> 8);
+    out[6 + len] = static_cast<uint8_t>(crc & 0xFF);
+    out[7 + len] = FRAME_REQUEST_END;
+    return len + FRAME_OVERHEAD;
+}
+
+void HexToBytes(const char* text, uint8_t* out, int count) {
+    for (int i = 0; i < count; ++i) {
+        const uint8_t high = static_cast<uint8_t>(HexNibble(text[2 * i]) << 4);
+        out[i] = static_cast<uint8_t>(high + (HexNibble(text[2 * i + 1]) & 0x0F));
+    }
+}
+
+void BytesToHex(const uint8_t* data, char* out, int count) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (int i = 0; i < count; ++i) {
+        out[2 * i] = kDigits[data[i] >> 4];
+        out[2 * i + 1] = kDigits[data[i] & 0x0F];
+    }
+}
+
+int CheckHexText(const char* text, int len) {
+    if (len % 2 != 0)
+        return HEX_ODD_LENGTH;
+    for (int i = 0; i < len; ++i) {
+        const char c = text[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+            return i + 1;
+    }
+    return 0;
+}

@@ -1,0 +1,106 @@
+#include "protocol/FrameReader.h"
+
+#include <cstring>
+
+#include "protocol/Frame.h"
+
+namespace {
+
+int32_t Elapsed(FrameSource& src, uint32_t since) {
+    return static_cast<int32_t>(src.Tick() - since);
+}
+
+// Time left before a limit passes: waiting one tick past the limit lets the
+// caller's "more than the limit" check fire when nothing arrives.
+int WaitFor(FrameSource& src, uint32_t since, int limit) {
+    const int32_t left = limit - Elapsed(src, since) + 1;
+    return left > 0 ? left : 0;
+}
+
+// Reads single bytes into *slot until 0xC2 arrives. The elapsed time since
+// `since` is checked after every read, before the byte is looked at.
+int ReadStartByte(FrameSource& src, uint32_t since, int F, uint8_t* slot) {
+    for (;;) {
+        *slot = 0;
+        const int n = src.Read(slot, 1, WaitFor(src, since, F));
+        if (n < 0)
+            return n;
+        if (Elapsed(src, since) > F)
+            return RES_NO_START;
+        if (n == 1 && *slot == FRAME_REPLY_START)
+            return 0;
+    }
+}
+
+// Reads exactly count bytes into dst. The window is checked after every
+// read, even the one that completes the count.
+int ReadExactly(FrameSource& src, uint32_t since, int I, uint8_t* dst, int count) {
+    int got = 0;
+    while (got < count) {
+        const int n = src.Read(dst + got, count - got, WaitFor(src, since, I));
+        if (n < 0)
+            return n;
+        got += n;
+        if (Elapsed(src, since) > I)
+            return RES_INTER_TIMEOUT;
+    }
+    return 0;
+}
+
+// Reads header and body of a frame whose start byte is already at frame[0].
+// room is the space from frame[0] to the buffer's end. bodyStart receives
+// the tick at which the body phase began. Returns the frame length or a code.
+int ReadRest(FrameSource& src, const FrameRules& rules, int I, uint8_t* frame, int room,
+             uint32_t& bodyStart) {
+    const uint32_t headerStart = src.Tick();
+    int rc = ReadExactly(src, headerStart, I, frame + 1, 4);
+    if (rc < 0)
+        return rc;
+    const int m = frame[3] * 256 + frame[4];
+    const int len = m + 8;
+    if (len + 1 > room)
+        return RES_RECV_ERROR;
+    bodyStart = rules.bOneWindow ? headerStart : src.Tick();
+    rc = ReadExactly(src, bodyStart, I, frame + 5, m + 3);
+    if (rc < 0)
+        return rc;
+    frame[len] = 0;
+    if (frame[len - 1] != FRAME_REPLY_END)
+        return rules.nEndByteError;
+    const uint16_t crc = Crc16(len - 3, frame);
+    if (frame[len - 3] != (crc >> 8) || frame[len - 2] != (crc & 0xFF))
+        return RES_CHECKSUM;
+    return len;
+}
+
+bool IsAck(const uint8_t* frame, int len) {
+    return len == static_cast<int>(sizeof AckFrame) && std::memcmp(frame, AckFrame, len) == 0;
+}
+
+} // namespace
+
+int AcceptReply(FrameSource& src, const FrameRules& rules, int F, int I, uint8_t* buf,
+                int bufSize) {
+    const int ackLen = static_cast<int>(sizeof AckFrame);
+    for (;;) {
+        buf[0] = 0;
+        int rc = ReadStartByte(src, src.Tick(), F, buf);
+        if (rc < 0)
+            return rc;
+        uint32_t bodyStart = 0;
+        const int len = ReadRest(src, rules, I, buf, bufSize, bodyStart);
+        if (len < 0 || !IsAck(buf, len))
+            return len;
+        if (!rules.bKeepAck)
+            continue;
+
+        // The reply follows the acknowledgement at offset 9; its start byte
+        // must come within F of the acknowledgement's body phase.
+        rc = ReadStartByte(src, bodyStart, F, buf);
+        if (rc < 0)
+            return rc;
+        buf[ackLen] = FRAME_REPLY_START;
+        const int len2 = ReadRest(src, rules, I, buf + ackLen, bufSize - ackLen, bodyStart);
+        return len2 < 0 ? len2 : ackLen + len2;
+    }
+}

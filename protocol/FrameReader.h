@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+
+// Where a reply reader takes its bytes and its time from. The serial and TCP
+// drivers supply their own; tests feed bytes from memory with a fake clock.
+class FrameSource {
+public:
+    virtual ~FrameSource() = default;
+    // Reads up to max bytes into dst, waiting at most waitMs for the first.
+    // Returns the count (0: nothing came in time) or a negative result code
+    // that ends the read (serial -2; TCP -15 peer closed, -16 lost).
+    virtual int Read(uint8_t* dst, int max, int waitMs) = 0;
+    // Millisecond tick counter; elapsed times are differences of two ticks.
+    virtual uint32_t Tick() = 0;
+};
+
+// What differs between the channels that check replies.
+struct FrameRules {
+    // Serial and modem: an acknowledgement stays in front of the reply and
+    // the wait for the reply's start byte runs on from the acknowledgement's
+    // body phase. TCP: the reply is read over the acknowledgement from the
+    // buffer's start with every clock restarted.
+    bool bKeepAck;
+    // TCP: header and body share one inter-character window.
+    bool bOneWindow;
+    // Code for a last byte other than 0xC3: serial -2, TCP -10.
+    int nEndByteError;
+};
+
+constexpr FrameRules kSerialRules{true, false, -2};
+constexpr FrameRules kTcpRules{false, true, -10};
+
+// Reads one reply frame within the first-character time-out F and the
+// inter-character time-out I (ms) into buf, which holds bufSize bytes.
+// Returns the byte count placed in buf (a zero byte follows it), or -6 no
+// start byte within F, -4 header or body not complete within I, -9 checksum
+// mismatch, the end-byte code of the rules, -2 when the announced length does
+// not fit the buffer, or the source's own failure code.
+int AcceptReply(FrameSource& src, const FrameRules& rules, int F, int I, uint8_t* buf, int bufSize);

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what is missing and builds everything into build/.
+# Safe to run again: installs nothing and rebuilds nothing when nothing changed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PACKAGES=(
+  g++ cmake ninja-build pkg-config
+  libpugixml-dev         # XML document model of config.xml
+  libgtest-dev libgmock-dev  # unit tests
+  qt6-base-dev           # Qt 6 Widgets for the console and its dialogs
+  libudev-dev            # serial port listing
+  libcli11-dev           # argument parsing of the command-line tool
+  xvfb xauth             # a display for the console on headless machines
+  fonts-arphic-uming     # the Song face the dialogs ask for
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+if [ ! -f build/build.ninja ]; then
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+cmake --build build -j 2

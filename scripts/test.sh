@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Sets everything up and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+cd build
+ctest --output-on-failure --no-tests=error --timeout 300 -j 2

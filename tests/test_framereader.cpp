@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "FrameUtil.h"
+#include "ScriptedSource.h"
+#include "protocol/FrameReader.h"
+
+namespace {
+
+using Steps = std::vector<ScriptedSource::Step>;
+
+const std::vector<uint8_t> kReply = MakeReply(1, 0, {0x11, 0xC2, 0x33});
+
+std::vector<uint8_t> Tail(const std::vector<uint8_t>& v, size_t from) {
+    return {v.begin() + from, v.end()};
+}
+std::vector<uint8_t> Head(const std::vector<uint8_t>& v, size_t n) {
+    return {v.begin(), v.begin() + n};
+}
+std::vector<uint8_t> WithByte(std::vector<uint8_t> v, size_t at, uint8_t b) {
+    v[at] = b;
+    return v;
+}
+
+struct Case {
+    std::string name;
+    Steps steps;
+    int serial; // result with the serial rules
+    int tcp;    // result with the TCP rules
+};
+
+// F = 1000, I = 100 throughout.
+std::vector<Case> Cases() {
+    const auto& r = kReply; // 11 bytes
+    const auto ack = AckBytes();
+    return {
+        {"whole reply at once", {{0, r}}, 11, 11},
+        {"garbage before start byte", {{0, {0x00, 0xC3, 0x55}}, {5, r}}, 11, 11},
+        {"bytes split across reads", {{0, Head(r, 3)}, {50, {r[3], r[4], r[5]}}, {120, Tail(r, 6)}},
+         11, -4},
+        {"start byte exactly at F", {{1000, r}}, 11, 11},
+        {"start byte just after F", {{1001, r}}, -6, -6},
+        {"nothing at all", {}, -6, -6},
+        {"late start byte within F", {{700, r}}, 11, 11},
+        {"header late", {{0, {0xC2, 0x01}}, {101, Tail(r, 2)}}, -4, -4},
+        {"header completes at I", {{0, {0xC2}}, {100, Tail(r, 1)}}, 11, 11},
+        {"body byte late", {{0, Head(r, 5)}, {101, Tail(r, 5)}}, -4, -4},
+        {"body within I of its own phase", {{0, Head(r, 2)}, {60, {r[2], r[3], r[4]}}, {140, Tail(r, 5)}},
+         11, -4},
+        {"bad checksum low byte", {{0, WithByte(r, 9, r[9] ^ 1)}}, -9, -9},
+        {"bad checksum high byte", {{0, WithByte(r, 8, r[8] ^ 0x80)}}, -9, -9},
+        {"bad end byte", {{0, WithByte(r, 10, 0xC1)}}, -2, -10},
+        {"empty reply", {{0, MakeReply(3, 0, {})}}, 8, 8},
+        {"read failure", {{0, Head(r, 4)}, {10, {}, -2}}, -2, -2},
+        {"peer closed", {{10, {}, -15}}, -15, -15},
+        {"acknowledgement then reply", {{0, ack}, {30, r}}, 20, 11},
+        {"acknowledgement in the same read as the reply", {{0, Concat(ack, r)}}, 20, 11},
+        {"acknowledgement alone", {{0, ack}}, -6, -6},
+        // Serial counts F from the acknowledgement's body phase (0 ms), TCP
+        // restarts it once the acknowledgement is complete (99 ms).
+        {"reply late behind acknowledgement", {{0, Head(ack, 5)}, {99, Tail(ack, 5)}, {1050, r}}, -6,
+         11},
+        {"acknowledgement then bad reply", {{0, ack}, {5, WithByte(r, 9, 0)}}, -9, -9},
+    };
+}
+
+TEST(AcceptReply, CasesForSerialAndTcp) {
+    for (const auto& c : Cases()) {
+        for (bool serial : {true, false}) {
+            ScriptedSource src(c.steps);
+            uint8_t buf[600];
+            const int rc = AcceptReply(src, serial ? kSerialRules : kTcpRules, 1000, 100, buf,
+                                       sizeof buf);
+            EXPECT_EQ(rc, serial ? c.serial : c.tcp) << c.name << (serial ? " (serial)" : " (tcp)");
+        }
+    }
+}
+
+TEST(AcceptReply, SerialKeepsAcknowledgementInFront) {
+    ScriptedSource src({{0, AckBytes()}, {20, {0x77}}, {30, kReply}});
+    uint8_t buf[600];
+    ASSERT_EQ(AcceptReply(src, kSerialRules, 1000, 100, buf, sizeof buf), 20);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 9), AckBytes());
+    EXPECT_EQ(std::vector<uint8_t>(buf + 9, buf + 20), kReply);
+    EXPECT_EQ(buf[20], 0);
+}
+
+TEST(AcceptReply, TcpReadsReplyOverAcknowledgement) {
+    ScriptedSource src({{0, AckBytes()}, {900, kReply}});
+    uint8_t buf[600];
+    ASSERT_EQ(AcceptReply(src, kTcpRules, 1000, 100, buf, sizeof buf), 11);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 11), kReply);
+    EXPECT_EQ(buf[11], 0);
+}
+
+TEST(AcceptReply, SerialAckWaitCountsFromAcknowledgementBody) {
+    // The acknowledgement's body phase begins at 300 ms; F runs from there,
+    // not from the call's start nor from the acknowledgement's end.
+    const auto ack = AckBytes();
+    for (auto [at, expected] : {std::pair{1300u, 20}, std::pair{1301u, -6}}) {
+        ScriptedSource src({{300, Head(ack, 5)}, {350, Tail(ack, 5)}, {at, kReply}});
+        uint8_t buf[600];
+        EXPECT_EQ(AcceptReply(src, kSerialRules, 1000, 100, buf, sizeof buf), expected) << at;
+    }
+}
+
+TEST(AcceptReply, AnnouncedLengthMustFitTheBuffer) {
+    // 600-byte buffer: 591 data bytes need 599 + the spare zero byte.
+    for (auto [m, expected] : {std::pair{591, 599}, std::pair{592, -2}, std::pair{65535, -2}}) {
+        auto reply = MakeReply(1, 0, std::vector<uint8_t>(m, 0x5A));
+        for (bool serial : {true, false}) {
+            ScriptedSource src({{0, reply}});
+            std::vector<uint8_t> buf(600 + 64, 0xEE);
+            const int rc =
+                AcceptReply(src, serial ? kSerialRules : kTcpRules, 1000, 100, buf.data(), 600);
+            EXPECT_EQ(rc, expected) << m;
+            EXPECT_EQ(buf[600], 0xEE) << "wrote past the buffer";
+        }
+    }
+    // Serial keeps the acknowledgement in front, so it takes 9 more bytes.
+    auto reply = MakeReply(1, 0, std::vector<uint8_t>(583, 0x5A));
+    ScriptedSource src({{0, Concat(AckBytes(), reply)}});
+    std::vector<uint8_t> buf(600);
+    EXPECT_EQ(AcceptReply(src, kSerialRules, 1000, 100, buf.data(), 599), -2);
+}
+
+} // namespace

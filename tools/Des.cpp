@@ -1,0 +1,212 @@
+#include "tools/Des.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+// The tables of FIPS 46-3, laid out as printed there: 1-based bit positions,
+// bit 1 the most significant.
+// clang-format off
+constexpr unsigned char kIp[64] = {
+    58, 50, 42, 34, 26, 18, 10, 2,
+    60, 52, 44, 36, 28, 20, 12, 4,
+    62, 54, 46, 38, 30, 22, 14, 6,
+    64, 56, 48, 40, 32, 24, 16, 8,
+    57, 49, 41, 33, 25, 17,  9, 1,
+    59, 51, 43, 35, 27, 19, 11, 3,
+    61, 53, 45, 37, 29, 21, 13, 5,
+    63, 55, 47, 39, 31, 23, 15, 7};
+
+constexpr unsigned char kIpInverse[64] = {
+    40, 8, 48, 16, 56, 24, 64, 32,
+    39, 7, 47, 15, 55, 23, 63, 31,
+    38, 6, 46, 14, 54, 22, 62, 30,
+    37, 5, 45, 13, 53, 21, 61, 29,
+    36, 4, 44, 12, 52, 20, 60, 28,
+    35, 3, 43, 11, 51, 19, 59, 27,
+    34, 2, 42, 10, 50, 18, 58, 26,
+    33, 1, 41,  9, 49, 17, 57, 25};
+
+constexpr unsigned char kE[48] = {
+    32,  1,  2,  3,  4,  5,
+     4,  5,  6,  7,  8,  9,
+     8,  9, 10, 11, 12, 13,
+    12, 13, 14, 15, 16, 17,
+    16, 17, 18, 19, 20, 21,
+    20, 21, 22, 23, 24, 25,
+    24, 25, 26, 27, 28, 29,
+    28, 29, 30, 31, 32,  1};
+
+constexpr unsigned char kP[32] = {
+    16,  7, 20, 21,
+    29, 12, 28, 17,
+     1, 15, 23, 26,
+     5, 18, 31, 10,
+     2,  8, 24, 14,
+    32, 27,  3,  9,
+    19, 13, 30,  6,
+    22, 11,  4, 25};
+
+constexpr unsigned char kPc1[56] = {
+    57, 49, 41, 33, 25, 17,  9,
+     1, 58, 50, 42, 34, 26, 18,
+    10,  2, 59, 51, 43, 35, 27,
+    19, 11,  3, 60, 52, 44, 36,
+    63, 55, 47, 39, 31, 23, 15,
+     7, 62, 54, 46, 38, 30, 22,
+    14,  6, 61, 53, 45, 37, 29,
+    21, 13,  5, 28, 20, 12,  4};
+
+constexpr unsigned char kPc2[48] = {
+    14, 17, 11, 24,  1,  5,
+     3, 28, 15,  6, 21, 10,
+    23, 19, 12,  4, 26,  8,
+    16,  7, 27, 20, 13,  2,
+    41, 52, 31, 37, 47, 55,
+    30, 40, 51, 45, 33, 48,
+    44, 49, 39, 56, 34, 53,
+    46, 42, 50, 36, 29, 32};
+
+constexpr unsigned char kShifts[16] = {1, 1, 2, 2, 2, 2, 2, 2, 1, 2, 2, 2, 2, 2, 2, 1};
+
+constexpr unsigned char kSbox[8][4][16] = {
+    {{14,  4, 13,  1,  2, 15, 11,  8,  3, 10,  6, 12,  5,  9,  0,  7},
+     { 0, 15,  7,  4, 14,  2, 13,  1, 10,  6, 12, 11,  9,  5,  3,  8},
+     { 4,  1, 14,  8, 13,  6,  2, 11, 15, 12,  9,  7,  3, 10,  5,  0},
+     {15, 12,  8,  2,  4,  9,  1,  7,  5, 11,  3, 14, 10,  0,  6, 13}},
+    {{15,  1,  8, 14,  6, 11,  3,  4,  9,  7,  2, 13, 12,  0,  5, 10},
+     { 3, 13,  4,  7, 15,  2,  8, 14, 12,  0,  1, 10,  6,  9, 11,  5},
+     { 0, 14,  7, 11, 10,  4, 13,  1,  5,  8, 12,  6,  9,  3,  2, 15},
+     {13,  8, 10,  1,  3, 15,  4,  2, 11,  6,  7, 12,  0,  5, 14,  9}},
+    {{10,  0,  9, 14,  6,  3, 15,  5,  1, 13, 12,  7, 11,  4,  2,  8},
+     {13,  7,  0,  9,  3,  4,  6, 10,  2,  8,  5, 14, 12, 11, 15,  1},
+     {13,  6,  4,  9,  8, 15,  3,  0, 11,  1,  2, 12,  5, 10, 14,  7},
+     { 1, 10, 13,  0,  6,  9,  8,  7,  4, 15, 14,  3, 11,  5,  2, 12}},
+    {{ 7, 13, 14,  3,  0,  6,  9, 10,  1,  2,  8,  5, 11, 12,  4, 15},
+     {13,  8, 11,  5,  6, 15,  0,  3,  4,  7,  2, 12,  1, 10, 14,  9},
+     {10,  6,  9,  0, 12, 11,  7, 13, 15,  1,  3, 14,  5,  2,  8,  4},
+     { 3, 15,  0,  6, 10,  1, 13,  8,  9,  4,  5, 11, 12,  7,  2, 14}},
+    {{ 2, 12,  4,  1,  7, 10, 11,  6,  8,  5,  3, 15, 13,  0, 14,  9},
+     {14, 11,  2, 12,  4,  7, 13,  1,  5,  0, 15, 10,  3,  9,  8,  6},
+     { 4,  2,  1, 11, 10, 13,  7,  8, 15,  9, 12,  5,  6,  3,  0, 14},
+     {11,  8, 12,  7,  1, 14,  2, 13,  6, 15,  0,  9, 10,  4,  5,  3}},
+    {{12,  1, 10, 15,  9,  2,  6,  8,  0, 13,  3,  4, 14,  7,  5, 11},
+     {10, 15,  4,  2,  7, 12,  9,  5,  6,  1, 13, 14,  0, 11,  3,  8},
+     { 9, 14, 15,  5,  2,  8, 12,  3,  7,  0,  4, 10,  1, 13, 11,  6},
+     { 4,  3,  2, 12,  9,  5, 15, 10, 11, 14,  1,  7,  6,  0,  8, 13}},
+    {{ 4, 11,  2, 14, 15,  0,  8, 13,  3, 12,  9,  7,  5, 10,  6,  1},
+     {13,  0, 11,  7,  4,  9,  1, 10, 14,  3,  5, 12,  2, 15,  8,  6},
+     { 1,  4, 11, 13, 12,  3,  7, 14, 10, 15,  6,  8,  0,  5,  9,  2},
+     { 6, 11, 13,  8,  1,  4, 10,  7,  9,  5,  0, 15, 14,  2,  3, 12}},
+    {{13,  2,  8,  4,  6, 15, 11,  1, 10,  9,  3, 14,  5,  0, 12,  7},
+     { 1, 15, 13,  8, 10,  3,  7,  4, 12,  5,  6, 11,  0, 14,  9,  2},
+     { 7, 11,  4,  1,  9, 12, 14,  2,  0,  6, 10, 13, 15,  3,  5,  8},
+     { 2,  1, 14,  7,  4, 10,  8, 13, 15, 12,  9,  0,  3,  5,  6, 11}}};
+// clang-format on
+
+// Output bit i is input bit table[i], counted from the top of an inBits-wide value.
+template <std::size_t N>
+std::uint64_t Permute(std::uint64_t in, int inBits, const unsigned char (&table)[N]) {
+    std::uint64_t out = 0;
+    for (unsigned char pos : table)
+        out = (out << 1) | ((in >> (inBits - pos)) & 1);
+    return out;
+}
+
+std::uint64_t Load(const unsigned char* p) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+void Store(std::uint64_t v, unsigned char* p) {
+    for (int i = 7; i >= 0; --i, v >>= 8)
+        p[i] = static_cast<unsigned char>(v);
+}
+
+std::uint32_t Rotate28(std::uint32_t v, int n) {
+    return ((v << n) | (v >> (28 - n))) & 0x0FFFFFFF;
+}
+
+std::uint32_t Feistel(std::uint32_t r, std::uint64_t roundKey) {
+    const std::uint64_t x = Permute(r, 32, kE) ^ roundKey;
+    std::uint32_t s = 0;
+    for (int box = 0; box < 8; ++box) {
+        const unsigned six = static_cast<unsigned>(x >> (42 - 6 * box)) & 0x3F;
+        const unsigned row = ((six >> 4) & 2) | (six & 1);
+        const unsigned col = (six >> 1) & 0x0F;
+        s = (s << 4) | kSbox[box][row][col];
+    }
+    return static_cast<std::uint32_t>(Permute(s, 32, kP));
+}
+
+std::uint64_t Crypt(std::uint64_t key, std::uint64_t block, bool decrypt) {
+    std::uint64_t roundKeys[16];
+    const std::uint64_t cd = Permute(key, 64, kPc1);
+    std::uint32_t c = static_cast<std::uint32_t>(cd >> 28);
+    std::uint32_t d = static_cast<std::uint32_t>(cd) & 0x0FFFFFFF;
+    for (int r = 0; r < 16; ++r) {
+        c = Rotate28(c, kShifts[r]);
+        d = Rotate28(d, kShifts[r]);
+        roundKeys[r] = Permute((static_cast<std::uint64_t>(c) << 28) | d, 56, kPc2);
+    }
+
+    const std::uint64_t ip = Permute(block, 64, kIp);
+    std::uint32_t l = static_cast<std::uint32_t>(ip >> 32);
+    std::uint32_t r = static_cast<std::uint32_t>(ip);
+    for (int i = 0; i < 16; ++i) {
+        const std::uint32_t next = l ^ Feistel(r, roundKeys[decrypt ? 15 - i : i]);
+        l = r;
+        r = next;
+    }
+    return Permute((static_cast<std::uint64_t>(r) << 32) | l, 64, kIpInverse);
+}
+
+} // namespace
+
+unsigned char* CDes::RunDes(const unsigned char* key, const unsigned char* in, unsigned char* out,
+                            char mode) {
+    if (mode != '0' && mode != '1')
+        return nullptr;
+    Store(Crypt(Load(key), Load(in), mode == '1'), out);
+    return out;
+}
+
+unsigned char* CDes::RunTripleDes(const unsigned char* key, const unsigned char* in,
+                                  unsigned char* out, char mode) {
+    if (mode != '0' && mode != '1')
+        return nullptr;
+    const bool decrypt = mode == '1';
+    const std::uint64_t k1 = Load(key);
+    const std::uint64_t k2 = Load(key + 8);
+    std::uint64_t block = Crypt(k1, Load(in), decrypt);
+    block = Crypt(k2, block, !decrypt);
+    Store(Crypt(k1, block, decrypt), out);
+    return out;
+}
+
+unsigned char* CDes::ParseHex(const char* text, unsigned char* out, int n) {
+    if (n < 0)
+        return nullptr;
+    const std::size_t chars = 2 * static_cast<std::size_t>(n);
+    for (std::size_t i = 0; i < chars; ++i) {
+        if (text[i] == '\0')
+            return nullptr;
+    }
+    // Same arithmetic as the frame layer's hex conversion, so both give the
+    // same bytes for any text, valid or not.
+    auto nibble = [](char ch) {
+        unsigned c = static_cast<unsigned char>(ch);
+        if (c >= 'a')
+            c -= 0x20;
+        return c < ':' ? c - '0' : c - '7';
+    };
+    for (std::size_t i = 0; i < chars / 2; ++i) {
+        const unsigned hi = nibble(text[2 * i]) * 16;
+        const unsigned lo = nibble(text[2 * i + 1]) & 0x0F;
+        out[i] = static_cast<unsigned char>(hi + lo);
+    }
+    return out;
+}

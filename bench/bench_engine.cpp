@@ -1,0 +1,500 @@
+// Figures of the engine against the least a program could do on the same
+// transport: one exchange against a poll() ping-pong of the same bytes, the
+// CPU a reader burns while it waits for a reply that never comes, and a whole
+// program download against the same number of bare round trips. Prints the
+// figures; the goals are reported, not asserted.
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "comm/CommJob.h"
+#include "comm/CommThread.h"
+#include "comm/NetDriver.h"
+#include "comm/Notify.h"
+#include "comm/SerialPort.h"
+#include "protocol/Download.h"
+#include "protocol/Frame.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kWarmup = 200;
+constexpr int kSamples = 2000;
+constexpr int kIoWaitMs = 2000;
+constexpr int kIdleWaitMs = 2000;
+constexpr int kDownloadRuns = 5;
+constexpr int kDownloadSteps = 1 + 1 + DOWNLOAD_IMAGE_MAX / DOWNLOAD_BLOCK + 1;
+constexpr double kStartPauseMs = 128.0;
+constexpr double kExchangeGoal = 1.3;
+constexpr double kIdleGoalPercent = 2.0;
+
+constexpr uint8_t kMachine = 0x01;
+// The exchange's command; the responder answers it with kEchoReplyData bytes
+// and every other command (the download's) with an empty status-0 reply.
+constexpr uint8_t kCmdExchange = 0x24;
+constexpr int kExchangeRequestData = 16;
+constexpr int kEchoReplyData = 32;
+constexpr int kExchangeRequestLen = FRAME_OVERHEAD + kExchangeRequestData;
+constexpr int kExchangeReplyLen = FRAME_OVERHEAD + kEchoReplyData;
+constexpr int kEmptyReplyLen = FRAME_OVERHEAD;
+constexpr int kComExchange = 250;
+constexpr int kComSilent = 251;
+constexpr int kExchangeBuf = 512;
+constexpr WindowHandle kBenchWindow = 1;
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "quillmark-bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+void NoPost(WindowHandle, int, long) {}
+
+double UsSince(Clock::time_point t0) {
+    return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty())
+        return 0.0;
+    std::sort(v.begin(), v.end());
+    const size_t mid = v.size() / 2;
+    return v.size() % 2 != 0 ? v[mid] : (v[mid - 1] + v[mid]) / 2.0;
+}
+
+// Writes all count bytes, waiting in poll() when the descriptor is full.
+bool WriteAll(int fd, const uint8_t* data, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = write(fd, data + done, count - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        pollfd p{fd, POLLOUT, 0};
+        if (poll(&p, 1, kIoWaitMs) <= 0)
+            return false;
+    }
+    return true;
+}
+
+// Polls and reads until count bytes have come; each wait is bounded by
+// waitMs (-1: until the peer goes away). False on time-out, close or error.
+bool ReadFull(int fd, uint8_t* dst, size_t count, int waitMs) {
+    size_t got = 0;
+    while (got < count) {
+        pollfd p{fd, POLLIN, 0};
+        const int rc = poll(&p, 1, waitMs);
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (rc <= 0)
+            return false;
+        const ssize_t n = read(fd, dst + got, count - got);
+        if (n > 0)
+            got += static_cast<size_t>(n);
+        else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+            return false;
+    }
+    return true;
+}
+
+// A reply frame with status 0 and count data bytes into out. Returns its length.
+int MakeReply(uint8_t machine, const uint8_t* data, int count, uint8_t* out) {
+    out[0] = FRAME_REPLY_START;
+    out[1] = machine;
+    out[2] = 0;
+    out[3] = static_cast<uint8_t>(count >> 8);
+    out[4] = static_cast<uint8_t>(count & 0xFF);
+    std::memcpy(out + 5, data, static_cast<size_t>(count));
+    const uint16_t crc = Crc16(5 + count, out);
+    out[5 + count] = static_cast<uint8_t>(crc >> 8);
+    out[6 + count] = static_cast<uint8_t>(crc & 0xFF);
+    out[7 + count] = FRAME_REPLY_END;
+    return count + FRAME_OVERHEAD;
+}
+
+// The terminal's side of the wire: reads each request frame and answers it
+// at once with the machine number echoed. Ends when the peer goes away.
+class Responder {
+  public:
+    explicit Responder(int fd) : m_fd(fd), m_thread([this] { Run(); }) {}
+    ~Responder() { Join(); }
+    Responder(const Responder&) = delete;
+    Responder& operator=(const Responder&) = delete;
+
+    void Join() {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    int Frames() const { return m_frames.load(); }
+    bool Broken() const { return m_broken.load(); }
+
+  private:
+    void Run() {
+        uint8_t echo[kEchoReplyData];
+        for (int i = 0; i < kEchoReplyData; ++i)
+            echo[i] = static_cast<uint8_t>(0x30 + i);
+        uint8_t req[FRAME_MAX_REQUEST];
+        uint8_t reply[FRAME_OVERHEAD + kEchoReplyData];
+        for (;;) {
+            if (!ReadFull(m_fd, req, 5, -1))
+                return;
+            const int len = req[3] << 8 | req[4];
+            if (req[0] != FRAME_REQUEST_START || len > FRAME_MAX_DATA ||
+                !ReadFull(m_fd, req + 5, static_cast<size_t>(len) + 3, kIoWaitMs)) {
+                m_broken.store(true);
+                return;
+            }
+            const int count = req[2] == kCmdExchange ? kEchoReplyData : 0;
+            const int replyLen = MakeReply(req[1], echo, count, reply);
+            m_frames.fetch_add(1);
+            if (!WriteAll(m_fd, reply, static_cast<size_t>(replyLen)))
+                return;
+        }
+    }
+
+    int m_fd;
+    std::atomic<int> m_frames{0};
+    std::atomic<bool> m_broken{false};
+    std::thread m_thread;
+};
+
+// A loopback listener on port 0. Returns its descriptor and port.
+int Listen(int& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        Fail("socket");
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, 1) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+        Fail("loopback listener");
+    port = ntohs(sa.sin_port);
+    return fd;
+}
+
+// A TCP pair on loopback: client is the engine's socket from TcpConnect,
+// peer the accepted end.
+struct TcpPair {
+    int client = NO_SOCKET;
+    int peer = -1;
+};
+
+TcpPair ConnectLoopback() {
+    int port = 0;
+    const int listener = Listen(port);
+    TcpPair pair;
+    if (TcpConnect("127.0.0.1", port, kIoWaitMs, pair.client) != 0)
+        Fail("TcpConnect to the loopback listener");
+    pollfd p{listener, POLLIN, 0};
+    if (poll(&p, 1, kIoWaitMs) <= 0 || (pair.peer = accept(listener, nullptr, nullptr)) < 0)
+        Fail("accept on the loopback listener");
+    const int one = 1;
+    setsockopt(pair.peer, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    close(listener);
+    return pair;
+}
+
+// A pseudo-terminal bound to COM number com and opened by the driver. The
+// bench keeps its own raw, non-blocking slave descriptor for the baseline.
+struct PtyPort {
+    int com = -1;
+    int master = -1;
+    int slave = -1;
+};
+
+PtyPort OpenPtyPort(int com) {
+    PtyPort p;
+    p.com = com;
+    if (openpty(&p.master, &p.slave, nullptr, nullptr, nullptr) != 0)
+        Fail("openpty");
+    char name[128] = {};
+    if (ttyname_r(p.slave, name, sizeof name) != 0)
+        Fail("ttyname_r");
+    termios tio;
+    if (tcgetattr(p.slave, &tio) != 0)
+        Fail("tcgetattr");
+    cfmakeraw(&tio);
+    if (tcsetattr(p.slave, TCSANOW, &tio) != 0)
+        Fail("tcsetattr");
+    fcntl(p.slave, F_SETFL, fcntl(p.slave, F_GETFL) | O_NONBLOCK);
+    ComBindDevice(com, name);
+    if (ComOpen(com, ComBaudIndex(115200)) != 0)
+        Fail("ComOpen on a pseudo-terminal");
+    return p;
+}
+
+// Closes the driver's port and the slave; a responder on the master then
+// sees the hang-up and ends.
+void ClosePtyPort(PtyPort& p) {
+    if (ComClose(p.com) != 0)
+        Fail("ComClose");
+    ComBindDevice(p.com, "");
+    close(p.slave);
+}
+
+// Medians of one exchange through the engine and of the bare ping-pong, in µs.
+struct ExchangeFigures {
+    double engine;
+    double baseline;
+};
+
+ExchangeFigures MeasureExchange(int handle, int channel, int rawFd, const char* name) {
+    uint8_t data[kExchangeRequestData];
+    for (int i = 0; i < kExchangeRequestData; ++i)
+        data[i] = static_cast<uint8_t>(0xA0 + i);
+    uint8_t request[FRAME_MAX_REQUEST];
+    const int len = kExchangeRequestData;
+    if (BuildFrame(kMachine, kCmdExchange, data, len, request) != kExchangeRequestLen)
+        Fail("BuildFrame");
+
+    auto engineOnce = [&] {
+        uint8_t buf[kExchangeBuf];
+        const int sendLen = BuildFrame(kMachine, kCmdExchange, data, len, buf);
+        const int got = ExchangeFrame(handle, buf, kExchangeBuf, sendLen, kIoWaitMs, kIoWaitMs,
+                                      channel, nullptr, 0);
+        if (got != kExchangeReplyLen)
+            Fail(std::string(name) + ": ExchangeFrame returned " + std::to_string(got));
+    };
+    auto baselineOnce = [&] {
+        uint8_t reply[kExchangeReplyLen];
+        if (!WriteAll(rawFd, request, kExchangeRequestLen) ||
+            !ReadFull(rawFd, reply, kExchangeReplyLen, kIoWaitMs) || reply[0] != FRAME_REPLY_START)
+            Fail(std::string(name) + ": ping-pong failed");
+    };
+
+    for (int i = 0; i < kWarmup; ++i) {
+        engineOnce();
+        baselineOnce();
+    }
+    // Alternating the two shares out whatever else the machine is doing.
+    std::vector<double> engine, baseline;
+    engine.reserve(kSamples);
+    baseline.reserve(kSamples);
+    for (int i = 0; i < kSamples; ++i) {
+        auto t0 = Clock::now();
+        baselineOnce();
+        baseline.push_back(UsSince(t0));
+        t0 = Clock::now();
+        engineOnce();
+        engine.push_back(UsSince(t0));
+    }
+    return {Median(engine), Median(baseline)};
+}
+
+double ThreadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+struct IdleFigures {
+    double wallMs;
+    double cpuMs;
+    double Percent() const { return wallMs > 0 ? cpuMs / wallMs * 100.0 : 0.0; }
+};
+
+// Times a reader that waits F = 2 s for a reply nobody sends.
+template <class Read> IdleFigures MeasureIdle(Read read, const char* name) {
+    const double cpu0 = ThreadCpuMs();
+    const auto t0 = Clock::now();
+    const int rc = read();
+    const double wall = UsSince(t0) / 1e3;
+    const double cpu = ThreadCpuMs() - cpu0;
+    if (rc != RES_NO_START)
+        Fail(std::string(name) + ": silent reader returned " + std::to_string(rc));
+    return {wall, cpu};
+}
+
+// A 61,440-byte image in a temporary file. Returns its path.
+std::string WriteImage() {
+    char path[] = "/tmp/quillmark-bench-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0)
+        Fail("mkstemp");
+    uint8_t image[DOWNLOAD_IMAGE_MAX];
+    for (int i = 0; i < DOWNLOAD_IMAGE_MAX; ++i)
+        image[i] = static_cast<uint8_t>(i * 7 + 3);
+    const bool ok = WriteAll(fd, image, sizeof image);
+    close(fd);
+    if (!ok)
+        Fail("writing the image");
+    return path;
+}
+
+// The request frames of a download of the image, in order: start, size,
+// 480 blocks, checksum. Only their sizes matter to the baseline.
+std::vector<std::vector<uint8_t>> DownloadRequests() {
+    std::vector<std::vector<uint8_t>> frames;
+    auto add = [&](uint8_t command, int len) {
+        uint8_t data[FRAME_MAX_DATA] = {};
+        std::vector<uint8_t> f(static_cast<size_t>(len) + FRAME_OVERHEAD);
+        if (BuildFrame(kMachine, command, data, len, f.data()) != static_cast<int>(f.size()))
+            Fail("BuildFrame");
+        frames.push_back(std::move(f));
+    };
+    add(0xE7, 5);
+    add(0x01, 1);
+    for (int i = 0; i < DOWNLOAD_IMAGE_MAX / DOWNLOAD_BLOCK; ++i)
+        add(0x03, DOWNLOAD_BLOCK + 3);
+    add(0x04, 2);
+    return frames;
+}
+
+struct DownloadFigures {
+    double downloadMs;
+    double baselineMs;
+};
+
+DownloadFigures MeasureDownload(int sock, const Responder& responder) {
+    const std::string path = WriteImage();
+    const auto requests = DownloadRequests();
+    if (static_cast<int>(requests.size()) != kDownloadSteps)
+        Fail("download step count");
+
+    std::vector<double> download, baseline;
+    for (int run = 0; run < kDownloadRuns; ++run) {
+        auto t0 = Clock::now();
+        for (const auto& f : requests) {
+            uint8_t reply[kEmptyReplyLen];
+            if (!WriteAll(sock, f.data(), f.size()) ||
+                !ReadFull(sock, reply, kEmptyReplyLen, kIoWaitMs))
+                Fail("download baseline: ping-pong failed");
+        }
+        baseline.push_back(UsSince(t0) / 1e3);
+
+        const int frames0 = responder.Frames();
+        t0 = Clock::now();
+        const int rc =
+            DownloadProgram(sock, kMachine, path.c_str(), CH_TCP, kBenchWindow, nullptr, 0);
+        download.push_back(UsSince(t0) / 1e3);
+        if (rc != 0)
+            Fail("DownloadProgram returned " + std::to_string(rc));
+        if (responder.Frames() - frames0 != kDownloadSteps)
+            Fail("DownloadProgram sent " + std::to_string(responder.Frames() - frames0) +
+                 " frames, not " + std::to_string(kDownloadSteps));
+    }
+    unlink(path.c_str());
+    return {Median(download), Median(baseline)};
+}
+
+const char* Met(bool met) {
+    return met ? "yes" : "no";
+}
+
+void PrintRow(const char* figure, const std::string& measured, const std::string& baseline,
+              const std::string& ratio, const std::string& goal, bool met) {
+    std::printf("%-34s %10s %10s %7s  %-28s %s\n", figure, measured.c_str(), baseline.c_str(),
+                ratio.c_str(), goal.c_str(), Met(met));
+}
+
+std::string Fixed(double v, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    return text;
+}
+
+} // namespace
+
+int main() {
+    std::signal(SIGPIPE, SIG_IGN);
+    SetCommResultPoster(&NoPost);
+
+    // 1. One exchange, engine against ping-pong, on loopback TCP and a pty.
+    TcpPair tcp = ConnectLoopback();
+    Responder tcpResponder(tcp.peer);
+    const ExchangeFigures tcpExchange = MeasureExchange(tcp.client, CH_TCP, tcp.client, "TCP");
+
+    PtyPort pty = OpenPtyPort(kComExchange);
+    ExchangeFigures ptyExchange{};
+    {
+        Responder ptyResponder(pty.master);
+        ptyExchange = MeasureExchange(kComExchange, CH_SERIAL, pty.slave, "pty");
+        ClosePtyPort(pty);
+        ptyResponder.Join();
+        if (ptyResponder.Broken())
+            Fail("pty responder saw a malformed request");
+    }
+    close(pty.master);
+
+    // 2. A reader waiting for a reply that never comes.
+    TcpPair silentTcp = ConnectLoopback();
+    uint8_t buf[kExchangeBuf];
+    const IdleFigures tcpIdle = MeasureIdle(
+        [&] { return TcpRecvFrame(silentTcp.client, kIdleWaitMs, kIdleWaitMs, buf, sizeof buf); },
+        "TCP");
+    TcpClose(silentTcp.client);
+    close(silentTcp.peer);
+
+    PtyPort silentPty = OpenPtyPort(kComSilent);
+    const IdleFigures ptyIdle = MeasureIdle(
+        [&] { return ComReadFrame(kComSilent, kIdleWaitMs, kIdleWaitMs, buf, sizeof buf); }, "pty");
+    ClosePtyPort(silentPty);
+    close(silentPty.master);
+
+    // 3. A whole download over the same TCP connection as the exchanges.
+    const DownloadFigures dl = MeasureDownload(tcp.client, tcpResponder);
+    TcpClose(tcp.client);
+    tcpResponder.Join();
+    close(tcp.peer);
+    if (tcpResponder.Broken())
+        Fail("TCP responder saw a malformed request");
+
+    const double tcpRatio = tcpExchange.engine / tcpExchange.baseline;
+    const double ptyRatio = ptyExchange.engine / ptyExchange.baseline;
+    const double dlGoal = kStartPauseMs + kExchangeGoal * dl.baselineMs;
+    const std::string exchangeGoal = "<= " + Fixed(kExchangeGoal, 2) + " x baseline";
+    const std::string idleGoal = "<= " + Fixed(kIdleGoalPercent, 0) + " % of wall";
+
+    std::printf("exchange: request %d B, reply %d B; median of %d after %d warm-up\n",
+                kExchangeRequestLen, kExchangeReplyLen, kSamples, kWarmup);
+    std::printf("idle wait: F = %d ms on a silent peer, CPU of the waiting thread\n", kIdleWaitMs);
+    std::printf("download: %d-byte image, %d steps; median of %d runs\n\n", DOWNLOAD_IMAGE_MAX,
+                kDownloadSteps, kDownloadRuns);
+    std::printf("%-34s %10s %10s %7s  %-28s %s\n", "figure", "measured", "baseline", "ratio",
+                "goal", "met");
+    PrintRow("exchange, loopback TCP (us)", Fixed(tcpExchange.engine, 1),
+             Fixed(tcpExchange.baseline, 1), Fixed(tcpRatio, 2), exchangeGoal,
+             tcpRatio <= kExchangeGoal);
+    PrintRow("exchange, pseudo-terminal (us)", Fixed(ptyExchange.engine, 1),
+             Fixed(ptyExchange.baseline, 1), Fixed(ptyRatio, 2), exchangeGoal,
+             ptyRatio <= kExchangeGoal);
+    PrintRow("idle wait, TCP, CPU/wall (%)", Fixed(tcpIdle.Percent(), 3), "-", "-", idleGoal,
+             tcpIdle.Percent() <= kIdleGoalPercent);
+    PrintRow("idle wait, pty, CPU/wall (%)", Fixed(ptyIdle.Percent(), 3), "-", "-", idleGoal,
+             ptyIdle.Percent() <= kIdleGoalPercent);
+    PrintRow("download 61,440 B, TCP (ms)", Fixed(dl.downloadMs, 1), Fixed(dl.baselineMs, 1),
+             Fixed(dl.downloadMs / dl.baselineMs, 2), "<= 128 + 1.3 x base = " + Fixed(dlGoal, 1),
+             dl.downloadMs <= dlGoal);
+    std::printf("\nidle wait detail: TCP %.1f ms CPU in %.1f ms; pty %.1f ms CPU in %.1f ms\n",
+                tcpIdle.cpuMs, tcpIdle.wallMs, ptyIdle.cpuMs, ptyIdle.wallMs);
+    std::printf("download detail: %.1f ms beside the %.0f ms start pause, %.2f x baseline\n",
+                dl.downloadMs - kStartPauseMs, kStartPauseMs,
+                (dl.downloadMs - kStartPauseMs) / dl.baselineMs);
+    return 0;
+}

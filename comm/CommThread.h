@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <thread>
+
+#include "comm/CommJob.h"
+
+// The worker loop: connects the channel when needed, runs one operation per
+// job signal and posts every outcome. Returns 0 when it ends (stop, failed
+// connect or dial, failed wait), with its channel closed.
+int CommThreadProc(CommJob* job);
+
+// TCP connect or UDP bind of the job's channel. Posts RC_CONNECTED or
+// RC_CONNECT_FAILED with the channel, sets nResult, stores the socket.
+// Returns true when connected; any other channel gives false, posts nothing.
+bool OpenNetChannel(int& sock, CommJob& job);
+
+// Dials the job's modem (the dial command in strAddress) and waits up to
+// 10 s for carrier. Posts RC_CONNECTED or RC_CONNECT_FAILED with 1 and sets
+// nResult, unless bCancel was set. Returns true when connected.
+bool DialModem(CommJob& job);
+
+// Abandons the job's dial: sets bCancel; once this returns, the dialling
+// worker posts nothing more, gives up within 100 ms and ends, closing the
+// port. Join it with StopWorker.
+void CancelDial(CommJob& job);
+
+// Sends the frame in buf by channel and reads the reply into the same buffer
+// of bufSize bytes. Returns the reply length, -3 when the send failed, or the
+// reader's code.
+int ExchangeFrame(int handle, uint8_t* buf, int bufSize, int sendLen, int F, int I, int channel,
+                  const char* addr, int port);
+
+// One raw receive of up to 512 bytes into buf (at least 513 bytes): serial
+// returns at once with what waits, TCP does not wait, UDP waits at most
+// RAW_UDP_WAIT_MS. Returns the count or a result code.
+constexpr int RAW_RECV_MAX = 512;
+constexpr int RAW_UDP_WAIT_MS = 1000;
+int RecvRaw(int handle, uint8_t* buf, int channel);
+
+// Starts a worker on job after clearing the stopped, stop and job events and
+// bCancel (so that nothing left by an earlier worker or cancel reaches it).
+std::thread StartWorker(CommJob& job);
+
+// The stop handshake: sets stop, then job, and returns after the worker has
+// ended and its channel is closed. A worker that ended by itself is only
+// joined; an empty thread is left alone.
+void StopWorker(CommJob& job, std::thread& worker);

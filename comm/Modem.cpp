@@ -1,0 +1,60 @@
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+#include "comm/SerialPort.h"
+#include "protocol/ResultCodes.h"
+
+namespace {
+
+int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool Cancelled(const std::atomic<bool>* cancel) {
+    return cancel != nullptr && cancel->load();
+}
+
+// Sleeps ms in short slices so that a cancel is seen within one slice.
+// Returns false when cancelled.
+bool SleepUnlessCancelled(int ms, const std::atomic<bool>* cancel) {
+    constexpr int kSliceMs = 10;
+    const int64_t until = NowMs() + ms;
+    for (;;) {
+        if (Cancelled(cancel))
+            return false;
+        const int64_t left = until - NowMs();
+        if (left <= 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(left < kSliceMs ? left : kSliceMs));
+    }
+}
+
+} // namespace
+
+int ComDialLine(int n, const uint8_t* command, int count) {
+    if (ComRaiseDtr(n) != RES_OK)
+        return RES_BAD_LENGTH;
+    ComRaiseRts(n);
+    return ComWrite(n, command, count) == RES_OK ? RES_OK : RES_BAD_LENGTH;
+}
+
+int ComWaitCarrier(int n, int timeoutMs, const std::atomic<bool>* cancel) {
+    constexpr int kPollMs = 100;
+    const int64_t start = NowMs();
+    for (;;) {
+        if (Cancelled(cancel))
+            return 0;
+        // The status is read before the time check and tested after the
+        // sleep, so a carrier already present shows after one interval.
+        bool present = false;
+        ComGetCarrier(n, present);
+        if (NowMs() - start > timeoutMs)
+            return RES_NO_START;
+        if (!SleepUnlessCancelled(kPollMs, cancel))
+            return 0;
+        if (present)
+            return 1;
+    }
+}

@@ -1,0 +1,321 @@
+#include "comm/NetDriver.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "protocol/Frame.h"
+#include "protocol/FrameReader.h"
+
+namespace {
+
+constexpr int kRetryPauseMs = 50;
+constexpr int kUdpDatagramMax = 512;
+constexpr int kUdpFirstPort = 6000;
+constexpr int kUdpLastPort = 10000;
+constexpr int kUdpPortStep = 10;
+
+uint32_t TickMs() {
+    using namespace std::chrono;
+    return static_cast<uint32_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+int32_t ElapsedMs(uint32_t since) {
+    return static_cast<int32_t>(TickMs() - since);
+}
+
+bool IsLost(int err) {
+    switch (err) {
+    case ENETDOWN:
+    case ENETRESET:
+    case ESHUTDOWN:
+    case ECONNABORTED:
+    case ETIMEDOUT:
+    case ECONNRESET:
+    case EPIPE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A unicast IPv4 address and a port that fits the 16-bit field.
+bool MakeAddress(const char* text, int port, sockaddr_in& sa) {
+    std::memset(&sa, 0, sizeof sa);
+    sa.sin_family = AF_INET;
+    if (text == nullptr || inet_pton(AF_INET, text, &sa.sin_addr) != 1)
+        return false;
+    if (sa.sin_addr.s_addr == htonl(INADDR_BROADCAST))
+        return false;
+    if (port < 0 || port > 65535)
+        return false;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    return true;
+}
+
+// Waits up to waitMs for events on fd; a signal does not cut the wait short.
+// Returns the revents, 0 when the time ran out.
+short PollFor(int fd, short events, int waitMs) {
+    const uint32_t start = TickMs();
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const int left = std::max(0, waitMs - static_cast<int>(ElapsedMs(start)));
+        const int rc = poll(&p, 1, left);
+        if (rc > 0)
+            return p.revents;
+        if (rc == 0 || errno != EINTR)
+            return 0;
+    }
+}
+
+void PauseMs(int ms) {
+    if (ms > 0)
+        poll(nullptr, 0, ms);
+}
+
+// Starts one non-blocking connect and waits for its outcome. Returns 0 when
+// connected, else the error that ended the attempt (ETIMEDOUT if none came).
+int ConnectOnce(int fd, const sockaddr_in& sa, int waitMs) {
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0)
+        return 0;
+    if (errno != EINPROGRESS && errno != EINTR)
+        return errno;
+    if (PollFor(fd, POLLOUT, waitMs) == 0)
+        return ETIMEDOUT;
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+        return errno;
+    return err;
+}
+
+// The connected socket as the frame reader sees it: each read waits in
+// poll() for the time it is given, then takes what has arrived.
+class TcpSource : public FrameSource {
+  public:
+    explicit TcpSource(int sock) : m_sock(sock) {}
+
+    int Read(uint8_t* dst, int max, int waitMs) override {
+        const uint32_t start = TickMs();
+        if (PollFor(m_sock, POLLIN, waitMs) == 0)
+            return 0;
+        const ssize_t n = recv(m_sock, dst, static_cast<size_t>(max), MSG_DONTWAIT);
+        if (n > 0)
+            return static_cast<int>(n);
+        if (n == 0)
+            return RES_PEER_CLOSED;
+        if (IsLost(errno))
+            return RES_CONN_LOST;
+        // Another error is not the end of the read, but it must not turn the
+        // wait into a spin: sit out the rest of it.
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            PauseMs(waitMs - static_cast<int>(ElapsedMs(start)));
+        return 0;
+    }
+
+    uint32_t Tick() override { return TickMs(); }
+
+  private:
+    int m_sock;
+};
+
+bool SetRecvTimeout(int sock, int ms) {
+    timeval tv{};
+    tv.tv_sec = ms / 1000;
+    tv.tv_usec = static_cast<suseconds_t>(ms % 1000) * 1000;
+    return setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+}
+
+// One datagram of up to max bytes, or -4 after the trace line.
+int RecvDatagram(int sock, uint8_t* dst, int max) {
+    const ssize_t n = recv(sock, dst, static_cast<size_t>(max), 0);
+    if (n < 0) {
+        std::fprintf(stderr, "WSAGetLastError=%d\n", errno);
+        return RES_INTER_TIMEOUT;
+    }
+    return static_cast<int>(n);
+}
+
+} // namespace
+
+int NetStartup() {
+    return RES_OK;
+}
+
+int NetCleanup() {
+    return RES_OK;
+}
+
+int TcpConnect(const char* addr, int port, int timeoutMs, int& sock) {
+    sockaddr_in sa;
+    if (!MakeAddress(addr, port, sa))
+        return RES_BAD_ADDRESS;
+
+    const uint32_t start = TickMs();
+    for (;;) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+        if (fd < 0)
+            return RES_SOCKET_FAILED;
+        const int left = std::max(0, timeoutMs - static_cast<int>(ElapsedMs(start)));
+        if (ConnectOnce(fd, sa, left) == 0) {
+            // Sends block until taken; reads never do (they wait in poll()).
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            const int one = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            sock = fd;
+            return RES_OK;
+        }
+        close(fd);
+        // A refused connect fails at once; pause so that retrying until the
+        // time-out does not become a hot loop.
+        const int rest = timeoutMs - static_cast<int>(ElapsedMs(start));
+        if (rest <= 0)
+            return RES_OPEN_FAILED;
+        PauseMs(std::min(kRetryPauseMs, rest));
+    }
+}
+
+int TcpClose(int sock) {
+    shutdown(sock, SHUT_RDWR);
+    return close(sock) == 0 ? RES_OK : RES_TCP_CLOSE_FAILED;
+}
+
+int TcpSend(int sock, const uint8_t* data, int count) {
+    if (count < 0 || (data == nullptr && count > 0))
+        return RES_SEND_FAILED;
+    int sent = 0;
+    do {
+        const ssize_t n = send(sock, data + sent, static_cast<size_t>(count - sent), MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            // Someone may have made the socket non-blocking: wait as a
+            // blocking send would.
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                pollfd p{sock, POLLOUT, 0};
+                poll(&p, 1, -1);
+                continue;
+            }
+            return IsLost(errno) ? RES_CONN_LOST : RES_SEND_FAILED;
+        }
+        sent += static_cast<int>(n);
+    } while (sent < count);
+    return RES_OK;
+}
+
+int TcpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize) {
+    if (buf == nullptr || bufSize < FRAME_OVERHEAD + 1)
+        return RES_RECV_ERROR;
+    TcpSource src(sock);
+    return AcceptReply(src, kTcpRules, F, I, buf, bufSize);
+}
+
+int TcpRecvRaw(int sock, uint8_t* buf, int max) {
+    buf[0] = 0;
+    if (max < 1)
+        return 0;
+    const ssize_t n = recv(sock, buf, static_cast<size_t>(max), MSG_DONTWAIT);
+    if (n == 0)
+        return RES_PEER_CLOSED;
+    if (n < 0)
+        return IsLost(errno) ? RES_CONN_LOST : 0;
+    buf[n] = 0;
+    return static_cast<int>(n);
+}
+
+int UdpBind(const char* addr, int port, int& sock) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return RES_SOCKET_FAILED;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    int err = 0;
+    if (addr == nullptr || inet_pton(AF_INET, addr, &sa.sin_addr) != 1 || port < 0 ||
+        port > 65535) {
+        err = EINVAL;
+    } else {
+        sa.sin_port = htons(static_cast<uint16_t>(port));
+        if (bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
+            err = errno;
+    }
+    if (err != 0) {
+        close(fd);
+        return err;
+    }
+    sock = fd;
+    return RES_OK;
+}
+
+int UdpOpen(int& sock) {
+    std::vector<NetAdapter> adapters;
+    if (!NetReadAdapters(adapters) || adapters.empty())
+        return UDP_NO_ADAPTER;
+    const auto it = std::find_if(adapters.begin(), adapters.end(), [](const NetAdapter& a) {
+        return a.bEthernet && a.bUp && !a.ipv4.empty();
+    });
+    if (it == adapters.end())
+        return UDP_NO_ETHERNET;
+    for (int port = kUdpFirstPort; port <= kUdpLastPort; port += kUdpPortStep) {
+        if (UdpBind(it->ipv4.c_str(), port, sock) == RES_OK)
+            return RES_OK;
+    }
+    return UDP_NO_PORT;
+}
+
+int UdpSendTo(int sock, const char* addr, int port, const uint8_t* data, int count) {
+    if (count < 1)
+        return RES_OK;
+    sockaddr_in sa;
+    if (data == nullptr || !MakeAddress(addr, port, sa))
+        return RES_SEND_FAILED;
+    const ssize_t n = sendto(sock, data, static_cast<size_t>(count), MSG_NOSIGNAL,
+                             reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    return n > 0 ? RES_OK : RES_SEND_FAILED;
+}
+
+int UdpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize) {
+    if (buf == nullptr || bufSize < 1)
+        return RES_INTER_TIMEOUT;
+    // A receive time-out of 0 would mean waiting for ever.
+    if (!SetRecvTimeout(sock, std::max(1, F + I)))
+        return RES_INTER_TIMEOUT;
+    const int n = RecvDatagram(sock, buf, std::min(kUdpDatagramMax, bufSize));
+    if (n < 0)
+        return n;
+    const int ackLen = static_cast<int>(sizeof AckFrame);
+    const bool bAck = n >= ackLen && std::memcmp(buf, AckFrame, ackLen) == 0;
+    if (n >= (bAck ? ackLen + FRAME_OVERHEAD : FRAME_OVERHEAD))
+        return n;
+
+    // A short datagram: the rest of the reply may already wait behind it.
+    if (!SetRecvTimeout(sock, 1))
+        return RES_INTER_TIMEOUT;
+    const int n2 = RecvDatagram(sock, buf + n, std::min(kUdpDatagramMax, bufSize - n));
+    return n2 < 0 ? n2 : n + n2;
+}
+
+int UdpRecvRaw(int sock, uint8_t* buf, int max, int waitMs) {
+    if (buf == nullptr || max < 1)
+        return RES_INTER_TIMEOUT;
+    if (PollFor(sock, POLLIN, std::max(0, waitMs)) == 0)
+        return RES_INTER_TIMEOUT;
+    const ssize_t n = recv(sock, buf, static_cast<size_t>(max), MSG_DONTWAIT);
+    return n < 0 ? RES_INTER_TIMEOUT : static_cast<int>(n);
+}
+
+int UdpClose(int sock) {
+    if (sock == NO_SOCKET)
+        return RES_OK;
+    return close(sock) == 0 ? RES_OK : RES_NET_CLEANUP;
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// TCP and UDP over IPv4 sockets. A socket is a descriptor; NO_SOCKET marks
+// none (descriptor 0 is a valid socket on Linux).
+constexpr int NO_SOCKET = -1;
+
+// Nothing to start or release on Linux; kept for the worker's call order.
+// Return 0.
+int NetStartup();
+int NetCleanup();
+
+// Connects to addr:port within timeoutMs, retrying refused attempts after a
+// short pause. Returns 0 with sock set, -13 bad address or port (before any
+// socket exists), -14 no socket, -7 not connected in time.
+int TcpConnect(const char* addr, int port, int timeoutMs, int& sock);
+
+// Shuts the connection down both ways and closes it. Returns 0 or -8.
+int TcpClose(int sock);
+
+// Sends all count bytes. Returns 0, -16 connection lost, -3 other failure.
+int TcpSend(int sock, const uint8_t* data, int count);
+
+// Reads one reply frame within F and I into buf of bufSize bytes; a leading
+// acknowledgement is read over. Returns the reply length, or -4, -6, -9,
+// -10, -15 (peer closed), -16 (lost), -2 (reply too long for the buffer).
+int TcpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize);
+
+// One receive of up to max bytes without waiting; a zero byte follows the
+// bytes read. Returns the count, 0 when nothing waits, -15 or -16.
+int TcpRecvRaw(int sock, uint8_t* buf, int max);
+
+// A network adapter as the UDP open sees it.
+struct NetAdapter {
+    std::string name;
+    bool bEthernet; // link type Ethernet
+    bool bUp;
+    std::string ipv4; // first IPv4 address, empty when none
+};
+
+// Where UdpOpen takes the adapter list from (the machine's, by default).
+// Pass nullptr to restore the machine's. Tests give none, no Ethernet, or
+// loopback.
+using NetAdapterSource = bool (*)(std::vector<NetAdapter>& out);
+void NetSetAdapterSource(NetAdapterSource source);
+
+// The machine's adapters in list order. Returns false when they cannot be read.
+bool NetListAdapters(std::vector<NetAdapter>& out);
+
+// The adapters of the current source. Returns false when they cannot be read.
+bool NetReadAdapters(std::vector<NetAdapter>& out);
+
+// Binds a datagram socket to addr:port. Returns 0 with sock set, -14, or the
+// positive errno of the failed bind.
+int UdpBind(const char* addr, int port, int& sock);
+
+// Binds on the first Ethernet adapter that is up and has an IPv4 address,
+// trying ports 6000, 6010 ... 10000. Returns 0 with sock set, -3 no adapter
+// at all, -1 no such Ethernet adapter, -2 no port could be bound.
+int UdpOpen(int& sock);
+
+// Sends one datagram. A count below 1 sends nothing. Returns 0 or -3.
+int UdpSendTo(int sock, const char* addr, int port, const uint8_t* data, int count);
+
+// Receives a reply datagram within F + I; a short one (under 8 bytes, or an
+// acknowledgement with under 8 bytes behind it) is joined by one more taken
+// within 1 ms. buf holds at least 528 bytes. Returns the byte count or -4.
+int UdpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize);
+
+// Receives one datagram of up to max bytes, waiting at most waitMs.
+// Returns the count or -4 (error or nothing in time).
+int UdpRecvRaw(int sock, uint8_t* buf, int max, int waitMs);
+
+// Closes a UDP socket; NO_SOCKET is not closed. Returns 0 or -12.
+int UdpClose(int sock);

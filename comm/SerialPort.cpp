@@ -1,0 +1,365 @@
+#include "comm/SerialPort.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "comm/SerialSpeed.h"
+#include "protocol/Frame.h"
+#include "protocol/FrameReader.h"
+
+namespace {
+
+// One COM number's open device. The worker reads and writes while the
+// console may close: a user count keeps the descriptor alive until the last
+// reader or writer has left, and the wake descriptor, polled beside it, tells
+// a waiting user to leave.
+struct PortEntry {
+    std::mutex mutex;
+    std::condition_variable idle;
+    int fd = -1;
+    int wakeFd = -1;
+    int users = 0;
+    bool closing = false;
+};
+
+PortEntry g_ports[COM_PORT_COUNT];
+
+std::mutex g_namesMutex;
+std::string g_names[COM_PORT_COUNT];
+
+std::atomic<ComModemLines*> g_modemLines{nullptr};
+
+constexpr int kBaudRates[] = {19200, 9600, 4800, 2400, 1200, 28800, 57600, 115200, 921600};
+constexpr int kBaudCount = static_cast<int>(sizeof kBaudRates / sizeof kBaudRates[0]);
+
+bool ValidPort(int n) {
+    return n >= 0 && n < COM_PORT_COUNT;
+}
+
+int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// A reader's or writer's hold on an open port; empty when the port is not
+// open or is being closed.
+class PortUse {
+  public:
+    explicit PortUse(int n) {
+        if (!ValidPort(n))
+            return;
+        PortEntry& e = g_ports[n];
+        std::lock_guard<std::mutex> lock(e.mutex);
+        if (e.fd < 0 || e.closing)
+            return;
+        ++e.users;
+        m_entry = &e;
+        m_fd = e.fd;
+        m_wakeFd = e.wakeFd;
+    }
+    ~PortUse() {
+        if (m_entry == nullptr)
+            return;
+        std::lock_guard<std::mutex> lock(m_entry->mutex);
+        if (--m_entry->users == 0)
+            m_entry->idle.notify_all();
+    }
+    PortUse(const PortUse&) = delete;
+    PortUse& operator=(const PortUse&) = delete;
+
+    bool Open() const { return m_entry != nullptr; }
+    int Fd() const { return m_fd; }
+    int WakeFd() const { return m_wakeFd; }
+
+  private:
+    PortEntry* m_entry = nullptr;
+    int m_fd = -1;
+    int m_wakeFd = -1;
+};
+
+// Waits up to waitMs for the port to become ready for events. Returns the
+// port's revents, 0 on time-out, or -1 when the port is being closed.
+int WaitPort(const PortUse& use, short events, int waitMs) {
+    pollfd fds[2] = {{use.Fd(), events, 0}, {use.WakeFd(), POLLIN, 0}};
+    const int rc = poll(fds, 2, waitMs);
+    if (rc < 0)
+        return errno == EINTR ? 0 : -1;
+    if (fds[1].revents != 0)
+        return -1;
+    return fds[0].revents;
+}
+
+// The port as the reply acceptance reads it: wait in poll(), then read.
+class PortSource : public FrameSource {
+  public:
+    explicit PortSource(const PortUse& use) : m_use(use) {}
+
+    int Read(uint8_t* dst, int max, int waitMs) override {
+        const int ready = WaitPort(m_use, POLLIN, waitMs);
+        if (ready < 0)
+            return RES_RECV_ERROR;
+        if (ready == 0)
+            return 0;
+        if (ready & POLLIN) {
+            const ssize_t got = read(m_use.Fd(), dst, static_cast<size_t>(max));
+            if (got > 0)
+                return static_cast<int>(got);
+            if (got < 0 && errno != EAGAIN && errno != EINTR)
+                return RES_RECV_ERROR;
+        }
+        // A hung-up tty reads 0 forever; without the hang-up, 0 is no data.
+        if (ready & (POLLHUP | POLLERR | POLLNVAL))
+            return RES_RECV_ERROR;
+        return 0;
+    }
+
+    uint32_t Tick() override { return static_cast<uint32_t>(NowMs()); }
+
+  private:
+    const PortUse& m_use;
+};
+
+speed_t StandardSpeed(int bps) {
+    switch (bps) {
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 921600:
+        return B921600;
+    default:
+        return B0;
+    }
+}
+
+// Raw 8N1: the default cooked mode would echo, translate CR/LF and swallow
+// XON/XOFF, which corrupts binary frames. HUPCL drops DTR on close, which is
+// how closing a modem's port hangs up.
+int SetRaw(int fd, int bps) {
+    termios tio;
+    if (tcgetattr(fd, &tio) != 0)
+        return -1;
+    cfmakeraw(&tio);
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD | HUPCL;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    const speed_t speed = StandardSpeed(bps);
+    if (speed != B0 && (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0))
+        return -1;
+    if (tcsetattr(fd, TCSANOW, &tio) != 0)
+        return -1;
+    return speed == B0 ? SetSerialSpeed(fd, bps) : 0;
+}
+
+void CloseDevice(int fd, bool exclusive) {
+    if (exclusive)
+        ioctl(fd, TIOCNXCL);
+    close(fd);
+}
+
+} // namespace
+
+int ComBindDevice(int n, const char* device) {
+    if (!ValidPort(n))
+        return -1;
+    std::lock_guard<std::mutex> lock(g_namesMutex);
+    g_names[n] = device != nullptr ? device : "";
+    return 0;
+}
+
+std::string ComDevicePath(int n) {
+    if (!ValidPort(n))
+        return {};
+    {
+        std::lock_guard<std::mutex> lock(g_namesMutex);
+        if (!g_names[n].empty())
+            return g_names[n];
+    }
+    if (n >= 1 && n <= 32)
+        return "/dev/ttyS" + std::to_string(n - 1);
+    if (n >= 33 && n <= 64)
+        return "/dev/ttyUSB" + std::to_string(n - 33);
+    if (n >= 65 && n <= 96)
+        return "/dev/ttyACM" + std::to_string(n - 65);
+    return {};
+}
+
+int ComBaudRate(unsigned index) {
+    return index < static_cast<unsigned>(kBaudCount) ? kBaudRates[index] : 921600;
+}
+
+unsigned ComBaudIndex(long rate) {
+    for (int i = 0; i < kBaudCount; ++i) {
+        if (kBaudRates[i] == rate)
+            return static_cast<unsigned>(i);
+    }
+    return 0;
+}
+
+int ComOpen(int n, unsigned baudIndex) {
+    const std::string path = ComDevicePath(n);
+    if (path.empty())
+        return RES_OPEN_FAILED;
+    PortEntry& e = g_ports[n];
+    std::lock_guard<std::mutex> lock(e.mutex);
+    if (e.fd >= 0)
+        return RES_OPEN_FAILED;
+
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return RES_OPEN_FAILED;
+    // flock before TIOCEXCL: a port another holder has locked must keep its
+    // exclusive flag when we back out.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        CloseDevice(fd, false);
+        return RES_OPEN_FAILED;
+    }
+    if (ioctl(fd, TIOCEXCL) != 0 || SetRaw(fd, ComBaudRate(baudIndex)) != 0 ||
+        tcflush(fd, TCIOFLUSH) != 0) {
+        CloseDevice(fd, true);
+        return RES_OPEN_FAILED;
+    }
+    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0) {
+        CloseDevice(fd, true);
+        return RES_OPEN_FAILED;
+    }
+    e.fd = fd;
+    e.wakeFd = wakeFd;
+    return RES_OK;
+}
+
+int ComClose(int n) {
+    if (!ValidPort(n))
+        return RES_OPEN_FAILED;
+    PortEntry& e = g_ports[n];
+    std::unique_lock<std::mutex> lock(e.mutex);
+    // The console and the worker may both close: the later one waits for
+    // the earlier to finish and then finds the port closed.
+    e.idle.wait(lock, [&] { return !e.closing; });
+    if (e.fd < 0)
+        return RES_OK;
+    e.closing = true;
+    eventfd_write(e.wakeFd, 1);
+    e.idle.wait(lock, [&] { return e.users == 0; });
+    ioctl(e.fd, TIOCNXCL);
+    const int rc = close(e.fd);
+    close(e.wakeFd);
+    e.fd = -1;
+    e.wakeFd = -1;
+    e.closing = false;
+    e.idle.notify_all();
+    return rc == 0 ? RES_OK : RES_OPEN_FAILED;
+}
+
+int ComWrite(int n, const uint8_t* data, int count) {
+    PortUse use(n);
+    if (!use.Open() || count < 0 || (count > 0 && data == nullptr))
+        return RES_SEND_FAILED;
+    ComRaiseDtr(n);
+    // Bytes that came in since the last read are not the next reply.
+    tcflush(use.Fd(), TCIOFLUSH);
+    const int64_t deadline = NowMs() + 5 * static_cast<int64_t>(count) + 50;
+    int done = 0;
+    while (done < count) {
+        const ssize_t put = write(use.Fd(), data + done, static_cast<size_t>(count - done));
+        if (put > 0) {
+            done += static_cast<int>(put);
+            continue;
+        }
+        if (put < 0 && errno != EAGAIN && errno != EINTR)
+            return RES_SEND_FAILED;
+        const int64_t left = deadline - NowMs();
+        if (left <= 0)
+            return RES_SEND_FAILED;
+        const int ready = WaitPort(use, POLLOUT, static_cast<int>(left));
+        if (ready < 0 || (ready & (POLLHUP | POLLERR | POLLNVAL)))
+            return RES_SEND_FAILED;
+    }
+    return RES_OK;
+}
+
+int ComReadFrame(int n, int F, int I, uint8_t* buf, int bufSize) {
+    PortUse use(n);
+    if (!use.Open() || buf == nullptr || bufSize < FRAME_OVERHEAD + 1)
+        return RES_RECV_ERROR;
+    PortSource src(use);
+    return AcceptReply(src, kSerialRules, F, I, buf, bufSize);
+}
+
+int ComReadRaw(int n, uint8_t* buf, int max) {
+    PortUse use(n);
+    if (!use.Open() || buf == nullptr)
+        return RES_RECV_ERROR;
+    if (max <= 0)
+        return 0;
+    PortSource src(use);
+    return src.Read(buf, max, 0);
+}
+
+int ComRaiseDtr(int n) {
+    PortUse use(n);
+    if (!use.Open())
+        return -1;
+    if (ComModemLines* lines = g_modemLines.load()) {
+        lines->RaiseDtr(n);
+        return 0;
+    }
+    int bits = TIOCM_DTR;
+    ioctl(use.Fd(), TIOCMBIS, &bits);
+    return 0;
+}
+
+int ComRaiseRts(int n) {
+    PortUse use(n);
+    if (!use.Open())
+        return -1;
+    if (ComModemLines* lines = g_modemLines.load()) {
+        lines->RaiseRts(n);
+        return 0;
+    }
+    int bits = TIOCM_RTS;
+    ioctl(use.Fd(), TIOCMBIS, &bits);
+    return 0;
+}
+
+int ComGetCarrier(int n, bool& present) {
+    present = false;
+    PortUse use(n);
+    if (!use.Open())
+        return -1;
+    if (ComModemLines* lines = g_modemLines.load()) {
+        present = lines->Carrier(n);
+        return 0;
+    }
+    int bits = 0;
+    present = ioctl(use.Fd(), TIOCMGET, &bits) == 0 && (bits & TIOCM_CD) != 0;
+    return 0;
+}
+
+void ComSetModemLines(ComModemLines* lines) {
+    g_modemLines.store(lines);
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+// Serial ports are addressed by their COM number 0..255, as config.xml and
+// the messages name them. A process-wide table binds each number to a tty
+// device: by default COM1-COM32 are /dev/ttyS0-31, COM33-COM64
+// /dev/ttyUSB0-31 and COM65-COM96 /dev/ttyACM0-31; any number can be bound
+// explicitly to any device (a /dev/serial/by-id path, a pseudo-terminal).
+
+constexpr int COM_PORT_COUNT = 256;
+
+// Binds COM number n to a device path; an empty path restores the default.
+// Returns 0, or -1 when n is outside 0..255.
+int ComBindDevice(int n, const char* device);
+
+// The device path COM number n stands for; empty when it has none.
+std::string ComDevicePath(int n);
+
+// Bits per second of a baud index (19200, 9600, 4800, 2400, 1200, 28800,
+// 57600, 115200, 921600; any other index 921600).
+int ComBaudRate(unsigned index);
+
+// The index of a configured rate; a rate not in the table gives 0.
+unsigned ComBaudIndex(long rate);
+
+// Opens COMn exclusively, raw 8N1 at the indexed speed. Returns 0, or -7
+// when the device is absent, busy or cannot be set up.
+int ComOpen(int n, unsigned baudIndex);
+
+// Closes COMn; closing a closed port returns 0. Waits until no reader or
+// writer of the other thread still uses the descriptor. Returns 0 or -7.
+int ComClose(int n);
+
+// Purges both queues, then writes count bytes. Returns 0, or -3 when the
+// port is not open, a write fails, or a write makes no progress within
+// 5 ms per byte plus 50 ms.
+int ComWrite(int n, const uint8_t* data, int count);
+
+// Reads one reply frame within F and I (ms) into buf of bufSize bytes; an
+// acknowledgement stays in front of the reply. Returns the byte count, or
+// -2 (read failed, port closed, end byte, too long), -4, -6 or -9.
+int ComReadFrame(int n, int F, int I, uint8_t* buf, int bufSize);
+
+// One read of up to max bytes that returns at once with what is waiting.
+// Returns the count (0 if nothing) or -2.
+int ComReadRaw(int n, uint8_t* buf, int max);
+
+// Raise DTR / RTS. A device without modem lines ignores it. Returns 0, or
+// -1 when the port is not open.
+int ComRaiseDtr(int n);
+int ComRaiseRts(int n);
+
+// Reads the carrier-detect line into present (absent on a device without
+// modem lines). Returns 0, or -1 when the port is not open.
+int ComGetCarrier(int n, bool& present);
+
+// Writes the dial command after raising DTR and RTS. Returns 0, or -1 when
+// the port is not open or the write fails.
+int ComDialLine(int n, const uint8_t* command, int count);
+
+// Polls carrier detect every 100 ms. Returns 1 when present, -6 after
+// timeoutMs without it, 0 as soon as *cancel becomes true.
+int ComWaitCarrier(int n, int timeoutMs, const std::atomic<bool>* cancel = nullptr);
+
+// Test seam for the modem-control lines, which pseudo-terminals lack. When
+// set, raising a line and reading the carrier go to these instead of the
+// device. Pass nullptr to restore the device. Set it while no port is used.
+struct ComModemLines {
+    virtual ~ComModemLines() = default;
+    virtual void RaiseDtr(int n) = 0;
+    virtual void RaiseRts(int n) = 0;
+    virtual bool Carrier(int n) = 0;
+};
+void ComSetModemLines(ComModemLines* lines);

@@ -1,0 +1,168 @@
+#include "protocol/Download.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <numeric>
+#include <system_error>
+#include <thread>
+
+#include "comm/CommThread.h"
+#include "protocol/Frame.h"
+
+namespace {
+
+constexpr int TRANSACT_LEN_MAX = 300;
+constexpr int TRANSACT_BUF = 512;
+constexpr int REPLY_HEADER = 5;
+constexpr int ACK_LEN = sizeof AckFrame;
+
+constexpr uint8_t CMD_START = 0xE7;
+constexpr uint8_t CMD_SIZE = 0x01;
+constexpr uint8_t CMD_BLOCK = 0x03;
+constexpr uint8_t CMD_CHECKSUM = 0x04;
+constexpr char START_DATA[] = "LoadP";
+constexpr int SIZE_UNIT = 512;
+// The terminal gets this long after "LoadP", answered or not, before anything else.
+constexpr auto START_PAUSE = std::chrono::milliseconds(128);
+
+// The channel and terminal one download talks to.
+struct Link {
+    int handle;
+    uint8_t machine;
+    int channel;
+    const char* addr;
+    int port;
+};
+
+int Step(const Link& link, uint8_t command, uint8_t* data, int len) {
+    return Transact(link.handle, link.machine, command, DOWNLOAD_TIMEOUT_MS, DOWNLOAD_TIMEOUT_MS,
+                    len, data, TRANSACT_DATA_MAX, link.channel, link.addr, link.port);
+}
+
+// A file already known to be too large is refused before the terminal hears
+// of the download; one that cannot be measured yet fails after the start step.
+bool KnownTooLarge(const char* path) {
+    std::error_code ec;
+    if (path == nullptr || !std::filesystem::is_regular_file(path, ec))
+        return false;
+    const auto size = std::filesystem::file_size(path, ec);
+    return !ec && size > static_cast<std::uintmax_t>(DOWNLOAD_IMAGE_MAX);
+}
+
+// Reads the whole file into image. Returns 0 with size set, -10 when it cannot
+// be opened, measured or read, -17 when it does not fit.
+int ReadImage(const char* path, uint8_t* image, int& size) {
+    std::error_code ec;
+    if (path == nullptr || !std::filesystem::is_regular_file(path, ec))
+        return RES_NOT_FRAME;
+    FILE* f = std::fopen(path, "rb");
+    if (f == nullptr)
+        return RES_NOT_FRAME;
+    int rc = RES_OK;
+    long end = -1;
+    if (std::fseek(f, 0, SEEK_END) != 0 || (end = std::ftell(f)) < 0 ||
+        std::fseek(f, 0, SEEK_SET) != 0)
+        rc = RES_NOT_FRAME;
+    else if (end > DOWNLOAD_IMAGE_MAX)
+        rc = RES_IMAGE_TOO_LARGE;
+    else if (std::fread(image, 1, static_cast<size_t>(end), f) != static_cast<size_t>(end))
+        rc = RES_NOT_FRAME;
+    std::fclose(f);
+    size = static_cast<int>(end);
+    return rc;
+}
+
+// Sends the block of up to 128 image bytes at offset: offset high, offset
+// low, count, bytes.
+int SendBlock(const Link& link, const uint8_t* image, int size, int offset, uint8_t* data) {
+    const int n = std::min(DOWNLOAD_BLOCK, size - offset);
+    data[0] = static_cast<uint8_t>(offset >> 8);
+    data[1] = static_cast<uint8_t>(offset & 0xFF);
+    data[2] = static_cast<uint8_t>(n);
+    std::memcpy(data + 3, image + offset, static_cast<size_t>(n));
+    return Step(link, CMD_BLOCK, data, n + 3);
+}
+
+} // namespace
+
+int Transact(int handle, uint8_t machine, uint8_t command, int F, int I, int& len, uint8_t* data,
+             int dataSize, int channel, const char* addr, int port) {
+    if (len < 0 || len > TRANSACT_LEN_MAX)
+        return RES_BAD_LENGTH;
+    uint8_t buf[TRANSACT_BUF];
+    const int sendLen = BuildFrame(machine, command, data, len, buf);
+    if (sendLen < 0)
+        return sendLen;
+    int got = ExchangeFrame(handle, buf, TRANSACT_BUF, sendLen, F, I, channel, addr, port);
+    if (got < 0)
+        return got;
+
+    // The serial and UDP readers keep an acknowledgement in front of the reply
+    // that followed it; the reply is the frame behind it.
+    const uint8_t* reply = buf;
+    if (got > ACK_LEN && std::memcmp(buf, AckFrame, ACK_LEN) == 0) {
+        reply += ACK_LEN;
+        got -= ACK_LEN;
+    }
+    // An unchecked UDP datagram may be shorter than a header.
+    if (got < REPLY_HEADER)
+        return RES_RECV_ERROR;
+
+    len = reply[3] << 8 | reply[4];
+    if (reply[1] != machine)
+        return RES_WRONG_MACHINE;
+    const int n = std::min({len, dataSize, got - REPLY_HEADER});
+    if (n > 0)
+        std::memcpy(data, reply + REPLY_HEADER, static_cast<size_t>(n));
+    return reply[2];
+}
+
+int DownloadProgram(int handle, int machine, const char* path, int channel, WindowHandle wnd,
+                    const char* addr, int port) {
+    if (KnownTooLarge(path))
+        return RES_IMAGE_TOO_LARGE;
+    const Link link{handle, static_cast<uint8_t>(machine), channel, addr, port};
+    uint8_t data[TRANSACT_DATA_MAX];
+
+    std::memcpy(data, START_DATA, sizeof START_DATA - 1);
+    int rc = Step(link, CMD_START, data, sizeof START_DATA - 1);
+    std::this_thread::sleep_for(START_PAUSE);
+    if (rc != 0)
+        return rc;
+
+    uint8_t image[DOWNLOAD_IMAGE_MAX];
+    int size = 0;
+    rc = ReadImage(path, image, size);
+    if (rc != 0)
+        return rc;
+
+    data[0] = static_cast<uint8_t>(size / SIZE_UNIT + 1);
+    rc = Step(link, CMD_SIZE, data, 1);
+    if (rc != 0)
+        return rc;
+    PostCommResult(wnd, RC_DOWNLOAD_START, size / DOWNLOAD_BLOCK);
+
+    // The head of the image goes last, after every other block.
+    for (int offset = DOWNLOAD_BLOCK; offset < size; offset += DOWNLOAD_BLOCK) {
+        rc = SendBlock(link, image, size, offset, data);
+        if (rc != 0)
+            return rc;
+        PostCommResult(wnd, RC_DOWNLOAD_STEP, 0);
+    }
+    rc = SendBlock(link, image, size, 0, data);
+    if (rc != 0)
+        return rc;
+    PostCommResult(wnd, RC_DOWNLOAD_STEP, 0);
+
+    const uint32_t sum = std::accumulate(image, image + size, uint32_t{0});
+    data[0] = static_cast<uint8_t>((sum >> 8) & 0xFF);
+    data[1] = static_cast<uint8_t>(sum & 0xFF);
+    rc = Step(link, CMD_CHECKSUM, data, 2);
+    if (rc != 0)
+        return rc;
+    PostCommResult(wnd, RC_DOWNLOAD_STEP, 0);
+    return RES_OK;
+}

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/RequestAssembler.h"
+#include "sim/SimTerminal.h"
+
+// The simulator's lines: a pseudo-terminal or tty device (SimSerial.cpp),
+// a TCP server and a UDP socket (SimNet.cpp), served by one poll loop
+// (SimChannels.cpp). Failures are -errno.
+
+// Creates a pseudo-terminal in raw 8N1. The simulator keeps the slave open
+// too, so that a client closing it does not hang up the master. Returns 0
+// with both descriptors and the slave's path, or -errno.
+int SimOpenPty(int& masterFd, int& slaveFd, std::string& path);
+
+// Opens a tty device in raw 8N1 at baud bit/s. Returns 0 with fd set,
+// -EINVAL for a speed termios does not know, or -errno.
+int SimOpenDevice(const char* path, int baud, int& fd);
+
+// True when baud is a speed SimOpenDevice accepts.
+bool SimBaudSupported(int baud);
+
+// A datagram peer, kept opaque to code without socket headers.
+struct SimPeer {
+    uint8_t addr[16] = {};
+    uint32_t len = 0;
+};
+
+// True when addr is a dotted IPv4 address.
+bool SimAddressValid(const char* addr);
+
+// Listens for TCP on addr:port (IPv4 dotted text, port 0 for any). Returns 0
+// with the socket and the bound port, -EINVAL for a bad address, or -errno.
+int SimListenTcp(const char* addr, int port, int& fd, int& boundPort);
+
+// Accepts one waiting client (non-blocking). Returns 0 with its socket and
+// "a.b.c.d:port", or -errno.
+int SimAcceptTcp(int listenFd, int& fd, std::string& peerText);
+
+// Binds a UDP socket to addr:port. Returns 0 with the socket and the bound
+// port, -EINVAL for a bad address, or -errno.
+int SimBindUdp(const char* addr, int port, int& fd, int& boundPort);
+
+// Receives one datagram of up to max bytes. Returns its length or -errno.
+int SimRecvFrom(int fd, uint8_t* buf, int max, SimPeer& peer);
+
+// Sends one datagram. Returns the byte count or -errno.
+int SimSendTo(int fd, const uint8_t* data, int n, const SimPeer& peer);
+
+// "a.b.c.d:port" of a peer.
+std::string SimPeerText(const SimPeer& peer);
+
+// Serves every opened line until the stop descriptor becomes readable.
+// Every event goes to the log as one flushed line.
+class SimServer {
+  public:
+    SimServer(SimTerminal& terminal, FILE* log, int frameTimeoutMs);
+    ~SimServer();
+    SimServer(const SimServer&) = delete;
+    SimServer& operator=(const SimServer&) = delete;
+
+    // Each returns 0 or -errno, as the functions above.
+    int OpenPty(std::string& path);
+    int OpenDevice(const char* path, int baud);
+    int OpenTcp(const char* addr, int port, int& boundPort);
+    int OpenUdp(const char* addr, int port, int& boundPort);
+
+    // Returns 0 once stopFd is readable, or -errno when polling fails.
+    int Run(int stopFd);
+
+  private:
+    struct Outgoing {
+        uint64_t nDueMs = 0;
+        std::vector<uint8_t> bytes;
+        size_t nDone = 0;
+        std::string strLog; // the TX line, printed as the first byte goes
+        bool bClose = false;
+        SimPeer peer;
+    };
+    struct Line {
+        const char* szName; // "pty", "tty", "tcp", "udp"
+        int nFd;
+        bool bDatagram;
+        RequestAssembler assembler;
+        std::deque<Outgoing> out;
+        SimPeer peer; // datagrams: the sender of the last request
+        Line(const char* name, int fd, bool datagram, int idleMs)
+            : szName(name), nFd(fd), bDatagram(datagram), assembler(idleMs) {}
+    };
+
+    void Log(const char* kind, const char* name, const std::string& text);
+    void OnReadable(Line& line);
+    void OnPieces(Line& line, std::vector<RequestAssembler::Piece>& pieces);
+    void Schedule(Line& line, const SimReply& reply);
+    // Sends what is due; may close the TCP client (a close fault, a failed write).
+    void Flush(Line& line);
+    void Accept();
+    void CloseClient(const char* why);
+    int PollTimeout() const;
+
+    SimTerminal& m_terminal;
+    FILE* m_log;
+    int m_nFrameTimeoutMs;
+    int m_nSlaveFd = -1;
+    int m_nListenFd = -1;
+    std::vector<std::unique_ptr<Line>> m_lines; // serial and UDP
+    std::unique_ptr<Line> m_client;             // the TCP client, one at a time
+};

@@ -1,0 +1,375 @@
+// quillmark-sim: a reader terminal in software, on a pseudo-terminal or tty,
+// TCP and UDP, for the console, the command-line tool and the tests.
+#include <CLI/CLI.hpp>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/signalfd.h>
+#include <unistd.h>
+#include <vector>
+
+#include "sim/SimChannels.h"
+#include "sim/SimTerminal.h"
+
+namespace {
+
+constexpr int EXIT_BAD_ARGS = 2;
+
+struct Endpoint {
+    std::string strAddr;
+    int nPort = 0;
+};
+
+bool ParseEndpoint(const std::string& text, Endpoint& ep) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size() ||
+        colon + 6 < text.size())
+        return false;
+    int port = 0;
+    for (size_t i = colon + 1; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        port = port * 10 + (text[i] - '0');
+    }
+    if (port > 65535)
+        return false;
+    ep = {text.substr(0, colon), port};
+    return SimAddressValid(ep.strAddr.c_str());
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+bool ParseHexBytes(const std::string& text, uint8_t* out, size_t count) {
+    if (text.size() != count * 2)
+        return false;
+    for (size_t i = 0; i < count; ++i) {
+        const int hi = HexValue(text[i * 2]);
+        const int lo = HexValue(text[i * 2 + 1]);
+        if (hi < 0 || lo < 0)
+            return false;
+        out[i] = static_cast<uint8_t>(hi * 16 + lo);
+    }
+    return true;
+}
+
+CLI::Validator HexBytes(size_t count) {
+    return CLI::Validator(
+        [count](std::string& s) {
+            uint8_t tmp[8];
+            return ParseHexBytes(s, tmp, count)
+                       ? std::string()
+                       : "expected " + std::to_string(count * 2) + " hex digits";
+        },
+        "");
+}
+
+int WritePortFile(const std::string& path, const std::string& text) {
+    const std::string tmp = path + ".tmp";
+    FILE* f = std::fopen(tmp.c_str(), "w");
+    if (!f)
+        return -1;
+    const bool ok = std::fputs(text.c_str(), f) >= 0;
+    if (std::fclose(f) != 0 || !ok || std::rename(tmp.c_str(), path.c_str()) != 0)
+        return -1;
+    return 0;
+}
+
+const char* const kFooter =
+    R"(Faults (--fault KIND or KIND:HH, HH a command byte in hex; repeatable):
+  ack             acknowledgement frame in front of the reply, in the same write
+  ack-split       acknowledgement frame alone, the reply --ack-delay ms later
+                  (a separate write; on UDP a separate datagram)
+  first-delay     the reply's first byte goes --first-delay ms late
+  byte-gap        --byte-gap ms between bytes (on UDP each byte is a datagram)
+  bad-crc         low checksum byte inverted
+  bad-end         end byte 00 instead of C3
+  transfer-error  the frame C2 FF CE 00 01 E6 0F 72 C3 instead of the reply
+  silent          no reply
+  close           TCP: the connection is closed instead of the reply
+                  (other lines: no reply)
+  status          status --status and no data instead of the reply; the
+                  request is not carried out
+  garbage         55 AA 00 before the first start byte
+Faults combine; transfer-error, status, silent and close leave the terminal
+unchanged.
+
+Commands: E0-E6 management, E4 version, E1 reader ID, 03 power on (13-byte
+ATR with a card, one byte 01 without), 07 power off, 24 PC/SC mode, the
+download E7 "LoadP", 01 size, 03 blocks, 04 byte sum; anything else is
+echoed with status 0. Requests for another machine number are ignored; the
+reply carries the machine number the request addressed (255 included).
+Refusals: status 01 bad request, 02 out of order, 03 byte sum, 04 size,
+05 image not saved.
+
+Log (stdout, one flushed line each):
+  pty: PATH                 the pseudo-terminal to open
+  LISTEN tcp|udp ADDR:PORT  OPEN tty PATH BAUD
+  CONNECT tcp ADDR:PORT     DISCONNECT tcp REASON
+  RX LINE HH HH ...         a request frame received
+  TX LINE HH HH ...         one write sent (acknowledgement, garbage included)
+  SKIP LINE HH ...          bytes outside any frame
+  DROP LINE HH ...          an incomplete frame dropped
+  NOTE LINE TEXT            what the terminal did (download outcome, faults)
+  READY                     every line is open
+LINE is pty, tty, tcp or udp.
+
+Exit status: 0 after SIGINT or SIGTERM, 1 when a line cannot be opened,
+2 for bad arguments.)";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"A reader terminal in software: answers request frames on a pseudo-terminal or "
+                 "tty, TCP and UDP.",
+                 "quillmark-sim"};
+    app.footer(kFooter);
+    app.get_formatter()->column_width(34);
+
+    bool pty = false;
+    std::string device;
+    int baud = 19200;
+    std::string tcpText = "127.0.0.1:6688";
+    std::string udpText = "127.0.0.1:6689";
+    bool noTcp = false;
+    bool noUdp = false;
+    std::string portFile;
+    int frameTimeout = 1000;
+
+    SimIdentity me;
+    int machine = me.nMachine;
+    std::string idText = "12345678";
+    std::vector<int> type = {me.type[0], me.type[1]};
+    std::string firmwareText = "24051710";
+    std::string buildText = "24060309";
+    int rate = 0;
+    std::string card = "present";
+    std::string saveImage;
+
+    SimFaultSettings faults;
+    std::vector<std::string> faultTexts;
+    std::string statusText = "01";
+
+    app.add_flag("--pty", pty, "Create a pseudo-terminal; its path is printed as \"pty: PATH\"")
+        ->group("Lines");
+    auto* dev = app.add_option("--device", device, "Serve a tty device (raw 8N1)")
+                    ->group("Lines")
+                    ->type_name("PATH");
+    app.add_option("--baud", baud,
+                   "Speed of --device: 1200 2400 4800 9600 19200 38400 57600 115200 "
+                   "230400 460800 921600")
+        ->group("Lines")
+        ->type_name("N")
+        ->capture_default_str()
+        ->check(CLI::Validator(
+            [](std::string& s) {
+                return SimBaudSupported(std::atoi(s.c_str())) ? "" : "unsupported speed " + s;
+            },
+            ""))
+        ->needs(dev);
+    const auto endpoint = CLI::Validator(
+        [](std::string& s) {
+            Endpoint ep;
+            return ParseEndpoint(s, ep) ? std::string() : "expected ADDR:PORT, got " + s;
+        },
+        "");
+    auto* tcp = app.add_option("--tcp", tcpText, "TCP server address (port 0: any free port)")
+                    ->group("Lines")
+                    ->type_name("ADDR:PORT")
+                    ->capture_default_str()
+                    ->check(endpoint);
+    auto* udp = app.add_option("--udp", udpText, "UDP address (port 0: any free port)")
+                    ->group("Lines")
+                    ->type_name("ADDR:PORT")
+                    ->capture_default_str()
+                    ->check(endpoint);
+    app.add_flag("--no-tcp", noTcp, "No TCP server")->group("Lines")->excludes(tcp);
+    app.add_flag("--no-udp", noUdp, "No UDP socket")->group("Lines")->excludes(udp);
+    app.add_option("--port-file", portFile,
+                   "Write the bound ports (\"tcp N\", \"udp N\", \"pty PATH\") to this file once "
+                   "every line is open")
+        ->group("Lines")
+        ->type_name("PATH");
+    app.add_option("--frame-timeout", frameTimeout,
+                   "Drop a partial request frame after this many ms of silence")
+        ->group("Lines")
+        ->type_name("MS")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 600000).description(""));
+
+    app.add_option("--machine", machine, "Machine number, 1-255")
+        ->group("Terminal")
+        ->type_name("N")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 255).description(""));
+    app.add_option("--id", idText, "Device ID, 4 bytes in hex")
+        ->group("Terminal")
+        ->type_name("HEX8")
+        ->capture_default_str()
+        ->check(HexBytes(4));
+    app.add_option("--type", type, "Device type, two numbers 0-255 (default 3,1)")
+        ->group("Terminal")
+        ->type_name("A,B")
+        ->delimiter(',')
+        ->expected(2)
+        ->check(CLI::Range(0, 255).description(""));
+    app.add_option("--firmware-date", firmwareText, "Firmware date, BCD YYMMDDHH")
+        ->group("Terminal")
+        ->type_name("HEX8")
+        ->capture_default_str()
+        ->check(HexBytes(4));
+    app.add_option("--build-date", buildText, "Program completion date, BCD YYMMDDHH")
+        ->group("Terminal")
+        ->type_name("HEX8")
+        ->capture_default_str()
+        ->check(HexBytes(4));
+    app.add_option("--rate", rate, "Communication-rate index, 0 (19200) to 7 (115200)")
+        ->group("Terminal")
+        ->type_name("N")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 7).description(""));
+    app.add_option("--card", card, "Card in the probe: present or absent")
+        ->group("Terminal")
+        ->type_name("WHICH")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"present", "absent"}).description(""));
+    app.add_option("--save-image", saveImage, "Write each completely downloaded image to this file")
+        ->group("Terminal")
+        ->type_name("PATH");
+
+    app.add_option("--fault", faultTexts, "Misbehave on every reply, or on replies to command HH")
+        ->group("Faults")
+        ->type_name("KIND[:HH]")
+        ->check(CLI::Validator(
+            [](std::string& s) {
+                SimFault f{};
+                return ParseFault(s, f) ? "" : "unknown fault " + s;
+            },
+            ""));
+    app.add_option("--ack-delay", faults.nAckDelayMs, "ms between acknowledgement and reply")
+        ->group("Faults")
+        ->type_name("MS")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 600000).description(""));
+    app.add_option("--first-delay", faults.nFirstDelayMs, "ms before the first byte")
+        ->group("Faults")
+        ->type_name("MS")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 600000).description(""));
+    app.add_option("--byte-gap", faults.nByteGapMs, "ms between bytes")
+        ->group("Faults")
+        ->type_name("MS")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 600000).description(""));
+    app.add_option("--status", statusText, "Status byte of the status fault (hex, not 00)")
+        ->group("Faults")
+        ->type_name("HH")
+        ->capture_default_str()
+        ->check(CLI::Validator(
+            [](std::string& s) {
+                uint8_t b = 0;
+                return ParseHexBytes(s, &b, 1) && b != 0 ? "" : "expected HH, not 00";
+            },
+            ""));
+
+    try {
+        app.parse(argc, argv);
+        if (noTcp && noUdp && !pty && device.empty())
+            throw CLI::ValidationError("no line left to serve");
+    } catch (const CLI::ParseError& e) {
+        const int rc = app.exit(e);
+        return rc == 0 ? 0 : EXIT_BAD_ARGS;
+    }
+
+    me.nMachine = static_cast<uint8_t>(machine);
+    ParseHexBytes(idText, me.id, 4);
+    me.type[0] = static_cast<uint8_t>(type[0]);
+    me.type[1] = static_cast<uint8_t>(type[1]);
+    ParseHexBytes(firmwareText, me.firmwareDate, 4);
+    ParseHexBytes(buildText, me.buildDate, 4);
+    me.nRate = static_cast<uint8_t>(rate);
+    me.bCard = card == "present";
+    for (const std::string& t : faultTexts) {
+        SimFault f{};
+        ParseFault(t, f);
+        faults.faults.push_back(f);
+    }
+    ParseHexBytes(statusText, &faults.nStatus, 1);
+
+    // SIGINT and SIGTERM become a readable descriptor the poll loop watches.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    const int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+    // A client that goes away mid-reply must not kill the simulator.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (stopFd < 0) {
+        std::fprintf(stderr, "quillmark-sim: signalfd: %s\n", std::strerror(errno));
+        return 1;
+    }
+
+    SimTerminal terminal(me, faults, saveImage);
+    SimServer server(terminal, stdout, frameTimeout);
+    std::string ports;
+    const auto fail = [](const char* what, const std::string& where, int rc) {
+        std::fprintf(stderr, "quillmark-sim: cannot open %s %s: %s\n", what, where.c_str(),
+                     std::strerror(-rc));
+        return 1;
+    };
+    if (pty) {
+        std::string path;
+        const int rc = server.OpenPty(path);
+        if (rc != 0)
+            return fail("pty", "", rc);
+        ports += "pty " + path + "\n";
+    }
+    if (!device.empty()) {
+        const int rc = server.OpenDevice(device.c_str(), baud);
+        if (rc != 0)
+            return fail("device", device, rc);
+    }
+    if (!noTcp) {
+        Endpoint ep;
+        ParseEndpoint(tcpText, ep);
+        int bound = 0;
+        const int rc = server.OpenTcp(ep.strAddr.c_str(), ep.nPort, bound);
+        if (rc != 0)
+            return fail("tcp", tcpText, rc);
+        ports += "tcp " + std::to_string(bound) + "\n";
+    }
+    if (!noUdp) {
+        Endpoint ep;
+        ParseEndpoint(udpText, ep);
+        int bound = 0;
+        const int rc = server.OpenUdp(ep.strAddr.c_str(), ep.nPort, bound);
+        if (rc != 0)
+            return fail("udp", udpText, rc);
+        ports += "udp " + std::to_string(bound) + "\n";
+    }
+    if (!portFile.empty() && WritePortFile(portFile, ports) != 0) {
+        std::fprintf(stderr, "quillmark-sim: cannot write %s\n", portFile.c_str());
+        return 1;
+    }
+    std::printf("READY\n");
+    std::fflush(stdout);
+
+    const int rc = server.Run(stopFd);
+    close(stopFd);
+    if (rc != 0) {
+        std::fprintf(stderr, "quillmark-sim: poll: %s\n", std::strerror(-rc));
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,509 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <numeric>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FrameUtil.h"
+#include "comm/CommJob.h"
+#include "comm/NetDriver.h"
+#include "comm/Notify.h"
+#include "comm/SerialPort.h"
+#include "protocol/Download.h"
+#include "protocol/Frame.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint8_t kMachine = 7;
+constexpr WindowHandle kWnd = 0x5150;
+constexpr int kComNo = 220;
+
+// One request frame as the terminal received it.
+struct Request {
+    uint8_t machine = 0;
+    uint8_t command = 0;
+    Bytes data;
+    bool bWellFormed = false; // start, length, checksum and end byte right
+};
+
+// What the terminal answers to request number i; an empty answer is silence.
+using Script = std::function<Bytes(size_t i, const Request&)>;
+
+Bytes Ok(const Request& r) {
+    return MakeReply(r.machine, 0, {});
+}
+
+// The terminal: reads request frames from a connected descriptor (a TCP
+// connection it accepts, or a pseudo-terminal master), records them and
+// plays the script's answers. It ends when the other side closes or when
+// stopped with nothing left to read.
+class Terminal {
+  public:
+    Terminal(int fd, bool bListening, Script script)
+        : m_fd(fd), m_bListening(bListening), m_script(std::move(script)),
+          m_thread([this] { Run(); }) {}
+    ~Terminal() { Stop(); }
+
+    void Stop() {
+        m_bStop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    // The requests seen; stops the terminal first.
+    const std::vector<Request>& Requests() {
+        Stop();
+        return m_requests;
+    }
+
+  private:
+    void Run() {
+        int conn = m_fd;
+        if (m_bListening) {
+            conn = -1;
+            while (conn < 0 && !m_bStop) {
+                pollfd p{m_fd, POLLIN, 0};
+                if (poll(&p, 1, 50) > 0)
+                    conn = accept(m_fd, nullptr, nullptr);
+            }
+        }
+        Bytes pending;
+        const auto deadline = Clock::now() + std::chrono::seconds(40);
+        while (conn >= 0 && Clock::now() < deadline) {
+            pollfd p{conn, POLLIN, 0};
+            const int ready = poll(&p, 1, 50);
+            if (ready == 0) {
+                if (m_bStop)
+                    break;
+                continue;
+            }
+            uint8_t chunk[4096];
+            const ssize_t got = read(conn, chunk, sizeof chunk);
+            if (got <= 0)
+                break;
+            pending.insert(pending.end(), chunk, chunk + got);
+            Serve(conn, pending);
+        }
+        if (m_bListening && conn >= 0)
+            close(conn);
+    }
+
+    void Serve(int conn, Bytes& pending) {
+        while (pending.size() >= 5) {
+            const size_t n = pending[3] << 8 | pending[4];
+            if (pending.size() < n + 8)
+                return;
+            Request r;
+            r.machine = pending[1];
+            r.command = pending[2];
+            r.data.assign(pending.begin() + 5, pending.begin() + 5 + n);
+            Bytes rebuilt(n + 8);
+            const int len = static_cast<int>(n);
+            r.bWellFormed =
+                BuildFrame(r.machine, r.command, r.data.data(), len, rebuilt.data()) == len + 8 &&
+                std::equal(rebuilt.begin(), rebuilt.end(), pending.begin());
+            pending.erase(pending.begin(), pending.begin() + n + 8);
+            m_requests.push_back(r);
+            const Bytes answer = m_script(m_requests.size() - 1, r);
+            for (size_t sent = 0; sent < answer.size();) {
+                const ssize_t w = write(conn, answer.data() + sent, answer.size() - sent);
+                if (w <= 0)
+                    return;
+                sent += static_cast<size_t>(w);
+            }
+        }
+    }
+
+    int m_fd;
+    bool m_bListening;
+    Script m_script;
+    std::atomic<bool> m_bStop{false};
+    std::vector<Request> m_requests;
+    std::thread m_thread;
+};
+
+// A TCP terminal on 127.0.0.1 and the console's connection to it.
+struct TcpLink {
+    int listener = -1;
+    int sock = NO_SOCKET;
+    std::unique_ptr<Terminal> terminal;
+
+    explicit TcpLink(Script script) {
+        listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t alen = sizeof a;
+        if (bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            listen(listener, 4) != 0 ||
+            getsockname(listener, reinterpret_cast<sockaddr*>(&a), &alen) != 0)
+            ADD_FAILURE() << "listener";
+        terminal = std::make_unique<Terminal>(listener, true, std::move(script));
+        EXPECT_EQ(TcpConnect("127.0.0.1", ntohs(a.sin_port), 2000, sock), 0);
+    }
+    // Hangs up, then hands over what the terminal saw.
+    const std::vector<Request>& Requests() {
+        if (sock != NO_SOCKET)
+            TcpClose(sock);
+        sock = NO_SOCKET;
+        return terminal->Requests();
+    }
+    ~TcpLink() {
+        Requests();
+        close(listener);
+    }
+};
+
+// Records what the engine posts.
+struct Post {
+    WindowHandle wnd;
+    int code;
+    long value;
+};
+std::mutex g_postMutex;
+std::vector<Post> g_posts;
+
+void RecordPost(WindowHandle wnd, int code, long value) {
+    std::lock_guard<std::mutex> lock(g_postMutex);
+    g_posts.push_back({wnd, code, value});
+}
+
+std::vector<Post> Posts() {
+    std::lock_guard<std::mutex> lock(g_postMutex);
+    return g_posts;
+}
+
+int Count(const std::vector<Post>& posts, int code) {
+    int n = 0;
+    for (const Post& p : posts)
+        n += p.code == code && p.wnd == kWnd;
+    return n;
+}
+
+class Download : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        {
+            std::lock_guard<std::mutex> lock(g_postMutex);
+            g_posts.clear();
+        }
+        SetCommResultPoster(RecordPost);
+        m_path = ::testing::TempDir() + "quillmark_download_" + std::to_string(getpid()) + ".bin";
+    }
+    void TearDown() override {
+        SetCommResultPoster(nullptr);
+        std::remove(m_path.c_str());
+    }
+
+    // Writes an image of size bytes with a pattern that has no period of 128.
+    Bytes WriteImage(size_t size) {
+        Bytes image(size);
+        for (size_t i = 0; i < size; ++i)
+            image[i] = static_cast<uint8_t>(i * 7 + i / 251 + 3);
+        FILE* f = std::fopen(m_path.c_str(), "wb");
+        EXPECT_NE(f, nullptr);
+        if (!image.empty()) {
+            EXPECT_EQ(std::fwrite(image.data(), 1, size, f), size);
+        }
+        std::fclose(f);
+        return image;
+    }
+
+    int Run(TcpLink& link, const char* path = nullptr) {
+        return DownloadProgram(link.sock, kMachine, path ? path : m_path.c_str(), CH_TCP, kWnd,
+                               "127.0.0.1", 0);
+    }
+
+    std::string m_path;
+};
+
+struct SizeCase {
+    size_t size;
+    uint8_t sizeByte;
+    long blockTotal;
+};
+
+void PrintTo(const SizeCase& c, std::ostream* os) {
+    *os << c.size << " bytes";
+}
+
+class DownloadSizes : public Download, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(DownloadSizes, SendsEveryBlockHeadLastThenTheByteSum) {
+    const SizeCase c = GetParam();
+    const Bytes image = WriteImage(c.size);
+    TcpLink link([](size_t, const Request& r) { return Ok(r); });
+
+    ASSERT_EQ(Run(link), 0);
+    const std::vector<Request>& seen = link.Requests();
+
+    const size_t blocks = c.size <= 128 ? 1 : (c.size + 127) / 128;
+    ASSERT_EQ(seen.size(), 2 + blocks + 1);
+    for (const Request& r : seen) {
+        EXPECT_TRUE(r.bWellFormed);
+        EXPECT_EQ(r.machine, kMachine);
+    }
+    EXPECT_EQ(seen[0].command, 0xE7);
+    EXPECT_EQ(seen[0].data, (Bytes{'L', 'o', 'a', 'd', 'P'}));
+    EXPECT_EQ(seen[1].command, 0x01);
+    EXPECT_EQ(seen[1].data, Bytes{c.sizeByte});
+
+    Bytes rebuilt(c.size, 0xEE);
+    for (size_t b = 0; b < blocks; ++b) {
+        const Request& r = seen[2 + b];
+        const size_t offset = b + 1 < blocks ? (b + 1) * 128 : 0;
+        const size_t n = std::min<size_t>(128, c.size - offset);
+        ASSERT_EQ(r.command, 0x03) << "block " << b;
+        ASSERT_EQ(r.data.size(), n + 3) << "block " << b;
+        EXPECT_EQ(r.data[0], offset >> 8);
+        EXPECT_EQ(r.data[1], offset & 0xFF);
+        EXPECT_EQ(r.data[2], n);
+        std::copy(r.data.begin() + 3, r.data.end(), rebuilt.begin() + offset);
+    }
+    EXPECT_EQ(rebuilt, image);
+
+    const unsigned sum = std::accumulate(image.begin(), image.end(), 0u) & 0xFFFF;
+    EXPECT_EQ(seen.back().command, 0x04);
+    EXPECT_EQ(seen.back().data, (Bytes{static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum)}));
+
+    const std::vector<Post> posts = Posts();
+    ASSERT_EQ(posts.size(), blocks + 2);
+    EXPECT_EQ(posts[0].code, RC_DOWNLOAD_START);
+    EXPECT_EQ(posts[0].value, c.blockTotal);
+    EXPECT_EQ(Count(posts, RC_DOWNLOAD_STEP), static_cast<int>(blocks + 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, DownloadSizes,
+                         ::testing::Values(SizeCase{0, 1, 0}, SizeCase{128, 1, 1},
+                                           SizeCase{300, 1, 2}, SizeCase{512, 2, 4},
+                                           SizeCase{61440, 121, 480}),
+                         [](const auto& info) { return std::to_string(info.param.size); });
+
+TEST_F(Download, RefusesAnImageLargerThanTheBufferBeforeSendingAnything) {
+    WriteImage(DOWNLOAD_IMAGE_MAX + 1);
+    TcpLink link([](size_t, const Request& r) { return Ok(r); });
+
+    EXPECT_EQ(Run(link), RES_IMAGE_TOO_LARGE);
+    EXPECT_TRUE(link.Requests().empty());
+    EXPECT_TRUE(Posts().empty());
+}
+
+TEST_F(Download, FileThatCannotBeReadFailsAfterTheStartStep) {
+    const std::string missing = m_path + ".missing";
+    const std::string folder = ::testing::TempDir();
+    for (const std::string& path : {missing, folder}) {
+        SCOPED_TRACE(path);
+        TcpLink link([](size_t, const Request& r) { return Ok(r); });
+        EXPECT_EQ(Run(link, path.c_str()), RES_NOT_FRAME);
+        const std::vector<Request>& seen = link.Requests();
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0].command, 0xE7);
+    }
+    EXPECT_TRUE(Posts().empty());
+}
+
+struct FailCase {
+    const char* name;
+    size_t failAt;     // request that gets the bad answer: 0 start, 1 size, 2.. blocks, 5 sum
+    uint8_t status;    // status of the bad answer
+    uint8_t machine;   // machine number of the bad answer
+    int result;        // what the download returns
+    int stepsPosted;   // RC_DOWNLOAD_STEP posts before it ended
+    bool bStartPosted; // RC_DOWNLOAD_START posted
+};
+
+void PrintTo(const FailCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DownloadFails : public Download, public ::testing::WithParamInterface<FailCase> {};
+
+// A 300-byte image: start, size, blocks at 128, 256 and 0, then the sum.
+TEST_P(DownloadFails, EndsAtTheFailingStepWithItsResult) {
+    const FailCase c = GetParam();
+    WriteImage(300);
+    TcpLink link([c](size_t i, const Request& r) {
+        return i == c.failAt ? MakeReply(c.machine, c.status, {}) : Ok(r);
+    });
+
+    const auto began = Clock::now();
+    EXPECT_EQ(Run(link), c.result);
+    EXPECT_GE(Clock::now() - began, std::chrono::milliseconds(125));
+    EXPECT_EQ(link.Requests().size(), c.failAt + 1);
+    const std::vector<Post> posts = Posts();
+    EXPECT_EQ(Count(posts, RC_DOWNLOAD_START), c.bStartPosted ? 1 : 0);
+    EXPECT_EQ(Count(posts, RC_DOWNLOAD_STEP), c.stepsPosted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, DownloadFails,
+                         ::testing::Values(FailCase{"start", 0, 0xAC, kMachine, 0xAC, 0, false},
+                                           FailCase{"size", 1, 0x01, kMachine, 1, 0, false},
+                                           FailCase{"first_block", 2, 0x03, kMachine, 3, 0, true},
+                                           FailCase{"last_block", 3, 0xFF, kMachine, 255, 1, true},
+                                           FailCase{"head_block", 4, 0x10, kMachine, 0x10, 2, true},
+                                           FailCase{"checksum", 5, 0x04, kMachine, 4, 3, true},
+                                           FailCase{"start_wrong_machine", 0, 0, kMachine + 1,
+                                                    RES_WRONG_MACHINE, 0, false},
+                                           FailCase{"block_wrong_machine", 2, 0, 0xFF,
+                                                    RES_WRONG_MACHINE, 0, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Download, SilentTerminalGivesNoStartByteAfterSixSeconds) {
+    WriteImage(300);
+    TcpLink link([](size_t, const Request&) { return Bytes{}; });
+
+    const auto began = Clock::now();
+    EXPECT_EQ(Run(link), RES_NO_START);
+    EXPECT_GE(Clock::now() - began, std::chrono::milliseconds(DOWNLOAD_TIMEOUT_MS));
+    EXPECT_EQ(link.Requests().size(), 1u);
+    EXPECT_TRUE(Posts().empty());
+}
+
+TEST(Transact, RefusesBadLengthsWithoutSending) {
+    TcpLink link([](size_t, const Request& r) { return Ok(r); });
+    uint8_t data[400] = {};
+    for (int bad : {-1, 289, 300, 301}) {
+        int len = bad;
+        EXPECT_EQ(
+            Transact(link.sock, 1, 0x10, 500, 500, len, data, sizeof data, CH_TCP, nullptr, 0),
+            RES_BAD_LENGTH)
+            << bad;
+        EXPECT_EQ(len, bad);
+    }
+    EXPECT_TRUE(link.Requests().empty());
+}
+
+TEST(Transact, CopiesNoMoreThanTheCallersBuffer) {
+    Bytes payload(40);
+    std::iota(payload.begin(), payload.end(), uint8_t{1});
+    TcpLink link(
+        [&payload](size_t, const Request& r) { return MakeReply(r.machine, 0x21, payload); });
+
+    // Room behind the 8 bytes handed over, so that an overrun shows.
+    uint8_t data[64];
+    std::fill(std::begin(data), std::end(data), 0xEE);
+    data[0] = 0x99;
+    int len = 1;
+    EXPECT_EQ(Transact(link.sock, 1, 0x10, 1000, 1000, len, data, 8, CH_TCP, nullptr, 0), 0x21);
+    EXPECT_EQ(len, 40);
+    EXPECT_EQ(Bytes(data, data + 8), Bytes(payload.begin(), payload.begin() + 8));
+    EXPECT_EQ(Bytes(data + 8, data + 64), Bytes(56, 0xEE));
+    const std::vector<Request>& seen = link.Requests();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].data, Bytes{0x99});
+}
+
+// A reply behind an acknowledgement, as the serial reader leaves it: the
+// acknowledgement is not the reply.
+TEST(Transact, UnpacksTheReplyBehindAnAcknowledgementOnSerial) {
+    int master = -1;
+    int slave = -1;
+    char name[128] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    termios raw{};
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    ASSERT_EQ(ComBindDevice(kComNo, name), 0);
+
+    for (const int channel : {CH_SERIAL, CH_MODEM}) {
+        for (const uint8_t machine : {uint8_t{1}, uint8_t{0xFF}}) {
+            SCOPED_TRACE(std::to_string(channel) + "/" + std::to_string(machine));
+            ASSERT_EQ(ComOpen(kComNo, 7), 0);
+            Terminal terminal(master, false, [](size_t, const Request& r) {
+                return Concat(AckBytes(), MakeReply(r.machine, 0x00, {0x5A, 0xA5, 0x3C}));
+            });
+            uint8_t data[8] = {0x42};
+            int len = 1;
+            EXPECT_EQ(Transact(kComNo, machine, 0x10, 1000, 1000, len, data, sizeof data, channel,
+                               nullptr, 0),
+                      0);
+            EXPECT_EQ(len, 3);
+            EXPECT_EQ(Bytes(data, data + 3), (Bytes{0x5A, 0xA5, 0x3C}));
+            EXPECT_EQ(terminal.Requests().size(), 1u);
+            ComClose(kComNo);
+        }
+    }
+    ComBindDevice(kComNo, "");
+    close(slave);
+    close(master);
+}
+
+struct UdpCase {
+    const char* name;
+    std::vector<Bytes> datagrams;
+    int result;
+    int len;
+    Bytes copied; // the first bytes of the data buffer afterwards
+};
+
+// UDP replies come unchecked: an acknowledgement may lead, the length field
+// may claim more than arrived, and a reply may be shorter than a header.
+// The answers wait in the socket before the request goes out.
+TEST(Transact, UdpReplyIsBoundedByWhatArrived) {
+    const std::vector<UdpCase> cases = {
+        {"acknowledgement then reply",
+         {Concat(AckBytes(), MakeReply(1, 0x02, {0x11, 0x22}))},
+         2,
+         2,
+         {0x11, 0x22, 0xEE}},
+        {"length field beyond the datagram",
+         {{0xC2, 0x01, 0x00, 0x00, 0x20, 0xAA, 0xBB, 0xCC}},
+         0,
+         32,
+         {0xAA, 0xBB, 0xCC, 0xEE}},
+        {"shorter than a header", {{0xC2, 0x01}, {0x00, 0x00}}, RES_RECV_ERROR, 0, {0xEE}},
+    };
+    for (const UdpCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int peer = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t alen = sizeof a;
+        ASSERT_EQ(bind(peer, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ASSERT_EQ(getsockname(peer, reinterpret_cast<sockaddr*>(&a), &alen), 0);
+        int sock = NO_SOCKET;
+        ASSERT_EQ(UdpBind("127.0.0.1", 0, sock), 0);
+        sockaddr_in self{};
+        socklen_t slen = sizeof self;
+        ASSERT_EQ(getsockname(sock, reinterpret_cast<sockaddr*>(&self), &slen), 0);
+        for (const Bytes& d : c.datagrams)
+            ASSERT_EQ(sendto(peer, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&self), slen),
+                      static_cast<ssize_t>(d.size()));
+
+        uint8_t data[16];
+        std::fill(std::begin(data), std::end(data), 0xEE);
+        int len = 0;
+        EXPECT_EQ(Transact(sock, 1, 0x10, 1000, 1000, len, data, sizeof data, CH_UDP, "127.0.0.1",
+                           ntohs(a.sin_port)),
+                  c.result);
+        EXPECT_EQ(len, c.len);
+        EXPECT_EQ(Bytes(data, data + c.copied.size()), c.copied);
+        uint8_t request[64];
+        EXPECT_EQ(recv(peer, request, sizeof request, MSG_DONTWAIT), 8) << "the request went out";
+        UdpClose(sock);
+        close(peer);
+    }
+}
+
+} // namespace

@@ -1,0 +1,723 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FrameUtil.h"
+#include "comm/NetDriver.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+int64_t NowMs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+int64_t ThreadCpuMs() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+sockaddr_in Loopback(int port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    return sa;
+}
+
+int LocalPort(int fd) {
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    return ntohs(sa.sin_port);
+}
+
+// A socket of the given type bound to 127.0.0.1:port (0 picks one).
+int BoundSocket(int type, int port) {
+    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    const sockaddr_in sa = Loopback(port);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int Listener(int backlog, int& port) {
+    const int fd = BoundSocket(SOCK_STREAM, 0);
+    listen(fd, backlog);
+    port = LocalPort(fd);
+    return fd;
+}
+
+// A loopback port with nobody listening on it.
+int ClosedPort() {
+    const int fd = BoundSocket(SOCK_STREAM, 0);
+    const int port = LocalPort(fd);
+    close(fd);
+    return port;
+}
+
+bool WaitReadable(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, ms) == 1;
+}
+
+void ResetAndClose(int fd) {
+    const linger lg{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+    close(fd);
+}
+
+Bytes Head(const Bytes& v, size_t n) {
+    return {v.begin(), v.begin() + n};
+}
+Bytes Mid(const Bytes& v, size_t from, size_t to) {
+    return {v.begin() + from, v.begin() + to};
+}
+Bytes Tail(const Bytes& v, size_t from) {
+    return {v.begin() + from, v.end()};
+}
+Bytes WithByte(Bytes v, size_t at, uint8_t b) {
+    v[at] = b;
+    return v;
+}
+
+enum class PeerAct { Send, Close, Reset };
+
+struct PeerStep {
+    int delayMs; // pause before the step
+    Bytes bytes;
+    PeerAct act = PeerAct::Send;
+};
+
+// The terminal's side of a TCP connection: accepts one client on a loopback
+// port, waits for its request and plays its steps; unless a step closes it,
+// it then keeps the connection until the client closes its end. (Waiting for
+// the request keeps a reset from racing the client's connect, which would
+// take a reset during the handshake for a failed attempt and retry.)
+class ScriptedPeer {
+  public:
+    explicit ScriptedPeer(std::vector<PeerStep> steps) {
+        m_listen = Listener(1, m_port);
+        m_thread = std::thread([this, steps] { Play(steps); });
+    }
+    ~ScriptedPeer() {
+        m_thread.join();
+        close(m_listen);
+    }
+    int Port() const { return m_port; }
+
+  private:
+    void Play(const std::vector<PeerStep>& steps) {
+        if (!WaitReadable(m_listen, 5000))
+            return;
+        const int c = accept(m_listen, nullptr, nullptr);
+        uint8_t request[16];
+        if (!WaitReadable(c, 5000) || recv(c, request, sizeof request, 0) <= 0) {
+            close(c);
+            return;
+        }
+        for (const auto& s : steps) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(s.delayMs));
+            if (s.act == PeerAct::Close) {
+                close(c);
+                return;
+            }
+            if (s.act == PeerAct::Reset) {
+                ResetAndClose(c);
+                return;
+            }
+            send(c, s.bytes.data(), s.bytes.size(), MSG_NOSIGNAL);
+        }
+        uint8_t sink[256];
+        while (WaitReadable(c, 5000) && recv(c, sink, sizeof sink, 0) > 0) {
+        }
+        close(c);
+    }
+
+    int m_listen = -1;
+    int m_port = 0;
+    std::thread m_thread;
+};
+
+// Connects to a scripted peer and sends it a request.
+int ConnectTo(int port) {
+    const uint8_t request[] = {0xC0, 0x01, 0x10, 0x00, 0x00, 0xC0, 0x09, 0xC1};
+    int sock = NO_SOCKET;
+    EXPECT_EQ(TcpConnect("127.0.0.1", port, 2000, sock), 0);
+    EXPECT_EQ(TcpSend(sock, request, sizeof request), 0);
+    return sock;
+}
+
+// Every descriptor of the process taken while it lives.
+class NoFreeDescriptors {
+  public:
+    NoFreeDescriptors() {
+        getrlimit(RLIMIT_NOFILE, &m_old);
+        rlimit low = m_old;
+        low.rlim_cur = 64;
+        setrlimit(RLIMIT_NOFILE, &low);
+        for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            m_fds.push_back(fd);
+    }
+    ~NoFreeDescriptors() {
+        for (int fd : m_fds)
+            close(fd);
+        setrlimit(RLIMIT_NOFILE, &m_old);
+    }
+
+  private:
+    rlimit m_old{};
+    std::vector<int> m_fds;
+};
+
+const Bytes kReply = MakeReply(1, 0, {0x11, 0xC2, 0x33}); // 11 bytes
+
+// ---------------------------------------------------------------- connect
+
+TEST(TcpConnect, ConnectsAndSends) {
+    const Bytes request = {0xC0, 0x01, 0x10, 0x00, 0x00, 0xC0, 0x09, 0xC1};
+    int port = 0;
+    const int l = Listener(1, port);
+    int sock = NO_SOCKET;
+    ASSERT_EQ(TcpConnect("127.0.0.1", port, 2000, sock), 0);
+    int noDelay = 0;
+    socklen_t len = sizeof noDelay;
+    getsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &noDelay, &len);
+    EXPECT_NE(noDelay, 0);
+
+    EXPECT_EQ(TcpSend(sock, request.data(), 0), 0);
+    EXPECT_EQ(TcpSend(sock, request.data(), static_cast<int>(request.size())), 0);
+    const int c = accept(l, nullptr, nullptr);
+    uint8_t got[16] = {};
+    ASSERT_TRUE(WaitReadable(c, 2000));
+    EXPECT_EQ(recv(c, got, sizeof got, 0), 8);
+    EXPECT_EQ(Bytes(got, got + 8), request);
+
+    EXPECT_EQ(TcpClose(sock), 0);
+    close(c);
+    close(l);
+}
+
+TEST(TcpSend, WholeBufferEvenOnNonBlockingSocket) {
+    int port = 0;
+    const int l = Listener(1, port);
+    int sock = NO_SOCKET;
+    ASSERT_EQ(TcpConnect("127.0.0.1", port, 2000, sock), 0);
+    const int c = accept(l, nullptr, nullptr);
+    // Far more than the socket buffers hold, read slowly by the peer.
+    const Bytes big(8 << 20, 0x5A);
+    size_t received = 0;
+    std::thread reader([c, &received, &big] {
+        uint8_t chunk[65536];
+        ssize_t n;
+        while (received < big.size() && WaitReadable(c, 5000) &&
+               (n = recv(c, chunk, sizeof chunk, 0)) > 0)
+            received += static_cast<size_t>(n);
+    });
+    fcntl(sock, F_SETFL, fcntl(sock, F_GETFL) | O_NONBLOCK);
+    EXPECT_EQ(TcpSend(sock, big.data(), static_cast<int>(big.size())), 0);
+    reader.join();
+    EXPECT_EQ(received, big.size());
+    TcpClose(sock);
+    close(c);
+    close(l);
+}
+
+TEST(TcpConnect, BadAddressNeedsNoSocket) {
+    const int port = ClosedPort();
+    // With every descriptor taken, a bad address still gives -13: it is
+    // refused before a socket is asked for.
+    NoFreeDescriptors none;
+    int sock = NO_SOCKET;
+    for (const char* addr : {"10.0.0.300", "255.255.255.255", "abc", "", "1.2.3", "::1"})
+        EXPECT_EQ(TcpConnect(addr, port, 300, sock), -13) << addr;
+    EXPECT_EQ(TcpConnect(nullptr, port, 300, sock), -13);
+    EXPECT_EQ(TcpConnect("127.0.0.1", 70000, 300, sock), -13);
+    EXPECT_EQ(TcpConnect("127.0.0.1", port, 300, sock), -14);
+    EXPECT_EQ(UdpBind("127.0.0.1", 0, sock), -14);
+    EXPECT_EQ(sock, NO_SOCKET);
+}
+
+TEST(TcpConnect, RefusedUntilTimeOutWithoutSpinning) {
+    int sock = NO_SOCKET;
+    const int64_t cpu0 = ThreadCpuMs();
+    const int64_t t0 = NowMs();
+    EXPECT_EQ(TcpConnect("127.0.0.1", ClosedPort(), 300, sock), -7);
+    const int64_t took = NowMs() - t0;
+    EXPECT_GE(took, 290);
+    EXPECT_LT(took, 1500);
+    EXPECT_LT(ThreadCpuMs() - cpu0, 100);
+    EXPECT_EQ(sock, NO_SOCKET);
+}
+
+TEST(TcpConnect, RetriesUntilTheServerListens) {
+    // Bound but not yet listening: connects are refused until listen().
+    const int fd = BoundSocket(SOCK_STREAM, 0);
+    const int port = LocalPort(fd);
+    std::thread late([fd] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        listen(fd, 1);
+        if (!WaitReadable(fd, 3000))
+            return;
+        // Hold the connection until the client closes it.
+        const int c = accept(fd, nullptr, nullptr);
+        uint8_t sink[16];
+        while (WaitReadable(c, 3000) && recv(c, sink, sizeof sink, 0) > 0) {
+        }
+        close(c);
+    });
+    int sock = NO_SOCKET;
+    const int64_t t0 = NowMs();
+    EXPECT_EQ(TcpConnect("127.0.0.1", port, 3000, sock), 0);
+    EXPECT_GE(NowMs() - t0, 150);
+    if (sock != NO_SOCKET)
+        TcpClose(sock);
+    late.join();
+    close(fd);
+}
+
+TEST(TcpConnect, HostThatNeverAnswersTimesOut) {
+    // A listener that never accepts and whose queue is full drops every
+    // further SYN, so a connect to it hangs.
+    int port = 0;
+    const int l = Listener(0, port);
+    std::vector<int> fillers;
+    bool bFull = false;
+    for (int i = 0; i < 8 && !bFull; ++i) {
+        const int s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const sockaddr_in sa = Loopback(port);
+        connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+        fillers.push_back(s);
+        pollfd p{s, POLLOUT, 0};
+        bFull = poll(&p, 1, 200) == 0;
+    }
+    if (bFull) {
+        int sock = NO_SOCKET;
+        const int64_t t0 = NowMs();
+        EXPECT_EQ(TcpConnect("127.0.0.1", port, 300, sock), -7);
+        const int64_t took = NowMs() - t0;
+        EXPECT_GE(took, 290);
+        EXPECT_LT(took, 1500);
+    }
+    for (int s : fillers)
+        close(s);
+    close(l);
+    if (!bFull)
+        GTEST_SKIP() << "a full listen queue does not hold connects back here";
+}
+
+// ---------------------------------------------------------------- TCP reply
+
+struct TcpCase {
+    std::string name;
+    std::vector<PeerStep> steps;
+    int bufSize;
+    int expected;
+    Bytes reply; // expected at the buffer's start when accepted
+};
+
+// F = 500, I = 200.
+std::vector<TcpCase> TcpCases() {
+    const Bytes& r = kReply;
+    const Bytes ack = AckBytes();
+    const Bytes big = MakeReply(1, 0, Bytes(600, 0x5A));
+    return {
+        {"whole reply", {{0, r}}, 600, 11, r},
+        {"acknowledgement first", {{0, ack}, {30, r}}, 600, 11, r},
+        {"acknowledgement and reply together", {{0, Concat(ack, r)}}, 600, 11, r},
+        {"garbage before start byte", {{0, {0x00, 0xC3, 0x55}}, {20, r}}, 600, 11, r},
+        {"bytes split across reads",
+         {{0, Head(r, 3)}, {20, Mid(r, 3, 6)}, {20, Tail(r, 6)}},
+         600,
+         11,
+         r},
+        {"start byte after I but within F", {{350, r}}, 600, 11, r},
+        {"start byte after F", {{700, r}}, 600, -6, {}},
+        {"late body byte", {{0, Head(r, 6)}, {300, Tail(r, 6)}}, 600, -4, {}},
+        // Each gap is within I, but header and body share one window.
+        {"header and body over one window",
+         {{0, Head(r, 3)}, {130, Mid(r, 3, 5)}, {130, Tail(r, 5)}},
+         600,
+         -4,
+         {}},
+        {"bad checksum low byte", {{0, WithByte(r, 9, r[9] ^ 1)}}, 600, -9, {}},
+        {"bad end byte", {{0, WithByte(r, 10, 0xC1)}}, 600, -10, {}},
+        {"announced length beyond the buffer", {{0, big}}, 600, -2, {}},
+        {"reply fills the buffer but its zero byte", {{0, r}}, 11, -2, {}},
+        {"reply and zero byte fit exactly", {{0, r}}, 12, 11, r},
+        {"peer closes", {{50, {}, PeerAct::Close}}, 600, -15, {}},
+        {"peer closes within the frame", {{0, Head(r, 3)}, {30, {}, PeerAct::Close}}, 600, -15, {}},
+        {"peer resets", {{50, {}, PeerAct::Reset}}, 600, -16, {}},
+    };
+}
+
+TEST(TcpRecvFrame, ScriptedPeerCases) {
+    for (const auto& c : TcpCases()) {
+        ScriptedPeer peer(c.steps);
+        const int sock = ConnectTo(peer.Port());
+        std::vector<uint8_t> buf(c.bufSize, 0xEE);
+        const int rc = TcpRecvFrame(sock, 500, 200, buf.data(), c.bufSize);
+        EXPECT_EQ(rc, c.expected) << c.name;
+        if (rc > 0) {
+            EXPECT_EQ(Head(buf, rc), c.reply) << c.name;
+            EXPECT_EQ(buf[rc], 0) << c.name;
+        }
+        TcpClose(sock);
+    }
+}
+
+TEST(TcpRecvFrame, WaitingBurnsNoCpu) {
+    ScriptedPeer peer({});
+    const int sock = ConnectTo(peer.Port());
+    uint8_t buf[600];
+    const int64_t cpu0 = ThreadCpuMs();
+    const int64_t t0 = NowMs();
+    EXPECT_EQ(TcpRecvFrame(sock, 1000, 100, buf, sizeof buf), -6);
+    EXPECT_GE(NowMs() - t0, 1000);
+    // A spinning reader would use the whole second.
+    EXPECT_LT(ThreadCpuMs() - cpu0, 100);
+    TcpClose(sock);
+}
+
+// ---------------------------------------------------------------- TCP raw, send, close
+
+TEST(TcpRecvRaw, NothingDataCloseAndReset) {
+    struct Case {
+        std::string name;
+        std::vector<PeerStep> steps;
+        int expected;
+    };
+    const std::vector<Case> cases = {
+        {"nothing waiting", {}, 0},
+        {"bytes waiting", {{0, {0x41, 0x42, 0x43}}}, 3},
+        {"peer closed", {{0, {}, PeerAct::Close}}, -15},
+        {"peer reset", {{0, {}, PeerAct::Reset}}, -16},
+    };
+    for (const auto& c : cases) {
+        ScriptedPeer peer(c.steps);
+        const int sock = ConnectTo(peer.Port());
+        if (!c.steps.empty())
+            WaitReadable(sock, 2000);
+        uint8_t buf[513];
+        std::memset(buf, 0xEE, sizeof buf);
+        const int64_t t0 = NowMs();
+        const int rc = TcpRecvRaw(sock, buf, 512);
+        EXPECT_LT(NowMs() - t0, 50) << c.name;
+        EXPECT_EQ(rc, c.expected) << c.name;
+        if (rc >= 0) {
+            EXPECT_EQ(buf[rc], 0) << c.name;
+        }
+        TcpClose(sock);
+    }
+}
+
+TEST(TcpSend, ResetPeerGivesLostWithoutSigpipe) {
+    ScriptedPeer peer({{0, {}, PeerAct::Reset}});
+    const int sock = ConnectTo(peer.Port());
+    WaitReadable(sock, 2000);
+
+    // With SIGPIPE blocked, a send that raised it would leave it pending.
+    sigset_t pipe, old, pending;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, &old);
+    const uint8_t data[8] = {};
+    // The first send meets the reset; the later ones a connection gone (EPIPE).
+    const int first = TcpSend(sock, data, sizeof data);
+    const int second = TcpSend(sock, data, sizeof data);
+    const int third = TcpSend(sock, data, sizeof data);
+    sigpending(&pending);
+    const bool bRaised = sigismember(&pending, SIGPIPE) == 1;
+    if (bRaised) {
+        const timespec now{};
+        sigtimedwait(&pipe, nullptr, &now);
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+
+    EXPECT_TRUE(first == -16 || first == -3) << first;
+    EXPECT_EQ(second, -16);
+    EXPECT_EQ(third, -16);
+    EXPECT_FALSE(bRaised);
+    TcpClose(sock);
+}
+
+TEST(NetClose, ClosedAndMissingSockets) {
+    EXPECT_EQ(TcpClose(NO_SOCKET), -8);
+    EXPECT_EQ(UdpClose(NO_SOCKET), 0);
+    EXPECT_EQ(UdpClose(1 << 20), -12);
+    int sock = NO_SOCKET;
+    ASSERT_EQ(UdpBind("127.0.0.1", 0, sock), 0);
+    EXPECT_EQ(UdpClose(sock), 0);
+    EXPECT_EQ(NetStartup(), 0);
+    EXPECT_EQ(NetCleanup(), 0);
+}
+
+// ---------------------------------------------------------------- UDP
+
+// The driver's socket and a terminal socket, both on loopback.
+class Udp : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(UdpBind("127.0.0.1", 0, m_sock), 0);
+        m_peer = BoundSocket(SOCK_DGRAM, 0);
+        ASSERT_GE(m_peer, 0);
+    }
+    void TearDown() override {
+        UdpClose(m_sock);
+        close(m_peer);
+    }
+    void PeerSend(const Bytes& b) {
+        const sockaddr_in to = Loopback(LocalPort(m_sock));
+        sendto(m_peer, b.data(), b.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+    void Drain() {
+        uint8_t sink[1024];
+        while (recv(m_sock, sink, sizeof sink, MSG_DONTWAIT) >= 0) {
+        }
+    }
+
+    int m_sock = NO_SOCKET;
+    int m_peer = -1;
+};
+
+TEST_F(Udp, RecvFrameCases) {
+    struct Case {
+        std::string name;
+        std::vector<Bytes> datagrams; // all waiting before the receive
+        int expected;
+    };
+    const Bytes ack = AckBytes();
+    const Bytes d7(7, 0x07), d8(8, 0x08), d5(5, 0x05);
+    const std::vector<Case> cases = {
+        {"8 bytes returned at once", {d8, d5}, 8},
+        {"7 bytes take the next datagram", {d7, d5}, 12},
+        {"7 bytes with nothing behind", {d7}, -4},
+        {"empty datagram takes the next", {{}, d8}, 8},
+        {"acknowledgement then waiting reply", {ack, kReply}, 20},
+        {"acknowledgement alone", {ack}, -4},
+        {"acknowledgement and reply in one datagram", {Concat(ack, kReply), d5}, 20},
+        {"acknowledgement with 7 bytes behind", {Concat(ack, d7), d5}, 21},
+        {"longer than 512 bytes", {Bytes(600, 0x66)}, 512},
+        {"nothing", {}, -4},
+    };
+    for (const auto& c : cases) {
+        Bytes all;
+        for (const auto& d : c.datagrams) {
+            PeerSend(d);
+            all = Concat(all, d);
+        }
+        uint8_t buf[600];
+        testing::internal::CaptureStderr();
+        const int rc = UdpRecvFrame(m_sock, 100, 50, buf, 528);
+        const std::string trace = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(rc, c.expected) << c.name;
+        if (rc > 0) {
+            EXPECT_EQ(Bytes(buf, buf + rc), Head(all, rc)) << c.name;
+        }
+        EXPECT_EQ(trace, rc < 0 ? "WSAGetLastError=" + std::to_string(EAGAIN) + "\n" : "")
+            << c.name;
+        Drain();
+    }
+}
+
+TEST_F(Udp, ShortDatagramLeavesOneMillisecondTimeOut) {
+    PeerSend(Bytes(7, 0x07));
+    PeerSend(Bytes(3, 0x03));
+    uint8_t buf[528];
+    EXPECT_EQ(UdpRecvFrame(m_sock, 100, 50, buf, sizeof buf), 10);
+    timeval tv{};
+    socklen_t len = sizeof tv;
+    getsockopt(m_sock, SOL_SOCKET, SO_RCVTIMEO, &tv, &len);
+    EXPECT_EQ(tv.tv_sec, 0);
+    EXPECT_GT(tv.tv_usec, 0);
+    EXPECT_LE(tv.tv_usec, 4000); // 1 ms, rounded up to the kernel's tick
+}
+
+TEST_F(Udp, RecvFrameTimesOutAfterFPlusI) {
+    uint8_t buf[528];
+    testing::internal::CaptureStderr();
+    const int64_t t0 = NowMs();
+    const int rc = UdpRecvFrame(m_sock, 200, 100, buf, sizeof buf);
+    const int64_t took = NowMs() - t0;
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(rc, -4);
+    EXPECT_GE(took, 280);
+    EXPECT_LT(took, 1500);
+}
+
+TEST_F(Udp, SmallBufferBoundsTheReads) {
+    PeerSend(Bytes(5, 0x05));
+    PeerSend(Bytes(20, 0x20));
+    uint8_t buf[16];
+    std::memset(buf, 0xEE, sizeof buf);
+    EXPECT_EQ(UdpRecvFrame(m_sock, 100, 50, buf, 12), 12);
+    EXPECT_EQ(buf[12], 0xEE);
+}
+
+TEST_F(Udp, SendToCountZeroSendsNothing) {
+    const int port = LocalPort(m_peer);
+    const Bytes ab = {0x41, 0x42};
+    EXPECT_EQ(UdpSendTo(m_sock, "127.0.0.1", port, ab.data(), 0), 0);
+    EXPECT_EQ(UdpSendTo(m_sock, "127.0.0.1", port, ab.data(), 2), 0);
+    uint8_t got[16];
+    ASSERT_TRUE(WaitReadable(m_peer, 2000));
+    EXPECT_EQ(recv(m_peer, got, sizeof got, 0), 2); // the empty send left nothing ahead
+    EXPECT_EQ(recv(m_peer, got, sizeof got, MSG_DONTWAIT), -1);
+
+    for (const char* bad : {"10.0.0.300", "abc", "255.255.255.255"})
+        EXPECT_EQ(UdpSendTo(m_sock, bad, port, ab.data(), 2), -3) << bad;
+    EXPECT_EQ(UdpSendTo(m_sock, "127.0.0.1", 70000, ab.data(), 2), -3);
+}
+
+TEST_F(Udp, RecvRawWaitsBounded) {
+    uint8_t buf[513];
+    const int64_t t0 = NowMs();
+    EXPECT_EQ(UdpRecvRaw(m_sock, buf, 512, 200), -4);
+    EXPECT_GE(NowMs() - t0, 190);
+
+    std::thread later([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        PeerSend({1, 2, 3});
+    });
+    EXPECT_EQ(UdpRecvRaw(m_sock, buf, 512, 3000), 3);
+    later.join();
+    EXPECT_EQ(Bytes(buf, buf + 3), Bytes({1, 2, 3}));
+}
+
+TEST(UdpBind, PortInUseGivesErrno) {
+    int a = NO_SOCKET, b = NO_SOCKET;
+    ASSERT_EQ(UdpBind("127.0.0.1", 0, a), 0);
+    EXPECT_EQ(UdpBind("127.0.0.1", LocalPort(a), b), EADDRINUSE);
+    EXPECT_EQ(b, NO_SOCKET);
+    EXPECT_GT(UdpBind("abc", 0, b), 0);
+    UdpClose(a);
+}
+
+// ---------------------------------------------------------------- UdpOpen
+
+const NetAdapter kLoopEther{"eth-lo", true, true, "127.0.0.1"};
+
+struct OpenCase {
+    std::string name;
+    NetAdapterSource source;
+    int expected;
+};
+
+std::vector<OpenCase> OpenCases() {
+    return {
+        {"list cannot be read", [](std::vector<NetAdapter>&) { return false; }, -3},
+        {"no adapter",
+         [](std::vector<NetAdapter>& out) {
+             out.clear();
+             return true;
+         },
+         -3},
+        {"loopback only",
+         [](std::vector<NetAdapter>& out) {
+             out = {{"lo", false, true, "127.0.0.1"}};
+             return true;
+         },
+         -1},
+        {"Ethernet down or without address",
+         [](std::vector<NetAdapter>& out) {
+             out = {{"ifb0", true, false, ""},
+                    {"eth1", true, true, ""},
+                    {"eth2", true, false, "127.0.0.1"}};
+             return true;
+         },
+         -1},
+        {"first usable Ethernet adapter",
+         [](std::vector<NetAdapter>& out) {
+             out = {{"lo", false, true, "127.0.0.2"}, {"ifb0", true, false, ""}, kLoopEther};
+             return true;
+         },
+         0},
+        {"address that cannot be bound",
+         [](std::vector<NetAdapter>& out) {
+             out = {{"eth0", true, true, "not-an-address"}};
+             return true;
+         },
+         -2},
+    };
+}
+
+TEST(UdpOpen, AdapterCases) {
+    for (const auto& c : OpenCases()) {
+        NetSetAdapterSource(c.source);
+        int sock = NO_SOCKET;
+        EXPECT_EQ(UdpOpen(sock), c.expected) << c.name;
+        if (c.expected == 0) {
+            sockaddr_in sa{};
+            socklen_t len = sizeof sa;
+            getsockname(sock, reinterpret_cast<sockaddr*>(&sa), &len);
+            const int port = ntohs(sa.sin_port);
+            EXPECT_EQ(sa.sin_addr.s_addr, htonl(INADDR_LOOPBACK)) << c.name;
+            EXPECT_TRUE(port >= 6000 && port <= 10000 && port % 10 == 0) << port;
+            UdpClose(sock);
+        } else {
+            EXPECT_EQ(sock, NO_SOCKET) << c.name;
+        }
+    }
+    NetSetAdapterSource(nullptr);
+}
+
+TEST(UdpOpen, PortInUseMovesToNext) {
+    const int held = BoundSocket(SOCK_DGRAM, 6000);
+    const int probe = BoundSocket(SOCK_DGRAM, 6010);
+    if (held < 0 || probe < 0) {
+        close(held);
+        close(probe);
+        GTEST_SKIP() << "port 6000 or 6010 is taken on this machine";
+    }
+    close(probe);
+    NetSetAdapterSource([](std::vector<NetAdapter>& out) {
+        out = {kLoopEther};
+        return true;
+    });
+    // Another test program may hold 6010 for a moment: try a few times.
+    int port = 0;
+    for (int i = 0; i < 3 && port != 6010; ++i) {
+        int sock = NO_SOCKET;
+        ASSERT_EQ(UdpOpen(sock), 0);
+        port = LocalPort(sock);
+        UdpClose(sock);
+    }
+    EXPECT_EQ(port, 6010);
+    close(held);
+    NetSetAdapterSource(nullptr);
+}
+
+TEST(NetListAdapters, FindsLoopback) {
+    std::vector<NetAdapter> list;
+    ASSERT_TRUE(NetListAdapters(list));
+    const auto lo =
+        std::find_if(list.begin(), list.end(), [](const NetAdapter& a) { return a.name == "lo"; });
+    ASSERT_NE(lo, list.end());
+    EXPECT_FALSE(lo->bEthernet);
+    EXPECT_TRUE(lo->bUp);
+    EXPECT_EQ(lo->ipv4, "127.0.0.1");
+}
+
+} // namespace

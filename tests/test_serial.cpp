@@ -1,0 +1,401 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <time.h>
+
+#include "FrameUtil.h"
+#include "PtyUtil.h"
+#include "comm/SerialPort.h"
+#include "comm/SerialSpeed.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPort = 200;
+constexpr int kOtherPort = 201;
+
+const std::vector<uint8_t> kReply = MakeReply(1, 0, {0x11, 0xC2, 0x33}); // 11 bytes
+
+class SerialTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty.Open());
+        ASSERT_EQ(ComBindDevice(kPort, pty.path.c_str()), 0);
+    }
+    void TearDown() override {
+        ComClose(kPort);
+        ComClose(kOtherPort);
+        ComBindDevice(kPort, "");
+        ComBindDevice(kOtherPort, "");
+    }
+
+    PtyPair pty;
+};
+
+TEST(SerialNames, DefaultTableAndExplicitBindings) {
+    const struct {
+        int n;
+        const char* path;
+    } cases[] = {{1, "/dev/ttyS0"},
+                 {32, "/dev/ttyS31"},
+                 {33, "/dev/ttyUSB0"},
+                 {64, "/dev/ttyUSB31"},
+                 {65, "/dev/ttyACM0"},
+                 {96, "/dev/ttyACM31"},
+                 {0, ""},
+                 {97, ""},
+                 {255, ""},
+                 {-1, ""},
+                 {256, ""}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ComDevicePath(c.n), c.path) << "COM" << c.n;
+
+    EXPECT_EQ(ComBindDevice(0, "/dev/pts/77"), 0);
+    EXPECT_EQ(ComBindDevice(255, "/dev/serial/by-id/usb-x"), 0);
+    EXPECT_EQ(ComBindDevice(3, "/dev/ttyUSB4"), 0);
+    EXPECT_EQ(ComDevicePath(0), "/dev/pts/77");
+    EXPECT_EQ(ComDevicePath(255), "/dev/serial/by-id/usb-x");
+    EXPECT_EQ(ComDevicePath(3), "/dev/ttyUSB4");
+    EXPECT_EQ(ComBindDevice(3, ""), 0);
+    EXPECT_EQ(ComBindDevice(0, nullptr), 0);
+    ComBindDevice(255, "");
+    EXPECT_EQ(ComDevicePath(3), "/dev/ttyS2");
+    EXPECT_EQ(ComDevicePath(0), "");
+    EXPECT_EQ(ComBindDevice(-1, "/dev/null"), -1);
+    EXPECT_EQ(ComBindDevice(256, "/dev/null"), -1);
+}
+
+TEST(SerialNames, BaudTableBothWays) {
+    const long rates[] = {19200, 9600, 4800, 2400, 1200, 28800, 57600, 115200, 921600};
+    for (unsigned i = 0; i < 9; ++i) {
+        EXPECT_EQ(ComBaudRate(i), rates[i]);
+        EXPECT_EQ(ComBaudIndex(rates[i]), i);
+    }
+    EXPECT_EQ(ComBaudRate(9), 921600);
+    EXPECT_EQ(ComBaudRate(1000), 921600);
+    EXPECT_EQ(ComBaudIndex(38400), 0u);
+    EXPECT_EQ(ComBaudIndex(0), 0u);
+}
+
+TEST_F(SerialTest, OpenFailsForPortsWithoutAUsableDevice) {
+    ComBindDevice(kOtherPort, "/dev/quillmark-absent");
+    EXPECT_EQ(ComOpen(kOtherPort, 0), -7);
+    ComBindDevice(kOtherPort, "/dev/null"); // exists, but no tty
+    EXPECT_EQ(ComOpen(kOtherPort, 0), -7);
+    for (int n : {0, 97, 255, -1, 256})
+        EXPECT_EQ(ComOpen(n, 0), -7) << "COM" << n;
+
+    // The entry stays closed.
+    const uint8_t b = 0x55;
+    uint8_t buf[16];
+    EXPECT_EQ(ComWrite(kOtherPort, &b, 1), -3);
+    EXPECT_EQ(ComReadRaw(kOtherPort, buf, 16), -2);
+    EXPECT_EQ(ComReadFrame(kOtherPort, 10, 10, buf, 16), -2);
+    EXPECT_EQ(ComClose(kOtherPort), 0);
+}
+
+TEST_F(SerialTest, OpenIsExclusiveAndCloseReleasesIt) {
+    int excl = -1;
+    ASSERT_EQ(ComOpen(kPort, 0), 0);
+    ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &excl), 0);
+    EXPECT_EQ(excl, 1);
+
+    EXPECT_EQ(ComOpen(kPort, 0), -7) << "same number while open";
+    ComBindDevice(kOtherPort, pty.path.c_str());
+    EXPECT_EQ(ComOpen(kOtherPort, 0), -7) << "same device under another number";
+
+    EXPECT_EQ(ComClose(kPort), 0);
+    EXPECT_EQ(ComClose(kPort), 0);
+    ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &excl), 0);
+    EXPECT_EQ(excl, 0) << "a closed port must not stay exclusive";
+
+    EXPECT_EQ(ComOpen(kOtherPort, 0), 0);
+    EXPECT_EQ(ComClose(kOtherPort), 0);
+    EXPECT_EQ(ComOpen(kPort, 0), 0);
+}
+
+TEST_F(SerialTest, PortLockedByAnotherHolderIsBusy) {
+    // Another descriptor of this process.
+    const int fd = open(pty.path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(ComOpen(kPort, 0), -7);
+    int excl = -1;
+    ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &excl), 0);
+    EXPECT_EQ(excl, 0) << "a refused open must not touch the holder's port";
+    close(fd);
+
+    // Another program.
+    int ready[2];
+    int release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(ready[0]);
+        close(release[1]);
+        const int cfd = open(pty.path.c_str(), O_RDWR | O_NOCTTY);
+        const char ok = (cfd >= 0 && flock(cfd, LOCK_EX | LOCK_NB) == 0) ? 1 : 0;
+        (void)!write(ready[1], &ok, 1);
+        char c;
+        (void)!read(release[0], &c, 1);
+        _exit(0);
+    }
+    close(ready[1]);
+    close(release[0]);
+    char ok = 0;
+    ASSERT_EQ(read(ready[0], &ok, 1), 1);
+    ASSERT_EQ(ok, 1);
+    EXPECT_EQ(ComOpen(kPort, 0), -7);
+    close(release[1]);
+    waitpid(child, nullptr, 0);
+    close(ready[0]);
+
+    EXPECT_EQ(ComOpen(kPort, 0), 0);
+}
+
+TEST_F(SerialTest, EveryBaudIndexSetsItsSpeed) {
+    const struct {
+        unsigned index;
+        int bps;
+    } cases[] = {{0, 19200}, {1, 9600},   {2, 4800},   {3, 2400},   {4, 1200},   {5, 28800},
+                 {6, 57600}, {7, 115200}, {8, 921600}, {9, 921600}, {77, 921600}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(ComOpen(kPort, c.index), 0) << "index " << c.index;
+        EXPECT_EQ(GetSerialSpeed(pty.slave), c.bps) << "index " << c.index;
+        ComClose(kPort);
+    }
+    termios tio;
+    ASSERT_EQ(ComOpen(kPort, 8), 0);
+    ASSERT_EQ(tcgetattr(pty.slave, &tio), 0);
+    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B921600));
+}
+
+TEST_F(SerialTest, OpenSetsRaw8N1) {
+    ASSERT_EQ(ComOpen(kPort, 0), 0);
+    termios tio;
+    ASSERT_EQ(tcgetattr(pty.slave, &tio), 0);
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(tio.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF | ISTRIP), 0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD | HUPCL),
+              static_cast<tcflag_t>(CS8 | CLOCAL | CREAD | HUPCL));
+    EXPECT_EQ(tio.c_cc[VMIN], 0);
+    EXPECT_EQ(tio.c_cc[VTIME], 0);
+}
+
+TEST_F(SerialTest, WriteDeliversEveryByteValueUnchanged) {
+    ASSERT_EQ(ComOpen(kPort, 0), 0);
+    std::vector<uint8_t> all(256);
+    for (int i = 0; i < 256; ++i)
+        all[i] = static_cast<uint8_t>(i);
+    EXPECT_EQ(ComWrite(kPort, all.data(), 256), 0);
+    EXPECT_EQ(pty.Read(256), all);
+
+    EXPECT_EQ(ComWrite(kPort, nullptr, 0), 0);
+    EXPECT_EQ(ComWrite(kPort, nullptr, 5), -3);
+    EXPECT_FALSE(pty.Pending());
+}
+
+TEST_F(SerialTest, WriteThatCannotProgressFailsWithinItsBound) {
+    ASSERT_EQ(ComOpen(kPort, 0), 0);
+    ASSERT_EQ(tcflow(pty.slave, TCOOFF), 0);
+    const uint8_t bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    const auto t0 = Clock::now();
+    EXPECT_EQ(ComWrite(kPort, bytes, 10), -3);
+    const int64_t ms = MsSince(t0);
+    EXPECT_GE(ms, 95); // 10 * 5 + 50
+    EXPECT_LT(ms, 1000);
+
+    ASSERT_EQ(tcflow(pty.slave, TCOON), 0);
+    EXPECT_EQ(ComWrite(kPort, bytes, 3), 0);
+    EXPECT_EQ(pty.Read(3), std::vector<uint8_t>(bytes, bytes + 3));
+}
+
+TEST_F(SerialTest, BytesBeforeTheRequestAreNotTheReply) {
+    ASSERT_EQ(ComOpen(kPort, 0), 0);
+    pty.Write(MakeReply(9, 0, {0xAA}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const uint8_t request[] = {0xC0, 0x01, 0x10, 0x00, 0x00, 0xC0, 0x09, 0xC1};
+    ASSERT_EQ(ComWrite(kPort, request, 8), 0);
+    EXPECT_EQ(pty.Read(8), std::vector<uint8_t>(request, request + 8));
+    pty.Write(kReply);
+    uint8_t buf[600];
+    ASSERT_EQ(ComReadFrame(kPort, 1000, 500, buf, 600), 11);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 11), kReply);
+}
+
+// The master plays each step's bytes at its time (ms from the start).
+struct Step {
+    int atMs;
+    std::vector<uint8_t> bytes;
+};
+
+std::thread Play(const PtyPair& pty, std::vector<Step> steps) {
+    return std::thread([&pty, steps = std::move(steps)] {
+        const auto t0 = Clock::now();
+        for (const Step& s : steps) {
+            std::this_thread::sleep_until(t0 + std::chrono::milliseconds(s.atMs));
+            pty.Write(s.bytes);
+        }
+    });
+}
+
+std::vector<uint8_t> Head(const std::vector<uint8_t>& v, size_t n) {
+    return {v.begin(), v.begin() + n};
+}
+std::vector<uint8_t> Tail(const std::vector<uint8_t>& v, size_t from) {
+    return {v.begin() + from, v.end()};
+}
+std::vector<uint8_t> WithByte(std::vector<uint8_t> v, size_t at, uint8_t b) {
+    v[at] = b;
+    return v;
+}
+
+TEST_F(SerialTest, ReadFrameOverRealTiming) {
+    const auto& r = kReply;
+    const auto ack = AckBytes();
+    const std::vector<uint8_t> tooLong = {0xC2, 0x01, 0x00, 0x04, 0x00, 0x11, 0x22};
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+        int F, I, bufSize;
+        int result;
+        std::vector<uint8_t> frame; // expected buffer when result > 0
+    } cases[] = {
+        {"whole reply", {{0, r}}, 500, 200, 600, 11, r},
+        {"split across writes",
+         {{0, Head(r, 2)}, {40, {r[2], r[3], r[4], r[5]}}, {80, Tail(r, 6)}},
+         500,
+         200,
+         600,
+         11,
+         r},
+        {"late start byte within F", {{250, r}}, 800, 100, 600, 11, r},
+        {"garbage before the start byte", {{0, {0x00, 0xC3, 0x55}}, {30, r}}, 500, 200, 600, 11, r},
+        {"acknowledgement first", {{0, ack}, {60, r}}, 500, 200, 600, 20, Concat(ack, r)},
+        {"acknowledgement alone", {{0, ack}}, 300, 200, 600, -6, {}},
+        {"start byte after F", {{600, r}}, 300, 200, 600, -6, {}},
+        {"nothing", {}, 300, 200, 600, -6, {}},
+        {"late body byte", {{0, Head(r, 7)}, {400, Tail(r, 7)}}, 800, 150, 600, -4, {}},
+        {"bad end byte", {{0, WithByte(r, 10, 0xC1)}}, 500, 200, 600, -2, {}},
+        {"bad checksum low byte", {{0, WithByte(r, 9, r[9] ^ 1)}}, 500, 200, 600, -9, {}},
+        {"announced length beyond the buffer", {{0, tooLong}}, 500, 200, 64, -2, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(ComOpen(kPort, 0), 0);
+        std::vector<uint8_t> buf(c.bufSize);
+        std::thread peer = Play(pty, c.steps);
+        const auto t0 = Clock::now();
+        const int rc = ComReadFrame(kPort, c.F, c.I, buf.data(), c.bufSize);
+        const int64_t ms = MsSince(t0);
+        peer.join();
+        EXPECT_EQ(rc, c.result);
+        if (rc > 0) {
+            EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + rc), c.frame);
+            EXPECT_EQ(buf[rc], 0);
+        }
+        if (rc == -6) {
+            EXPECT_GE(ms, c.F);
+        }
+        EXPECT_LT(ms, c.F + 2 * c.I + 500);
+        ComClose(kPort);
+    }
+}
+
+TEST_F(SerialTest, RawReadReturnsWhatWaitsAtOnce) {
+    ASSERT_EQ(ComOpen(kPort, 0), 0);
+    uint8_t buf[16];
+    const auto t0 = Clock::now();
+    EXPECT_EQ(ComReadRaw(kPort, buf, 16), 0);
+    EXPECT_LT(MsSince(t0), 50);
+
+    pty.Write({1, 2, 3, 4, 5});
+    std::vector<uint8_t> got;
+    while (got.size() < 5 && MsSince(t0) < 1000) {
+        const int n = ComReadRaw(kPort, buf, 16);
+        ASSERT_GE(n, 0);
+        got.insert(got.end(), buf, buf + n);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(got, (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+}
+
+TEST_F(SerialTest, VanishedDeviceFailsPromptly) {
+    ASSERT_EQ(ComOpen(kPort, 0), 0);
+    uint8_t buf[64];
+    std::thread gone([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        pty.CloseMaster();
+    });
+    const auto t0 = Clock::now();
+    EXPECT_EQ(ComReadFrame(kPort, 5000, 1000, buf, 64), -2);
+    EXPECT_LT(MsSince(t0), 1000);
+    gone.join();
+
+    EXPECT_EQ(ComReadRaw(kPort, buf, 64), -2);
+    EXPECT_EQ(ComWrite(kPort, buf, 8), -3);
+    EXPECT_EQ(ComClose(kPort), 0);
+}
+
+TEST_F(SerialTest, CloseFromAnotherThreadEndsAWaitingRead) {
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_EQ(ComOpen(kPort, 0), 0);
+        std::atomic<int> result{1};
+        std::thread reader([&] {
+            uint8_t buf[64];
+            result = ComReadFrame(kPort, 5000, 1000, buf, 64);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        const auto t0 = Clock::now();
+        EXPECT_EQ(ComClose(kPort), 0);
+        EXPECT_LT(MsSince(t0), 1000);
+
+        // A new port very likely gets the descriptor numbers just freed; the
+        // old reader must not take the new port's bytes.
+        PtyPair other;
+        ASSERT_TRUE(other.Open());
+        ComBindDevice(kOtherPort, other.path.c_str());
+        ASSERT_EQ(ComOpen(kOtherPort, 0), 0);
+        other.Write(kReply);
+        uint8_t buf[64];
+        EXPECT_EQ(ComReadFrame(kOtherPort, 1000, 500, buf, 64), 11);
+
+        reader.join();
+        EXPECT_EQ(result, -2);
+        EXPECT_LT(MsSince(t0), 2000);
+        ComClose(kOtherPort);
+    }
+}
+
+TEST_F(SerialTest, WaitingForAReplyDoesNotBurnACore) {
+    ASSERT_EQ(ComOpen(kPort, 0), 0);
+    timespec c0;
+    timespec c1;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c0);
+    const auto t0 = Clock::now();
+    uint8_t buf[64];
+    EXPECT_EQ(ComReadFrame(kPort, 1000, 100, buf, 64), -6);
+    const double wallMs = static_cast<double>(MsSince(t0));
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c1);
+    const double cpuMs = (c1.tv_sec - c0.tv_sec) * 1e3 + (c1.tv_nsec - c0.tv_nsec) / 1e6;
+    EXPECT_GE(wallMs, 1000);
+    EXPECT_LT(cpuMs, 0.2 * wallMs);
+}
+
+} // namespace

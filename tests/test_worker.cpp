@@ -1,0 +1,458 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "CommTestUtil.h"
+#include "comm/CommThread.h"
+#include "comm/NetDriver.h"
+#include "comm/SerialPort.h"
+#include "protocol/Frame.h"
+
+namespace {
+
+using Posts = std::vector<Posted>;
+
+constexpr WindowHandle kConsole = 1;
+constexpr WindowHandle kLoadDlg = 2;
+
+const std::vector<uint8_t> kData = {0x10, 0x20, 0x30};
+// A well-formed reply frame. (Built with its room reserved: growing the
+// vector by insert draws a false -Warray-bounds from g++ 12 here.)
+std::vector<uint8_t> ReplyFrame(uint8_t machine, uint8_t status, const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> f;
+    f.reserve(data.size() + FRAME_OVERHEAD);
+    f = {FRAME_REPLY_START, machine, status, static_cast<uint8_t>(data.size() >> 8),
+         static_cast<uint8_t>(data.size() & 0xFF)};
+    f.insert(f.end(), data.begin(), data.end());
+    const uint16_t crc = Crc16(static_cast<int>(f.size()), f.data());
+    f.push_back(static_cast<uint8_t>(crc >> 8));
+    f.push_back(static_cast<uint8_t>(crc & 0xFF));
+    f.push_back(FRAME_REPLY_END);
+    return f;
+}
+
+const std::vector<uint8_t> kReply = ReplyFrame(1, 0, {0xAA, 0xC2, 0xBB});
+// A terminal's refusal (status 0x33) of machine 7's download start.
+const std::vector<uint8_t> kRefusal = ReplyFrame(7, 0x33, {});
+
+std::vector<uint8_t> Request() {
+    std::vector<uint8_t> frame(FRAME_OVERHEAD + kData.size());
+    const int len = static_cast<int>(kData.size());
+    BuildFrame(1, 0x10, kData.data(), len, frame.data());
+    return frame;
+}
+
+bool LoopbackAdapter(std::vector<NetAdapter>& out) {
+    out = {{"lo", true, true, "127.0.0.1"}};
+    return true;
+}
+
+bool NoAdapter(std::vector<NetAdapter>& out) {
+    out.clear();
+    return true;
+}
+
+// Reads until the peer closes or ms pass; true when it closed.
+bool SeesEndOfStream(int fd, int ms) {
+    const auto t0 = std::chrono::steady_clock::now();
+    while (MsSince(t0) < ms) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 50) > 0) {
+            uint8_t b[64];
+            if (read(fd, b, sizeof(b)) <= 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+class WorkerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        events.AttachTo(job);
+        job.hNotifyWnd = kConsole;
+    }
+    void TearDown() override {
+        StopWorker(job, worker);
+        NetSetAdapterSource(nullptr);
+    }
+
+    // The console's side of an operation: fill the job, set the job event last.
+    void File(int operation, const std::vector<uint8_t>& frame = {}, bool bNoReceive = false) {
+        std::memcpy(sendBuf, frame.data(), frame.size());
+        job.pSendBuf = sendBuf;
+        job.nSendBufSize = sizeof(sendBuf);
+        job.nSendLen = static_cast<int>(frame.size());
+        job.pRecvBuf = recvBuf;
+        job.nRecvBufSize = sizeof(recvBuf);
+        job.nFirstCharTimeout = 2000;
+        job.nInterCharTimeout = 500;
+        job.nOperation = operation;
+        job.bNoReceive = bNoReceive;
+        events.job.Set();
+    }
+
+    void StartNet(int channel, int port) {
+        job.nChannel = channel;
+        job.strAddress = "127.0.0.1";
+        job.nPort = port;
+        worker = StartWorker(job);
+        events.open.Set();
+    }
+
+    std::vector<uint8_t> Received(int n) { return {recvBuf, recvBuf + n}; }
+
+    PostRecorder posts;
+    CommEvents events;
+    CommJob job;
+    std::thread worker;
+    uint8_t sendBuf[600] = {};
+    uint8_t recvBuf[600] = {};
+};
+
+TEST_F(WorkerTest, TcpExchangeThenSendOnlyThenStopClosesTheSocket) {
+    TcpPeer peer;
+    std::vector<uint8_t> firstRequest, secondRequest;
+    bool bClosed = false;
+    peer.Serve([&](int fd) {
+        firstRequest = ReadBytes(fd, Request().size(), 3000);
+        WriteBytes(fd, kReply);
+        secondRequest = ReadBytes(fd, Request().size(), 3000);
+        bClosed = SeesEndOfStream(fd, 5000);
+    });
+    StartNet(CH_TCP, peer.Port());
+    ASSERT_TRUE(posts.WaitFor(1, 3000));
+    EXPECT_EQ(posts.Posts()[0], (Posted{kConsole, RC_CONNECTED, CH_TCP}));
+    EXPECT_EQ(job.nResult, 0);
+
+    events.done.Reset();
+    File(OP_EXCHANGE, Request());
+    ASSERT_TRUE(posts.WaitFor(3, 3000));
+    EXPECT_EQ(posts.Posts()[1], (Posted{kConsole, RC_SENT, 0}));
+    EXPECT_EQ(posts.Posts()[2], (Posted{kConsole, RC_RECEIVED, long(kReply.size())}));
+    EXPECT_EQ(Received(kReply.size()), kReply);
+    EXPECT_TRUE(events.done.Wait(1000));
+
+    // A send-only exchange hands the job back with RC_SENT: the console may
+    // file the next one at once.
+    File(OP_EXCHANGE, Request(), true);
+    ASSERT_TRUE(posts.WaitFor(4, 3000));
+    File(OP_RAW_RECEIVE);
+    ASSERT_TRUE(posts.WaitFor(5, 3000));
+    EXPECT_FALSE(posts.WaitFor(6, 300));
+    EXPECT_EQ(posts.Posts()[3], (Posted{kConsole, RC_SENT, 0}));
+    EXPECT_EQ(posts.Posts()[4], (Posted{kConsole, RC_RAW_RECEIVED, 0}));
+
+    StopWorker(job, worker);
+    peer.Join();
+    EXPECT_EQ(firstRequest, Request());
+    EXPECT_EQ(secondRequest, Request());
+    EXPECT_TRUE(bClosed);
+}
+
+TEST_F(WorkerTest, TcpSendToAResetPeerReadsNoReply) {
+    TcpPeer peer;
+    peer.Serve([](int fd) {
+        // Let the connect complete before the reset lands.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        linger reset{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof(reset));
+    });
+    StartNet(CH_TCP, peer.Port());
+    ASSERT_TRUE(posts.WaitFor(1, 3000));
+    peer.Join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    events.done.Reset();
+    File(OP_EXCHANGE, Request());
+    ASSERT_TRUE(posts.WaitFor(2, 3000));
+    const Posted sent = posts.Posts()[1];
+    EXPECT_EQ(sent.code, RC_SENT);
+    EXPECT_TRUE(sent.value == RES_SEND_FAILED || sent.value == RES_CONN_LOST) << sent.value;
+    EXPECT_FALSE(posts.WaitFor(3, 300));
+    EXPECT_FALSE(events.done.Wait(0));
+}
+
+// A worker that ended by itself, and the stopped event the console sets
+// after a cancelled dial, must not let the next stop return early.
+TEST_F(WorkerTest, StopWaitsForTheWorkerItStops) {
+    NetSetAdapterSource(&NoAdapter);
+    StartNet(CH_UDP, 9);
+    ASSERT_TRUE(posts.WaitFor(1, 3000));
+    EXPECT_EQ(posts.Posts()[0], (Posted{kConsole, RC_CONNECT_FAILED, CH_UDP}));
+    EXPECT_EQ(job.nResult, UDP_NO_ADAPTER);
+    ASSERT_TRUE(events.stopped.Wait(3000));
+    const auto t0 = std::chrono::steady_clock::now();
+    StopWorker(job, worker);
+    EXPECT_LT(MsSince(t0), 200);
+    EXPECT_FALSE(events.open.Wait(0));
+    events.stopped.Set();
+
+    posts.Clear();
+    TcpPeer peer;
+    bool bClosed = false;
+    peer.Serve([&](int fd) {
+        ReadBytes(fd, Request().size(), 3000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        WriteBytes(fd, kReply);
+        bClosed = SeesEndOfStream(fd, 5000);
+    });
+    StartNet(CH_TCP, peer.Port());
+    ASSERT_TRUE(posts.WaitFor(1, 3000));
+    EXPECT_FALSE(posts.WaitFor(2, 200)) << "a job was run that the console never filed";
+
+    File(OP_EXCHANGE, Request());
+    ASSERT_TRUE(posts.WaitFor(2, 3000));
+    StopWorker(job, worker);
+    const Posts seen = posts.Posts();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[1], (Posted{kConsole, RC_SENT, 0}));
+    EXPECT_EQ(seen[2], (Posted{kConsole, RC_RECEIVED, long(kReply.size())}));
+    peer.Join();
+    EXPECT_TRUE(bClosed);
+}
+
+TEST_F(WorkerTest, TcpConnectRefusedEndsTheWorker) {
+    int port = 0;
+    {
+        TcpPeer closed; // its port is free again once it is gone
+        port = closed.Port();
+    }
+    StartNet(CH_TCP, port);
+    ASSERT_TRUE(posts.WaitFor(1, 15000));
+    EXPECT_EQ(posts.Posts()[0], (Posted{kConsole, RC_CONNECT_FAILED, CH_TCP}));
+    EXPECT_EQ(job.nResult, RES_OPEN_FAILED);
+    EXPECT_TRUE(events.stopped.Wait(3000));
+}
+
+TEST_F(WorkerTest, UdpBindExchangeAndRawReceive) {
+    NetSetAdapterSource(&LoopbackAdapter);
+    const int peerFd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in peerAddr{};
+    peerAddr.sin_family = AF_INET;
+    peerAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(peerFd, reinterpret_cast<sockaddr*>(&peerAddr), sizeof(peerAddr)), 0);
+    socklen_t len = sizeof(peerAddr);
+    getsockname(peerFd, reinterpret_cast<sockaddr*>(&peerAddr), &len);
+
+    std::vector<uint8_t> request;
+    sockaddr_in workerAddr{};
+    std::thread peer([&] {
+        pollfd p{peerFd, POLLIN, 0};
+        if (poll(&p, 1, 5000) <= 0) {
+            return;
+        }
+        uint8_t b[600];
+        socklen_t alen = sizeof(workerAddr);
+        const ssize_t got =
+            recvfrom(peerFd, b, sizeof(b), 0, reinterpret_cast<sockaddr*>(&workerAddr), &alen);
+        request.assign(b, b + std::max<ssize_t>(got, 0));
+        sendto(peerFd, kReply.data(), kReply.size(), 0, reinterpret_cast<sockaddr*>(&workerAddr),
+               alen);
+    });
+
+    StartNet(CH_UDP, ntohs(peerAddr.sin_port));
+    ASSERT_TRUE(posts.WaitFor(1, 3000));
+    EXPECT_EQ(posts.Posts()[0], (Posted{kConsole, RC_CONNECTED, CH_UDP}));
+    File(OP_EXCHANGE, Request());
+    ASSERT_TRUE(posts.WaitFor(3, 5000));
+    peer.join();
+    EXPECT_EQ(request, Request());
+    EXPECT_EQ(posts.Posts()[1], (Posted{kConsole, RC_SENT, 0}));
+    EXPECT_EQ(posts.Posts()[2], (Posted{kConsole, RC_RECEIVED, long(kReply.size())}));
+    EXPECT_EQ(Received(kReply.size()), kReply);
+
+    const std::vector<uint8_t> raw = {'h', 'e', 'l', 'l', 'o'};
+    sendto(peerFd, raw.data(), raw.size(), 0, reinterpret_cast<sockaddr*>(&workerAddr),
+           sizeof(workerAddr));
+    File(OP_RAW_RECEIVE);
+    ASSERT_TRUE(posts.WaitFor(4, 3000));
+    EXPECT_EQ(posts.Posts()[3], (Posted{kConsole, RC_RAW_RECEIVED, 5}));
+    EXPECT_EQ(Received(5), raw);
+
+    // Nothing arrives: the raw receive gives up, and the worker stays stoppable.
+    const auto t0 = std::chrono::steady_clock::now();
+    File(OP_RAW_RECEIVE);
+    ASSERT_TRUE(posts.WaitFor(5, RAW_UDP_WAIT_MS + 3000));
+    EXPECT_EQ(posts.Posts()[4], (Posted{kConsole, RC_RAW_RECEIVED, RES_INTER_TIMEOUT}));
+    EXPECT_GE(MsSince(t0), RAW_UDP_WAIT_MS - 50);
+    StopWorker(job, worker);
+    close(peerFd);
+}
+
+TEST_F(WorkerTest, SerialRawReceiveExchangeAndDownload) {
+    PtyPort port(210);
+    ASSERT_TRUE(port.IsOpen());
+    job.nChannel = CH_SERIAL;
+    job.nPort = 210;
+    worker = StartWorker(job);
+
+    File(OP_RAW_RECEIVE);
+    ASSERT_TRUE(posts.WaitFor(1, 3000));
+    EXPECT_EQ(posts.Posts()[0], (Posted{kConsole, RC_RAW_RECEIVED, 0}));
+
+    const std::vector<uint8_t> raw = {1, 2, 3, 0xC2, 5};
+    WriteBytes(port.Master(), raw);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    File(OP_RAW_RECEIVE);
+    ASSERT_TRUE(posts.WaitFor(2, 3000));
+    EXPECT_EQ(posts.Posts()[1], (Posted{kConsole, RC_RAW_RECEIVED, 5}));
+    EXPECT_EQ(Received(5), raw);
+
+    std::vector<uint8_t> request;
+    std::thread device([&] {
+        request = ReadBytes(port.Master(), Request().size(), 3000);
+        WriteBytes(port.Master(), kReply);
+    });
+    events.done.Reset();
+    File(OP_EXCHANGE, Request());
+    ASSERT_TRUE(posts.WaitFor(4, 3000));
+    device.join();
+    EXPECT_EQ(request, Request());
+    EXPECT_EQ(posts.Posts()[2], (Posted{kConsole, RC_SENT, 0}));
+    EXPECT_EQ(posts.Posts()[3], (Posted{kConsole, RC_RECEIVED, long(kReply.size())}));
+    EXPECT_EQ(Received(kReply.size()), kReply);
+    EXPECT_TRUE(events.done.Wait(0));
+
+    // A download reports to its own window; a terminal that refuses the
+    // start ends it with its status.
+    std::thread terminal([&] {
+        const std::vector<uint8_t> start = ReadBytes(port.Master(), 13, 3000);
+        if (start.size() == 13 && start[1] == 7 && start[2] == 0xE7) {
+            WriteBytes(port.Master(), kRefusal);
+        }
+    });
+    job.hNotifyWnd = kLoadDlg;
+    job.nMachineNo = 7;
+    job.strFilePath = "/nonexistent/prog.bin";
+    File(OP_DOWNLOAD);
+    ASSERT_TRUE(posts.WaitFor(5, 10000));
+    terminal.join();
+    EXPECT_EQ(posts.Posts()[4], (Posted{kLoadDlg, RC_DOWNLOAD_DONE, 0x33}));
+
+    StopWorker(job, worker);
+    const uint8_t b = 0;
+    EXPECT_EQ(ComWrite(210, &b, 1), RES_SEND_FAILED) << "the worker left its port open";
+}
+
+struct RefusalCase {
+    const char* name;
+    int nOperation;
+    bool bSendBuf;
+    int nSendLen;
+    bool bRecvBuf;
+    int nRecvBufSize;
+    Posts expect;
+    bool bSends;
+};
+
+// A job whose buffers are missing or too small never reaches the channel
+// with them.
+TEST_F(WorkerTest, SerialJobsWithBadBuffersAreRefused) {
+    PtyPort port(211);
+    ASSERT_TRUE(port.IsOpen());
+    job.nChannel = CH_SERIAL;
+    job.nPort = 211;
+    worker = StartWorker(job);
+    const int n = static_cast<int>(Request().size());
+
+    const std::vector<RefusalCase> cases = {
+        {"no send buffer", OP_EXCHANGE, false, n, true, 600, {{kConsole, RC_SENT, -3}}, false},
+        {"negative length", OP_EXCHANGE, true, -1, true, 600, {{kConsole, RC_SENT, -3}}, false},
+        {"length beyond the buffer",
+         OP_EXCHANGE,
+         true,
+         601,
+         true,
+         600,
+         {{kConsole, RC_SENT, -3}},
+         false},
+        {"no receive buffer",
+         OP_EXCHANGE,
+         true,
+         n,
+         false,
+         600,
+         {{kConsole, RC_SENT, 0}, {kConsole, RC_RECEIVED, -2}},
+         true},
+        {"raw into a small buffer",
+         OP_RAW_RECEIVE,
+         true,
+         0,
+         true,
+         RAW_RECV_MAX,
+         {{kConsole, RC_RAW_RECEIVED, -2}},
+         false},
+    };
+    for (const RefusalCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        posts.Clear();
+        events.done.Reset();
+        std::memcpy(sendBuf, Request().data(), n);
+        job.pSendBuf = c.bSendBuf ? sendBuf : nullptr;
+        job.nSendBufSize = sizeof(sendBuf);
+        job.nSendLen = c.nSendLen;
+        job.pRecvBuf = c.bRecvBuf ? recvBuf : nullptr;
+        job.nRecvBufSize = c.nRecvBufSize;
+        job.nOperation = c.nOperation;
+        job.bNoReceive = false;
+        events.job.Set();
+        ASSERT_TRUE(posts.WaitFor(c.expect.size(), 3000));
+        EXPECT_FALSE(posts.WaitFor(c.expect.size() + 1, 100));
+        EXPECT_EQ(posts.Posts(), c.expect);
+        EXPECT_EQ(ReadBytes(port.Master(), n, 100).size(), c.bSends ? size_t(n) : 0u);
+        EXPECT_EQ(events.done.Wait(0), c.bSends);
+    }
+}
+
+TEST(ExchangeFrame, SendsAndReadsTheReplyIntoTheSameBuffer) {
+    PtyPort port(212);
+    ASSERT_TRUE(port.IsOpen());
+    uint8_t buf[600] = {};
+    const std::vector<uint8_t> request = Request();
+    std::memcpy(buf, request.data(), request.size());
+    std::vector<uint8_t> seen;
+    std::thread device([&] {
+        seen = ReadBytes(port.Master(), request.size(), 3000);
+        WriteBytes(port.Master(), kReply);
+    });
+    const int n = static_cast<int>(request.size());
+    EXPECT_EQ(ExchangeFrame(212, buf, sizeof(buf), n, 2000, 500, CH_SERIAL, "", 0),
+              int(kReply.size()));
+    device.join();
+    EXPECT_EQ(seen, request);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + kReply.size()), kReply);
+
+    EXPECT_EQ(ExchangeFrame(212, nullptr, 600, n, 100, 100, CH_SERIAL, "", 0), RES_SEND_FAILED);
+    EXPECT_EQ(ExchangeFrame(212, buf, 4, n, 100, 100, CH_SERIAL, "", 0), RES_SEND_FAILED);
+    EXPECT_EQ(ExchangeFrame(213, buf, 600, n, 100, 100, CH_SERIAL, "", 0), RES_SEND_FAILED);
+    EXPECT_TRUE(ReadBytes(port.Master(), 1, 100).empty());
+}
+
+TEST(CEvent, ResetModesAndTimedWaits) {
+    CEvent manual(true, false);
+    EXPECT_FALSE(manual.Wait(0));
+    manual.Set();
+    EXPECT_TRUE(manual.Wait(0));
+    EXPECT_TRUE(manual.Wait(0)) << "a manual event stays set";
+    manual.Reset();
+    EXPECT_FALSE(manual.Wait(20));
+
+    CEvent automatic(false, true);
+    EXPECT_TRUE(automatic.Wait(0));
+    EXPECT_FALSE(automatic.Wait(0)) << "an auto event lets one wait through";
+
+    std::thread setter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        automatic.Set();
+    });
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(automatic.Wait());
+    EXPECT_GE(MsSince(t0), 40);
+    setter.join();
+}
+
+} // namespace

@@ -1,0 +1,92 @@
+#include "app/DataExchange.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+
+#include "app/DialogBase.h"
+#include "app/MessageBox.h"
+
+CDataExchange::CDataExchange(CDialogBase& dlg, bool bSaveAndValidate)
+    : m_bSaveAndValidate(bSaveAndValidate), m_dlg(dlg) {}
+
+void CDataExchange::Fail(int id, const QString& message) {
+    m_bFailed = true;
+    MessageBox(&m_dlg, message, QStringLiteral("提示"), MB_ICONEXCLAMATION);
+    m_dlg.FocusItem(id);
+    if (auto* edit = m_dlg.GetDlgItemAs<QLineEdit>(id))
+        edit->selectAll();
+}
+
+bool CDataExchange::ReadInt(int id, int& value) {
+    bool ok = false;
+    int v = m_dlg.GetItemText(id).trimmed().toInt(&ok);
+    if (!ok) {
+        Fail(id, QStringLiteral("请输入一个整数。"));
+        return false;
+    }
+    value = v;
+    return true;
+}
+
+void CDataExchange::Text(int id, int& value, int nMin, int nMax) {
+    if (m_bFailed)
+        return;
+    if (!m_bSaveAndValidate) {
+        m_dlg.SetItemText(id, QString::number(value));
+        return;
+    }
+    int v = 0;
+    if (!ReadInt(id, v))
+        return;
+    if (v < nMin || v > nMax) {
+        Fail(id, QStringLiteral("请输入一个介于 %1 和 %2 之间的整数。").arg(nMin).arg(nMax));
+        return;
+    }
+    value = v;
+}
+
+void CDataExchange::Text(int id, int& value) {
+    if (m_bFailed)
+        return;
+    if (!m_bSaveAndValidate)
+        m_dlg.SetItemText(id, QString::number(value));
+    else
+        ReadInt(id, value);
+}
+
+void CDataExchange::Text(int id, QString& value, int nMaxChars) {
+    if (m_bFailed)
+        return;
+    if (!m_bSaveAndValidate) {
+        auto* edit = m_dlg.GetDlgItemAs<QLineEdit>(id);
+        if (edit && nMaxChars > 0)
+            edit->setMaxLength(nMaxChars);
+        m_dlg.SetItemText(id, value);
+        return;
+    }
+    QString text = m_dlg.GetItemText(id);
+    if (nMaxChars > 0 && text.size() > nMaxChars) {
+        Fail(id, QStringLiteral("输入的字符不能超过 %1 个。").arg(nMaxChars));
+        return;
+    }
+    value = text;
+}
+
+void CDataExchange::Check(int id, bool& value) {
+    if (m_bFailed)
+        return;
+    if (m_bSaveAndValidate)
+        value = m_dlg.IsItemChecked(id);
+    else
+        m_dlg.CheckItem(id, value);
+}
+
+void CDataExchange::CBIndex(int id, int& value) {
+    if (m_bFailed)
+        return;
+    if (m_bSaveAndValidate)
+        value = m_dlg.GetCurSel(id);
+    else
+        m_dlg.SetCurSel(id, value);
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+class CDialogBase;
+
+// One pass of data exchange between a dialog's members and its controls, in
+// binding order. Reading checks each field; the first failure shows the
+// range message (caption "提示"), focuses and selects the field, and makes
+// every later call of the pass do nothing. Writing never fails.
+class CDataExchange {
+  public:
+    CDataExchange(CDialogBase& dlg, bool bSaveAndValidate);
+
+    const bool m_bSaveAndValidate;
+    bool Failed() const { return m_bFailed; }
+
+    // An integer field; reading refuses text that is not an integer or lies
+    // outside nMin..nMax.
+    void Text(int id, int& value, int nMin, int nMax);
+    void Text(int id, int& value);
+    // A text field (edit, label, button caption); reading refuses more than
+    // nMaxChars characters when nMaxChars > 0, and writing then limits an
+    // edit to that many.
+    void Text(int id, QString& value, int nMaxChars = 0);
+    void Check(int id, bool& value);
+    // The selected item of a combo box, -1 for none.
+    void CBIndex(int id, int& value);
+
+  private:
+    void Fail(int id, const QString& message);
+    bool ReadInt(int id, int& value);
+
+    CDialogBase& m_dlg;
+    bool m_bFailed = false;
+};

@@ -1,0 +1,310 @@
+#include "app/DialogBase.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRegularExpressionValidator>
+#include <QTimerEvent>
+
+#include "app/DataExchange.h"
+#include "app/MessageBox.h"
+#include "app/WindowMessages.h"
+
+namespace {
+
+const char* const ResIdProperty = "resId";
+
+// Edits of the upper-case style turn letters to upper case as they are typed or pasted.
+class CUpperCaseValidator : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        input = input.toUpper();
+        return Acceptable;
+    }
+};
+
+void ApplyStyles(QWidget* w) {
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        if (edit->property("upperCase").toBool())
+            edit->setValidator(new CUpperCaseValidator(edit));
+        else if (edit->property("digitsOnly").toBool())
+            edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+    }
+    if (auto* label = qobject_cast<QLabel*>(w); label && label->property("appIcon").toBool())
+        label->setPixmap(AppIcon().pixmap(32, 32));
+}
+
+} // namespace
+
+CDialogBase::CDialogBase(QWidget* parent) : QDialog(parent), m_hWnd(RegisterWindow(this)) {}
+
+CDialogBase::~CDialogBase() {
+    UnregisterWindow(m_hWnd);
+    // Controls are destroyed after the derived dialog: their last events
+    // must not reach its handlers.
+    m_killFocus.clear();
+    for (QWidget* w : findChildren<QWidget*>())
+        w->removeEventFilter(this);
+}
+
+void CDialogBase::AttachTemplate() {
+    setWindowIcon(AppIcon());
+    for (QWidget* w : findChildren<QWidget*>()) {
+        bool ok = false;
+        int id = w->property(ResIdProperty).toInt(&ok);
+        if (ok && id != 0)
+            m_controls.emplace(id, w);
+        ApplyStyles(w);
+        w->installEventFilter(this);
+    }
+    OnClicked(IDOK, [this] { OnOK(); });
+    OnClicked(IDCANCEL, [this] { OnCancel(); });
+}
+
+int CDialogBase::DoModal() {
+    m_bEnded = false;
+    m_nResult = IDCANCEL;
+    OnInitDialog();
+    if (m_bEnded)
+        return m_nResult;
+    exec();
+    return m_nResult;
+}
+
+bool CDialogBase::Create() {
+    m_bEnded = false;
+    OnInitDialog();
+    if (m_bEnded)
+        return false;
+    show();
+    return true;
+}
+
+void CDialogBase::EndDialog(int result) {
+    m_bEnded = true;
+    m_nResult = result;
+    done(result);
+}
+
+QWidget* CDialogBase::GetDlgItem(int id) const {
+    auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+int CDialogBase::GetDlgCtrlID(const QWidget* w) const {
+    for (; w && w != this; w = w->parentWidget()) {
+        bool ok = false;
+        int id = w->property(ResIdProperty).toInt(&ok);
+        if (ok && id != 0)
+            return id;
+    }
+    return 0;
+}
+
+void CDialogBase::EnableItem(int id, bool enable) {
+    if (QWidget* w = GetDlgItem(id))
+        w->setEnabled(enable);
+}
+
+bool CDialogBase::IsItemEnabled(int id) const {
+    QWidget* w = GetDlgItem(id);
+    return w && !w->testAttribute(Qt::WA_ForceDisabled);
+}
+
+void CDialogBase::ShowItem(int id, bool show) {
+    if (QWidget* w = GetDlgItem(id))
+        w->setVisible(show);
+}
+
+void CDialogBase::SetItemText(int id, const QString& text) {
+    QWidget* w = GetDlgItem(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w))
+        edit->setText(text);
+    else if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
+        plain->setPlainText(text);
+    else if (auto* label = qobject_cast<QLabel*>(w))
+        label->setText(text);
+    else if (auto* button = qobject_cast<QAbstractButton*>(w))
+        button->setText(text);
+    else if (auto* group = qobject_cast<QGroupBox*>(w))
+        group->setTitle(text);
+    else if (auto* combo = qobject_cast<QComboBox*>(w))
+        combo->setCurrentIndex(combo->findText(text));
+}
+
+QString CDialogBase::GetItemText(int id) const {
+    QWidget* w = GetDlgItem(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w))
+        return edit->text();
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
+        return plain->toPlainText();
+    if (auto* label = qobject_cast<QLabel*>(w))
+        return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(w))
+        return button->text();
+    if (auto* group = qobject_cast<QGroupBox*>(w))
+        return group->title();
+    if (auto* combo = qobject_cast<QComboBox*>(w))
+        return combo->currentText();
+    return {};
+}
+
+void CDialogBase::CheckItem(int id, bool checked) {
+    if (auto* button = GetDlgItemAs<QAbstractButton>(id))
+        button->setChecked(checked);
+}
+
+bool CDialogBase::IsItemChecked(int id) const {
+    auto* button = GetDlgItemAs<QAbstractButton>(id);
+    return button && button->isChecked();
+}
+
+void CDialogBase::SetCurSel(int id, int index) {
+    if (auto* combo = GetDlgItemAs<QComboBox>(id))
+        combo->setCurrentIndex(index < combo->count() ? index : -1);
+}
+
+int CDialogBase::GetCurSel(int id) const {
+    auto* combo = GetDlgItemAs<QComboBox>(id);
+    return combo ? combo->currentIndex() : -1;
+}
+
+void CDialogBase::FocusItem(int id) {
+    if (QWidget* w = GetDlgItem(id))
+        w->setFocus(Qt::OtherFocusReason);
+}
+
+bool CDialogBase::ClickItem(int id) {
+    auto* button = GetDlgItemAs<QAbstractButton>(id);
+    if (!button || !button->isEnabled())
+        return false;
+    button->click();
+    return true;
+}
+
+bool CDialogBase::UpdateData(bool bSaveAndValidate) {
+    CDataExchange dx(*this, bSaveAndValidate);
+    DoDataExchange(dx);
+    return !dx.Failed();
+}
+
+int CDialogBase::SetTimer(int id, int periodMs) {
+    if (periodMs < 0)
+        return 0;
+    KillTimer(id);
+    int timer = startTimer(periodMs);
+    if (timer == 0)
+        return 0;
+    m_timers[id] = timer;
+    return id;
+}
+
+void CDialogBase::KillTimer(int id) {
+    auto it = m_timers.find(id);
+    if (it == m_timers.end())
+        return;
+    killTimer(it->second);
+    m_timers.erase(it);
+}
+
+bool CDialogBase::HasTimer(int id) const {
+    return m_timers.count(id) != 0;
+}
+
+void CDialogBase::OnOK() {
+    if (UpdateData(true))
+        EndDialog(IDOK);
+}
+
+void CDialogBase::OnCancel() {
+    EndDialog(IDCANCEL);
+}
+
+void CDialogBase::DispatchWindowMessage(int msg, long wParam, long lParam) {
+    OnMessage(msg, wParam, lParam);
+}
+
+bool CDialogBase::OnInitDialog() {
+    UpdateData(false);
+    return true;
+}
+
+void CDialogBase::DoDataExchange(CDataExchange&) {}
+
+void CDialogBase::OnTimer(int) {}
+
+void CDialogBase::OnMessage(int msg, long wParam, long lParam) {
+    if (msg == WM_COMM_RESULT)
+        OnCommResult(static_cast<int>(wParam), lParam);
+}
+
+void CDialogBase::OnCommResult(int, long) {}
+
+bool CDialogBase::PreTranslateMessage(QWidget*, QEvent*) {
+    return false;
+}
+
+void CDialogBase::OnClicked(int id, std::function<void()> handler) {
+    if (auto* button = GetDlgItemAs<QAbstractButton>(id))
+        connect(button, &QAbstractButton::clicked, this,
+                [handler = std::move(handler)] { handler(); });
+}
+
+void CDialogBase::OnSelChange(int id, std::function<void()> handler) {
+    if (auto* combo = GetDlgItemAs<QComboBox>(id))
+        connect(combo, &QComboBox::activated, this, [handler = std::move(handler)] { handler(); });
+}
+
+void CDialogBase::OnEditChange(int id, std::function<void()> handler) {
+    QWidget* w = GetDlgItem(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w))
+        connect(edit, &QLineEdit::textChanged, this, [handler = std::move(handler)] { handler(); });
+    else if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
+        connect(plain, &QPlainTextEdit::textChanged, this,
+                [handler = std::move(handler)] { handler(); });
+}
+
+void CDialogBase::OnKillFocus(int id, std::function<void()> handler) {
+    m_killFocus[id] = std::move(handler);
+}
+
+int CDialogBase::MessageBox(const QString& text, const QString& caption, int icon) {
+    return ::MessageBox(this, text, caption, icon);
+}
+
+void CDialogBase::accept() {
+    OnOK();
+}
+
+void CDialogBase::reject() {
+    OnCancel();
+}
+
+bool CDialogBase::eventFilter(QObject* watched, QEvent* event) {
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (!w || w == this)
+        return QDialog::eventFilter(watched, event);
+    if (PreTranslateMessage(w, event))
+        return true;
+    if (event->type() == QEvent::FocusOut) {
+        auto it = m_killFocus.find(GetDlgCtrlID(w));
+        if (it != m_killFocus.end())
+            it->second();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CDialogBase::timerEvent(QTimerEvent* event) {
+    for (auto& [id, timer] : m_timers) {
+        if (timer == event->timerId()) {
+            OnTimer(id);
+            return;
+        }
+    }
+    QDialog::timerEvent(event);
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+// Icons of a message box.
+enum MbIcon : int { MB_ICONNONE = 0, MB_ICONEXCLAMATION = 0x30, MB_ICONINFORMATION = 0x40 };
+
+// Shows text under caption with icon and an OK button ("确定"), modal over
+// parent. Returns IDOK. While a hook is installed the hook gets the message
+// instead and its result is returned, so tests never block on a box.
+int MessageBox(QWidget* parent, const QString& text, const QString& caption,
+               int icon = MB_ICONNONE);
+
+using MessageBoxHook =
+    std::function<int(QWidget* parent, const QString& text, const QString& caption, int icon)>;
+
+// Installs hook (an empty one removes it); returns the previous hook.
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);

@@ -1,0 +1,116 @@
+#include "cli/CliChannel.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "comm/CommThread.h"
+#include "comm/NetDriver.h"
+#include "comm/SerialPort.h"
+#include "protocol/StatusText.h"
+
+namespace {
+
+// The tool's only "window": the worker's posts to it land in the queue.
+constexpr WindowHandle CLI_WINDOW = 1;
+
+std::mutex g_queueMutex;
+std::condition_variable g_queueReady;
+std::deque<CommResult> g_queue;
+
+void QueueResult(WindowHandle, int code, long value) {
+    {
+        std::lock_guard<std::mutex> lock(g_queueMutex);
+        g_queue.push_back({code, value});
+    }
+    g_queueReady.notify_one();
+}
+
+// The UDP open binds the first Ethernet adapter's address; a scripted run
+// may name the local address instead, through the adapter seam.
+std::string g_udpLocal;
+
+bool LocalAdapter(std::vector<NetAdapter>& out) {
+    out = {{"local", true, true, g_udpLocal}};
+    return true;
+}
+
+} // namespace
+
+CCliChannel::CCliChannel() {
+    m_events.AttachTo(m_job);
+    m_job.hNotifyWnd = CLI_WINDOW;
+    SetCommResultPoster(QueueResult);
+}
+
+CCliChannel::~CCliChannel() {
+    Close();
+}
+
+bool CCliChannel::Open(const ChannelSpec& spec) {
+    m_job.nChannel = spec.nChannel;
+    m_job.nFirstCharTimeout = spec.nFirstChar;
+    m_job.nInterCharTimeout = spec.nInterChar;
+    m_job.pSendBuf = nullptr;
+    m_job.pRecvBuf = nullptr;
+    m_job.nOperation = OP_EXCHANGE;
+
+    if (spec.nChannel == CH_SERIAL) {
+        if (!spec.strDevice.empty())
+            ComBindDevice(spec.nComPort, spec.strDevice.c_str());
+        if (ComOpen(spec.nComPort, spec.nBaudIndex) != 0) {
+            std::string text = OpenPortFailedText(spec.nComPort);
+            if (!spec.strDevice.empty())
+                text += " (" + spec.strDevice + ")";
+            std::fprintf(stderr, "%s\n", text.c_str());
+            return false;
+        }
+        m_job.nPort = spec.nComPort;
+        m_worker = StartWorker(m_job);
+        return true;
+    }
+
+    m_job.strAddress = spec.strAddress;
+    m_job.nPort = spec.nPort;
+    if (spec.nChannel == CH_UDP && !spec.strUdpLocal.empty()) {
+        g_udpLocal = spec.strUdpLocal;
+        NetSetAdapterSource(LocalAdapter);
+    }
+    m_worker = StartWorker(m_job);
+    m_events.open.Set();
+    const CommResult r = WaitFor(RC_CONNECTED, RC_CONNECT_FAILED);
+    if (r.nCode == RC_CONNECTED)
+        return true;
+    std::string text = ConnectFailedText(spec.nChannel, m_job.nResult);
+    if (text.empty())
+        text = ConnectStatusText(spec.nChannel, false);
+    std::fprintf(stderr, "%s\n", text.c_str());
+    Close();
+    return false;
+}
+
+void CCliChannel::File() {
+    m_events.job.Set();
+}
+
+CommResult CCliChannel::Next() {
+    std::unique_lock<std::mutex> lock(g_queueMutex);
+    g_queueReady.wait(lock, [] { return !g_queue.empty(); });
+    const CommResult r = g_queue.front();
+    g_queue.pop_front();
+    return r;
+}
+
+CommResult CCliChannel::WaitFor(int code, int other) {
+    for (;;) {
+        const CommResult r = Next();
+        if (r.nCode == code || (other != 0 && r.nCode == other))
+            return r;
+    }
+}
+
+void CCliChannel::Close() {
+    StopWorker(m_job, m_worker);
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <string>
+#include <thread>
+
+#include "comm/CommJob.h"
+
+// The channel of one command-line run and its worker: the tool drives the
+// same worker and job record as the console and collects the worker's posts
+// in a queue instead of window messages.
+
+struct ChannelSpec {
+    int nChannel = -1;       // CH_SERIAL, CH_TCP or CH_UDP; -1 none chosen
+    int nComPort = 0;        // serial: the COM number opened
+    std::string strDevice;   // serial: the device bound to nComPort, empty for the table's own
+    unsigned nBaudIndex = 0; // serial: index of the line speed
+    std::string strAddress;  // TCP/UDP: the terminal's dotted address
+    int nPort = 0;           // TCP/UDP: the terminal's port
+    std::string strUdpLocal; // UDP: bind this address instead of the first Ethernet adapter's
+    int nFirstChar = 1000;   // ms
+    int nInterChar = 1000;   // ms
+};
+
+struct CommResult {
+    int nCode = 0;
+    long nValue = 0;
+};
+
+class CCliChannel {
+  public:
+    CCliChannel();
+    ~CCliChannel();
+    CCliChannel(const CCliChannel&) = delete;
+    CCliChannel& operator=(const CCliChannel&) = delete;
+
+    // Opens the channel as the console does (serial port by the tool, TCP
+    // connect and UDP bind by the worker) and starts the worker. Returns
+    // true when open; otherwise the console's failure text goes to stderr.
+    bool Open(const ChannelSpec& spec);
+
+    // The job record; fill it only between Open and File, or after the
+    // results of the last job have arrived.
+    CommJob& Job() { return m_job; }
+
+    // Hands the filled job to the worker.
+    void File();
+
+    // Waits for the next result the worker posts.
+    CommResult Next();
+
+    // Waits for the next result whose code is one of the two given (0
+    // matches nothing) and drops the others.
+    CommResult WaitFor(int code, int other = 0);
+
+    // Stops the worker; it closes the channel as it ends.
+    void Close();
+
+  private:
+    CommEvents m_events;
+    CommJob m_job;
+    std::thread m_worker;
+};

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <string>
+
+#include "cli/CliChannel.h"
+#include "protocol/PubCommands.h"
+
+// The subcommands of quillmark-cli. Arguments arrive checked (main.cpp);
+// each run prints its outcome on stdout and returns the exit status: 0 on
+// success, 1 on failure.
+
+// The console's send and receive buffers hold this many bytes.
+constexpr int CLI_BUFFER_SIZE = 600;
+
+// Prints the checksum of the hex bytes as four upper-case hex digits.
+int RunCrc(const std::string& hex);
+
+// Prints the request frame as the send window shows it.
+int RunFrame(int machine, const std::string& cmd, const std::string& data);
+
+// Prints one block of DES (key 16 hex digits) or two-key triple DES (key 32
+// hex digits) as 16 hex digits.
+int RunDes(bool bTriple, bool bDecrypt, const std::string& key, const std::string& data);
+
+// Prints the friendly name of each serial port; 1 when there is none.
+int RunPorts();
+
+// Sends a request frame and prints it, the reply as the receive window
+// shows it, and the status line; 0 when a reply frame was accepted.
+int RunExchange(const ChannelSpec& spec, int machine, const std::string& cmd,
+                const std::string& data);
+
+// RunExchange for a diagnostic command (DiagCommand), with its verdict.
+int RunDiag(const ChannelSpec& spec, int cmd);
+
+struct RawOptions {
+    bool bSend = false; // send strData
+    bool bHex = false;  // strData is hex digits, else the bytes of the text
+    std::string strData;
+    bool bCr = false;        // append a carriage return
+    bool bNoReceive = false; // send only
+};
+
+// Sends bytes without a frame and prints what arrives (within the
+// first-character time-out, then until the line is quiet for the
+// inter-character time-out) as one raw dump; 0 when bytes arrived, or, with
+// bNoReceive, when the send succeeded.
+int RunRaw(const ChannelSpec& spec, const RawOptions& opt);
+
+// Runs a public command whose input BuildPubRequest accepts and prints the
+// decoded fields or the dialog's message; 0 for a decoded reply.
+int RunPub(const ChannelSpec& spec, const PubInput& in);
+
+// Downloads the image at path to machine with a progress display, then
+// prints the download dialog's outcome text; 0 on success.
+int RunDownload(const ChannelSpec& spec, const std::string& path, int machine);

@@ -1,0 +1,287 @@
+// The subcommands that talk to a terminal: each opens its channel, files
+// jobs through the worker as the console does, and shows the results as the
+// console's windows and dialogs do.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/CliCommands.h"
+#include "cli/CliText.h"
+#include "comm/CommThread.h"
+#include "protocol/Diagnostics.h"
+#include "protocol/DisplayText.h"
+#include "protocol/Download.h"
+#include "protocol/Frame.h"
+#include "protocol/StatusText.h"
+
+namespace {
+
+// A raw receive keeps collecting while bytes keep coming; this bounds it.
+constexpr int RAW_COLLECT_MAX = 65536;
+// Serial and TCP raw receives return at once: pause before asking again.
+constexpr auto RAW_POLL_PAUSE = std::chrono::milliseconds(10);
+constexpr int PROGRESS_BAR_WIDTH = 30;
+
+void PrintStatus(const char* text, long value) {
+    std::printf("状态: %s (%ld)\n", text, value);
+    std::fflush(stdout);
+}
+
+void FileExchange(CCliChannel& ch, uint8_t* sendBuf, int sendBufSize, int len, uint8_t* recvBuf,
+                  int recvBufSize, bool bNoReceive) {
+    CommJob& job = ch.Job();
+    job.pSendBuf = sendBuf;
+    job.nSendBufSize = sendBufSize;
+    job.nSendLen = len;
+    job.pRecvBuf = recvBuf;
+    job.nRecvBufSize = recvBufSize;
+    job.nOperation = OP_EXCHANGE;
+    job.bNoReceive = bNoReceive;
+    ch.File();
+}
+
+// Sends the frame in sendBuf, then shows it and the reply as the console's
+// result handler does; pending holds the verdicts the reply is to get.
+int ExchangeAndShow(CCliChannel& ch, uint8_t* sendBuf, int len, DiagPending pending) {
+    uint8_t recvBuf[CLI_BUFFER_SIZE];
+    FileExchange(ch, sendBuf, CLI_BUFFER_SIZE, len, recvBuf, CLI_BUFFER_SIZE, false);
+    const CommResult sent = ch.WaitFor(RC_SENT);
+    if (sent.nValue != 0) {
+        PrintStatus(SEND_FAILED_TEXT, sent.nValue);
+        return 1;
+    }
+    PrintText(TerminalText(FormatSent(sendBuf, len)));
+    const int got = static_cast<int>(ch.WaitFor(RC_RECEIVED).nValue);
+    const std::string text =
+        got > 0 ? FormatRecvFrame(recvBuf, got, pending).text : RecvErrorAppendText(got);
+    PrintText(TerminalText(text));
+    PrintStatus(RecvStatusText(got), got);
+    return got > 0 ? 0 : 1;
+}
+
+// Collects raw bytes: waits up to F for the first, then goes on until the
+// line has been quiet for I. Returns the byte count, or the last raw-receive
+// code when nothing came.
+int CollectRaw(CCliChannel& ch, const ChannelSpec& spec, std::vector<uint8_t>& out) {
+    using Clock = std::chrono::steady_clock;
+    uint8_t recvBuf[CLI_BUFFER_SIZE];
+    CommJob& job = ch.Job();
+    auto deadline = Clock::now() + std::chrono::milliseconds(spec.nFirstChar);
+    int last = 0;
+    for (;;) {
+        job.pRecvBuf = recvBuf;
+        job.nRecvBufSize = CLI_BUFFER_SIZE;
+        job.nOperation = OP_RAW_RECEIVE;
+        ch.File();
+        last = static_cast<int>(ch.WaitFor(RC_RAW_RECEIVED).nValue);
+        if (last > 0) {
+            out.insert(out.end(), recvBuf, recvBuf + last);
+            if (static_cast<int>(out.size()) >= RAW_COLLECT_MAX)
+                break;
+            deadline = Clock::now() + std::chrono::milliseconds(spec.nInterChar);
+            continue;
+        }
+        // A UDP receive that waited in vain reports -4; other codes end the line.
+        const bool bQuiet = last == 0 || (spec.nChannel == CH_UDP && last == RES_INTER_TIMEOUT);
+        if (!bQuiet || Clock::now() >= deadline)
+            break;
+        if (last == 0)
+            std::this_thread::sleep_for(RAW_POLL_PAUSE);
+    }
+    return out.empty() ? last : static_cast<int>(out.size());
+}
+
+void ShowPubMessage(const PubMessage& m) {
+    if (!m.text.empty())
+        std::printf("%s\n", m.text.c_str());
+}
+
+void ShowPubField(const char* label, const std::optional<std::string>& value) {
+    if (value)
+        std::printf("%s: %s\n", label, value->c_str());
+}
+
+// Download progress: a bar that rewrites itself on a terminal, one line per
+// new percentage otherwise.
+class CProgress {
+  public:
+    explicit CProgress(const std::string& path) : m_bTty(isatty(STDOUT_FILENO) != 0) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        m_nFileSize = ec ? -1 : static_cast<long long>(size);
+    }
+
+    // The block phase begins; blockTotal is the file size / 128.
+    void Start(long blockTotal) {
+        // Every block and the closing byte sum report a step; a file of
+        // unknown size counts its blocks from the total.
+        const long long blocks =
+            m_nFileSize >= 0 ? (m_nFileSize + DOWNLOAD_BLOCK - 1) / DOWNLOAD_BLOCK : blockTotal + 1;
+        m_nSteps = (blocks > 0 ? blocks : 1) + 1;
+        m_bStarted = true;
+        Show();
+    }
+
+    void Step() {
+        ++m_nDone;
+        Show();
+    }
+
+    void Finish() {
+        if (m_bStarted && m_bTty)
+            std::printf("\n");
+        std::fflush(stdout);
+    }
+
+  private:
+    void Show() {
+        const int percent = static_cast<int>(m_nDone >= m_nSteps ? 100 : m_nDone * 100 / m_nSteps);
+        if (m_bTty) {
+            const int filled = percent * PROGRESS_BAR_WIDTH / 100;
+            std::printf("\r下载进度 [%s%s] %3d%%", std::string(filled, '#').c_str(),
+                        std::string(PROGRESS_BAR_WIDTH - filled, '.').c_str(), percent);
+        } else if (percent != m_nShown) {
+            std::printf("下载进度 %d%%\n", percent);
+        }
+        m_nShown = percent;
+        std::fflush(stdout);
+    }
+
+    const bool m_bTty;
+    long long m_nFileSize = -1;
+    long long m_nSteps = 1;
+    long long m_nDone = 0;
+    int m_nShown = -1;
+    bool m_bStarted = false;
+};
+
+} // namespace
+
+int RunExchange(const ChannelSpec& spec, int machine, const std::string& cmd,
+                const std::string& data) {
+    const std::vector<uint8_t> bytes = HexArgBytes(data);
+    const int len = static_cast<int>(bytes.size());
+    uint8_t sendBuf[CLI_BUFFER_SIZE];
+    if (BuildFrame(static_cast<uint8_t>(machine), HexArgBytes(cmd)[0], bytes.data(), len, sendBuf) <
+        0)
+        return 1;
+    CCliChannel ch;
+    if (!ch.Open(spec))
+        return 1;
+    return ExchangeAndShow(ch, sendBuf, len + FRAME_OVERHEAD, DiagPending{});
+}
+
+int RunDiag(const ChannelSpec& spec, int cmd) {
+    uint8_t sendBuf[CLI_BUFFER_SIZE];
+    DiagPending pending;
+    const int len = BuildDiagFrame(cmd, sendBuf);
+    if (len < 0 || !SetDiagPending(cmd, pending))
+        return 1;
+    CCliChannel ch;
+    if (!ch.Open(spec))
+        return 1;
+    return ExchangeAndShow(ch, sendBuf, len, pending);
+}
+
+int RunRaw(const ChannelSpec& spec, const RawOptions& opt) {
+    std::vector<uint8_t> bytes;
+    if (opt.bSend) {
+        bytes = opt.bHex ? HexArgBytes(opt.strData)
+                         : std::vector<uint8_t>(opt.strData.begin(), opt.strData.end());
+        if (opt.bCr)
+            bytes.push_back(0x0D);
+    }
+    if (static_cast<int>(bytes.size()) > CLI_BUFFER_SIZE)
+        return 1;
+    CCliChannel ch;
+    if (!ch.Open(spec))
+        return 1;
+    if (opt.bSend) {
+        uint8_t sendBuf[CLI_BUFFER_SIZE];
+        std::copy(bytes.begin(), bytes.end(), sendBuf);
+        const int len = static_cast<int>(bytes.size());
+        FileExchange(ch, sendBuf, CLI_BUFFER_SIZE, len, nullptr, 0, true);
+        const CommResult sent = ch.WaitFor(RC_SENT);
+        if (sent.nValue != 0) {
+            PrintStatus(SEND_FAILED_TEXT, sent.nValue);
+            return 1;
+        }
+        PrintText(TerminalText(FormatSent(sendBuf, len)));
+    }
+    if (opt.bNoReceive)
+        return 0;
+    std::vector<uint8_t> got;
+    const int result = CollectRaw(ch, spec, got);
+    // One dump into an empty receive window, which counts as one line.
+    PrintText(TerminalText(FormatRecvRaw(got.data(), static_cast<int>(got.size()), 1)));
+    PrintStatus(RawRecvStatusText(result), result);
+    return result > 0 ? 0 : 1;
+}
+
+int RunPub(const ChannelSpec& spec, const PubInput& in) {
+    PubRequest req;
+    if (BuildPubRequest(in, req) != PUB_INPUT_OK)
+        return 1;
+    uint8_t sendBuf[PUB_BUFFER_SIZE];
+    uint8_t recvBuf[PUB_BUFFER_SIZE];
+    const int len = BuildFrame(req.machine, req.command, req.data, req.len, sendBuf);
+    CCliChannel ch;
+    if (!ch.Open(spec))
+        return 1;
+    FileExchange(ch, sendBuf, PUB_BUFFER_SIZE, len, recvBuf, PUB_BUFFER_SIZE, false);
+    const CommResult sent = ch.WaitFor(RC_SENT);
+    if (sent.nValue != 0) {
+        ShowPubMessage(PubSendResultMessage(static_cast<int>(sent.nValue)));
+        return 1;
+    }
+    const int got = static_cast<int>(ch.WaitFor(RC_RECEIVED).nValue);
+    if (got <= 0) {
+        ShowPubMessage(PubRecvErrorMessage(got));
+        return 1;
+    }
+    const PubReply reply = DecodePubReply(req.command, recvBuf, got);
+    ShowPubField("ID号(HEX)", reply.strId);
+    ShowPubField("低位ID号", reply.strLowId);
+    if (reply.nMachineNo)
+        std::printf("设备机号: %d\n", *reply.nMachineNo);
+    ShowPubField("机器类型", reply.strType);
+    ShowPubField("程序版本", reply.strVersion);
+    ShowPubField("程序完成时间", reply.strDoneTime);
+    ShowPubMessage(reply.message);
+    std::fflush(stdout);
+    return reply.code == PUB_REPLY_OK ? 0 : 1;
+}
+
+int RunDownload(const ChannelSpec& spec, const std::string& path, int machine) {
+    CCliChannel ch;
+    if (!ch.Open(spec))
+        return 1;
+    CommJob& job = ch.Job();
+    job.nOperation = OP_DOWNLOAD;
+    job.strFilePath = path;
+    job.nMachineNo = machine;
+    job.pSendBuf = nullptr;
+    job.pRecvBuf = nullptr;
+    job.nSendLen = 0;
+    ch.File();
+
+    CProgress progress(path);
+    for (;;) {
+        const CommResult r = ch.Next();
+        if (r.nCode == RC_DOWNLOAD_START) {
+            progress.Start(r.nValue);
+        } else if (r.nCode == RC_DOWNLOAD_STEP) {
+            progress.Step();
+        } else if (r.nCode == RC_DOWNLOAD_DONE) {
+            progress.Finish();
+            std::printf("%s\n", DownloadDoneText(static_cast<int>(r.nValue)).c_str());
+            std::fflush(stdout);
+            return r.nValue == 0 ? 0 : 1;
+        }
+    }
+}

@@ -1,0 +1,52 @@
+#include "cli/CliText.h"
+
+#include <cstdio>
+
+#include "protocol/Frame.h"
+
+std::string UpperAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+std::string HexArgError(const std::string& text) {
+    const std::string upper = UpperAscii(text);
+    const int rc = CheckHexText(upper.data(), static_cast<int>(upper.size()));
+    if (rc == 0)
+        return {};
+    if (rc == HEX_ODD_LENGTH)
+        return "输入字符个数为奇数个，请重新输入!";
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "第%d个字符不是合法的16进制字符，请重新输入", rc);
+    return buf;
+}
+
+std::vector<uint8_t> HexArgBytes(const std::string& text) {
+    const std::string upper = UpperAscii(text);
+    std::vector<uint8_t> bytes(upper.size() / 2);
+    HexToBytes(upper.data(), bytes.data(), static_cast<int>(bytes.size()));
+    return bytes;
+}
+
+std::string TerminalText(std::string_view windowText) {
+    std::string out;
+    out.reserve(windowText.size());
+    for (size_t i = 0; i < windowText.size(); ++i) {
+        const char c = windowText[i];
+        if (c == '\r' && i + 1 < windowText.size() && windowText[i + 1] == '\n')
+            continue;
+        if (c == '\n') {
+            while (!out.empty() && out.back() == ' ')
+                out.pop_back();
+        }
+        out += c;
+    }
+    return out;
+}
+
+void PrintText(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QString>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <stdlib.h>
+
+#include "app/MessageBox.h"
+#include "app/Toolkit.h"
+
+// Runs the UI thread's events until pred holds or ms pass.
+template <class Pred> bool WaitUntil(Pred pred, int ms) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// Runs the UI thread's events for ms.
+inline void Pump(int ms) {
+    WaitUntil([] { return false; }, ms);
+}
+
+struct CapturedBox {
+    QString text;
+    QString caption;
+    int icon;
+    QWidget* parent;
+};
+
+// Takes every message box instead of showing it, for as long as it lives.
+class MessageCapture {
+  public:
+    MessageCapture() {
+        m_previous = SetMessageBoxHook(
+            [this](QWidget* parent, const QString& text, const QString& caption, int icon) {
+                boxes.push_back({text, caption, icon, parent});
+                return IDOK;
+            });
+    }
+    ~MessageCapture() { SetMessageBoxHook(std::move(m_previous)); }
+
+    std::vector<CapturedBox> boxes;
+
+  private:
+    MessageBoxHook m_previous;
+};
+
+// A fresh directory, removed with everything in it at the end.
+class TempDir {
+  public:
+    TempDir() {
+        char name[] = "/tmp/quillmark-ui-XXXXXX";
+        path = mkdtemp(name);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    void Write(const std::string& file, const std::string& text) const {
+        std::ofstream(path + "/" + file, std::ios::binary) << text;
+    }
+
+    std::string path;
+};

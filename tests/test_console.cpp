@@ -1,0 +1,730 @@
+// The console: start-up, channel selection and its enable table, opening and
+// closing every channel on real devices (pseudo-terminals, loopback
+// sockets), the dialling dialog, close-all and shutdown.
+#include <QAction>
+#include <QComboBox>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "PtyUtil.h"
+#include "UiTestUtil.h"
+#include "app/QuillmarkApp.h"
+#include "app/QuillmarkDlg.h"
+#include "app/Resource.h"
+#include "app/WindowMessages.h"
+#include "comm/NetDriver.h"
+#include "comm/SerialPort.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const ConsoleCaption =
+    "COM(MODEM)_TCP_UDP调试平台（V2.03）-ICC/RF/ESAM-APDU不用输序号-64bit Windows  2015,12,08";
+constexpr int SerialCom = 200;
+constexpr int ModemCom = 201;
+
+// The four sections of config.xml and the optional Ports element.
+struct Sections {
+    std::string com = R"(PortNo="200" BaudRate="19200" FirstChar="1100" RevTimeOut="110")";
+    std::string modem =
+        R"(PortNo="201" BaudRate="19200" FirstChar="1200" RevTimeOut="120" AddedNo="0" CalledNo="12345")";
+    std::string tcp = R"(IP="127.0.0.1" Port="1" FirstChar="1300" RevTimeOut="130")";
+    std::string udp = R"(IP="127.0.0.1" Port="6689" FirstChar="1400" RevTimeOut="140")";
+    std::string ports;
+
+    std::string Xml() const {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Quillmark>\n<COMPort " + com +
+               "/>\n<Modem " + modem + "/>\n<TCP " + tcp + "/>\n<UDP " + udp + "/>\n" + ports +
+               "</Quillmark>\n";
+    }
+};
+
+// A TCP listener on 127.0.0.1 and a port of the system's choice.
+struct Listener {
+    int fd = -1;
+    int port = 0;
+
+    explicit Listener(int backlog = 8) {
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        listen(fd, backlog);
+        socklen_t len = sizeof sa;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+        port = ntohs(sa.sin_port);
+    }
+    ~Listener() { close(fd); }
+
+    // The next connection, or -1 after waitMs.
+    int Accept(int waitMs) const {
+        pollfd p{fd, POLLIN, 0};
+        return poll(&p, 1, waitMs) == 1 ? accept(fd, nullptr, nullptr) : -1;
+    }
+};
+
+// True when the peer of sock closes within waitMs.
+bool PeerCloses(int sock, int waitMs) {
+    pollfd p{sock, POLLIN, 0};
+    char c;
+    return poll(&p, 1, waitMs) == 1 && recv(sock, &c, 1, 0) == 0;
+}
+
+// True when no other holder has the device locked.
+bool PortFree(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+    close(fd);
+    return free;
+}
+
+// The modem's lines: carrier rises carrierAfterMs after DTR (never when -1).
+struct FakeModemLines : ComModemLines {
+    explicit FakeModemLines(int afterMs) : carrierAfterMs(afterMs) {}
+    void RaiseDtr(int) override {
+        if (!raised)
+            raisedAt = Clock::now(), raised = true;
+    }
+    void RaiseRts(int) override {}
+    bool Carrier(int) override {
+        return raised && carrierAfterMs >= 0 &&
+               Clock::now() - raisedAt >= std::chrono::milliseconds(carrierAfterMs);
+    }
+    const int carrierAfterMs;
+    std::atomic<bool> raised{false};
+    Clock::time_point raisedAt;
+};
+
+bool LoopbackAdapter(std::vector<NetAdapter>& out) {
+    out = {{"lo", true, true, "127.0.0.1"}};
+    return true;
+}
+bool NoAdapter(std::vector<NetAdapter>& out) {
+    out.clear();
+    return true;
+}
+bool NoEthernet(std::vector<NetAdapter>& out) {
+    out = {{"ppp0", false, true, "10.64.0.2"}};
+    return true;
+}
+
+class ConsoleTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        dlg.reset();
+        ComSetModemLines(nullptr);
+        NetSetAdapterSource(nullptr);
+        ComBindDevice(SerialCom, "");
+        ComBindDevice(ModemCom, "");
+    }
+
+    // Starts a console over config.xml of these sections; the serial and
+    // modem COM numbers are bound to two pseudo-terminals by the Ports element.
+    CQuillmarkDlg& Start(Sections s = {}) {
+        if (s.ports.empty()) {
+            EXPECT_TRUE(serial.Open() && modem.Open());
+            s.ports = "<Ports><Port No=\"200\" Device=\"" + serial.path +
+                      "\"/><Port No=\"201\" Device=\"" + modem.path + "\"/></Ports>\n";
+        }
+        dir.Write("config.xml", s.Xml());
+        dlg = std::make_unique<CQuillmarkDlg>(nullptr, dir.path);
+        EXPECT_TRUE(dlg->Create());
+        return *dlg;
+    }
+
+    // Chooses a channel as the user does.
+    void Choose(int channel) {
+        auto* combo = dlg->GetDlgItemAs<QComboBox>(IDC_CHANNEL);
+        combo->setCurrentIndex(channel);
+        emit combo->activated(channel);
+    }
+
+    // Presses a button whose handler may run the dialling dialog; a dialog
+    // still up after guardMs is cancelled so that a fault fails, not hangs.
+    void Press(int id, int guardMs = 15000) {
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] {
+            if (CDialogBase* d = FindWindowByCaption("正在拨号..."))
+                d->ClickItem(IDCANCEL);
+            ADD_FAILURE() << "the dialling dialog did not end";
+        });
+        guard.start(guardMs);
+        EXPECT_TRUE(dlg->ClickItem(id));
+    }
+
+    QString Text(int id) const { return dlg->GetItemText(id); }
+    bool On(int id) const { return dlg->IsItemEnabled(id); }
+
+    TempDir dir;
+    MessageCapture capture;
+    PtyPair serial;
+    PtyPair modem;
+    std::unique_ptr<CQuillmarkDlg> dlg;
+};
+
+TEST_F(ConsoleTest, StartWithoutUsableConfigShowsWhyAndEnds) {
+    struct Case {
+        const char* name;
+        const char* content; // nullptr: no config.xml at all
+        const char* message;
+    } cases[] = {
+        {"missing", nullptr, "程序配置文件config.xml丢失,退出!"},
+        {"empty", "", "加载程序配置文件config.xml失败,退出!"},
+        {"malformed", "<Quillmark><COMPort PortNo=\"1\"></Quillmark>",
+         "加载程序配置文件config.xml失败,退出!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir empty;
+        if (c.content)
+            empty.Write("config.xml", c.content);
+        MessageCapture boxes;
+        CQuillmarkApp app;
+        EXPECT_EQ(app.InitInstance(empty.path), 1);
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].text, QString::fromUtf8(c.message));
+        EXPECT_EQ(boxes.boxes[0].caption, "Quillmark");
+    }
+}
+
+TEST_F(ConsoleTest, NormalStartRunsTheConsoleUntilExit) {
+    dir.Write("config.xml", Sections{}.Xml());
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        CDialogBase* console = FindWindowByCaption(QString::fromUtf8(ConsoleCaption));
+        ASSERT_NE(console, nullptr);
+        seen = console->isVisible();
+        console->ClickItem(IDOK);
+    });
+    CQuillmarkApp app;
+    EXPECT_EQ(app.InitInstance(dir.path), 0);
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(capture.boxes.empty());
+}
+
+TEST_F(ConsoleTest, FindsConfigBesideTheExecutable) {
+    // The tests run from the programs' folder, beside the shipped config.xml.
+    EXPECT_TRUE(GetExeDir().ends_with("/"));
+    CQuillmarkDlg console;
+    EXPECT_TRUE(console.Create());
+    EXPECT_TRUE(console.IsInitialised());
+    EXPECT_TRUE(capture.boxes.empty());
+}
+
+TEST_F(ConsoleTest, InitialStateAfterANormalStart) {
+    CQuillmarkDlg& c = Start();
+    EXPECT_EQ(Text(IDC_CHANNEL), "串口");
+    EXPECT_EQ(c.m_nChannel, 0);
+    for (int id :
+         std::initializer_list<int>{IDC_SERIAL_GROUP, IDC_COM_SET, IDC_OPEN_PORT, IDC_COM_STATUS,
+                                    IDC_COM_PORT, IDC_COM_BAUD, IDC_ASSIST, IDC_VERSION, IDOK})
+        EXPECT_TRUE(On(id)) << id;
+    for (int id : {IDC_CLOSE_PORT, IDC_TCP_GROUP, IDC_TCP_SET, IDC_TCP_CONNECT, IDC_TCP_DISCONNECT,
+                   IDC_UDP_GROUP, IDC_UDP_SET, IDC_UDP_BIND, IDC_UDP_CLOSE, IDC_PUBFUNS,
+                   IDC_SET_PCSC, IDC_CANCEL_PCSC})
+        EXPECT_FALSE(On(id)) << id;
+    EXPECT_EQ(Text(IDC_DATA_LEN), "261");
+    EXPECT_EQ(Text(IDC_COMMAND), "DD");
+    EXPECT_EQ(Text(IDC_MACHINE_NO), "255");
+    EXPECT_EQ(Text(IDC_COM_STATUS), "未打开");
+    EXPECT_EQ(Text(IDC_TCP_STATUS), "未连接");
+    EXPECT_EQ(Text(IDC_UDP_STATUS), "未绑定");
+    EXPECT_EQ(Text(IDC_RECV_STATUS), "接收状态");
+    EXPECT_EQ(Text(IDC_COM_PORT), "串口号: COM200");
+    EXPECT_EQ(Text(IDC_COM_BAUD), "波特率: 19200");
+    EXPECT_EQ(Text(IDC_TCP_ADDR), "127.0.0.1:1");
+    EXPECT_EQ(Text(IDC_UDP_ADDR), "127.0.0.1:6689");
+    EXPECT_EQ(Text(IDC_FIRST_CHAR), "1100");
+    EXPECT_EQ(Text(IDC_INTER_CHAR), "110");
+    EXPECT_FALSE(c.GetDlgItem(IDC_INTER_CHAR)->isVisibleTo(&c));
+    EXPECT_EQ(Text(IDC_PROTOCOL_DATA).size(), 522);
+    EXPECT_TRUE(Text(IDC_PROTOCOL_DATA).startsWith("000102"));
+    EXPECT_TRUE(Text(IDC_PROTOCOL_DATA).endsWith("FEFF0001020304"));
+    EXPECT_EQ(Text(IDC_DIRECT_DATA).size(), 34);
+    EXPECT_EQ(c.windowTitle(), QString::fromUtf8(ConsoleCaption));
+    EXPECT_FALSE(c.WorkerRuns());
+    EXPECT_TRUE(capture.boxes.empty());
+}
+
+TEST_F(ConsoleTest, AboutIsOnTheContextMenuAndF1) {
+    CQuillmarkDlg& c = Start();
+    QAction* about = nullptr;
+    for (QAction* a : c.actions())
+        if (a->text() == "关于 Quillmark(&A)...")
+            about = a;
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->shortcut(), QKeySequence(Qt::Key_F1));
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+        CDialogBase* box = FindWindowByCaption("关于 Quillmark");
+        ASSERT_NE(box, nullptr);
+        shown = box->isVisible() && box->GetItemText(IDOK) == "确定";
+        box->ClickItem(IDOK);
+    });
+    about->trigger();
+    EXPECT_TRUE(shown);
+}
+
+TEST_F(ConsoleTest, OutOfRangeTimeoutKeepsTheConsoleOpenOnExit) {
+    struct Case {
+        const char* com;
+        const char* message;
+    } cases[] = {
+        {R"(PortNo="200" BaudRate="19200" FirstChar="0" RevTimeOut="110")",
+         "请输入一个介于 1 和 50000 之间的整数。"},
+        {R"(PortNo="200" BaudRate="19200" FirstChar="1000" RevTimeOut="10001")",
+         "请输入一个介于 10 和 10000 之间的整数。"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.com);
+        capture.boxes.clear();
+        Sections s;
+        s.com = k.com;
+        CQuillmarkDlg& c = Start(s);
+        EXPECT_TRUE(c.ClickItem(IDOK));
+        ASSERT_EQ(capture.boxes.size(), 1u);
+        EXPECT_EQ(capture.boxes[0].text, QString::fromUtf8(k.message));
+        EXPECT_EQ(capture.boxes[0].caption, "提示");
+        EXPECT_TRUE(c.isVisible());
+        serial.Close();
+        modem.Close();
+    }
+}
+
+TEST_F(ConsoleTest, EachChannelEnablesItsPanelOnly) {
+    const std::vector<int> serialPanel = {IDC_SERIAL_GROUP, IDC_COM_SET,  IDC_OPEN_PORT,
+                                          IDC_COM_STATUS,   IDC_COM_PORT, IDC_COM_BAUD};
+    const std::vector<int> tcpPanel = {IDC_TCP_GROUP, IDC_TCP_SET, IDC_TCP_CONNECT, IDC_TCP_STATUS,
+                                       IDC_TCP_ADDR};
+    const std::vector<int> udpPanel = {IDC_UDP_GROUP, IDC_UDP_SET, IDC_UDP_BIND, IDC_UDP_STATUS,
+                                       IDC_UDP_ADDR};
+    const int closeButtons[] = {IDC_CLOSE_PORT, IDC_CLOSE_PORT, IDC_TCP_DISCONNECT, IDC_UDP_CLOSE};
+    struct Case {
+        int channel;
+        const char* open;
+        const char* close;
+        const char* comStatus;
+        const char* firstChar;
+    } cases[] = {
+        // In this order, so that leaving UDP for serial shows the captions come back.
+        {CH_MODEM, "拨号", "挂断", "未连线", "1200"},
+        {CH_TCP, "拨号", "挂断", "未打开", "1300"},
+        {CH_UDP, "拨号", "挂断", "未打开", "1400"},
+        {CH_SERIAL, "打开串口", "关闭串口", "未打开", "1100"},
+    };
+    CQuillmarkDlg& c = Start();
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.channel);
+        // Everything enabled first, so that each "off" of the table shows.
+        for (const auto* panel : {&serialPanel, &tcpPanel, &udpPanel})
+            for (int id : *panel)
+                c.EnableItem(id, true);
+        for (int id : closeButtons)
+            c.EnableItem(id, true);
+
+        Choose(k.channel);
+        EXPECT_EQ(c.m_nChannel, k.channel);
+        EXPECT_EQ(Text(IDC_OPEN_PORT), QString::fromUtf8(k.open));
+        EXPECT_EQ(Text(IDC_CLOSE_PORT), QString::fromUtf8(k.close));
+        EXPECT_EQ(Text(IDC_COM_STATUS), QString::fromUtf8(k.comStatus));
+        EXPECT_EQ(Text(IDC_TCP_STATUS), "未连接");
+        EXPECT_EQ(Text(IDC_UDP_STATUS), "未绑定");
+        EXPECT_EQ(Text(IDC_FIRST_CHAR), k.firstChar);
+        const bool serialOn = k.channel == CH_SERIAL || k.channel == CH_MODEM;
+        for (int id : serialPanel)
+            EXPECT_EQ(On(id), serialOn) << id;
+        for (int id : tcpPanel)
+            EXPECT_EQ(On(id), k.channel == CH_TCP) << id;
+        for (int id : udpPanel)
+            EXPECT_EQ(On(id), k.channel == CH_UDP) << id;
+        // The close button of the chosen channel keeps its state; the others go off.
+        for (int channel = CH_SERIAL; channel <= CH_UDP; ++channel) {
+            const bool own = closeButtons[channel] == closeButtons[k.channel];
+            EXPECT_EQ(On(closeButtons[channel]), own) << closeButtons[channel];
+        }
+    }
+    EXPECT_TRUE(capture.boxes.empty());
+}
+
+TEST_F(ConsoleTest, SerialPortOpensOnTheBoundDeviceAndCloses) {
+    Sections s;
+    s.com = R"(PortNo="200" BaudRate="38400" FirstChar="1100" RevTimeOut="110")";
+    CQuillmarkDlg& c = Start(s);
+    Press(IDC_OPEN_PORT);
+    EXPECT_TRUE(capture.boxes.empty());
+    EXPECT_EQ(Text(IDC_COM_STATUS), "已打开!");
+    EXPECT_EQ(c.m_bPortOpen, 1);
+    EXPECT_FALSE(On(IDC_OPEN_PORT));
+    EXPECT_TRUE(On(IDC_CLOSE_PORT));
+    EXPECT_TRUE(c.WorkerRuns());
+    EXPECT_FALSE(PortFree(serial.path));
+    // A rate the table does not know opens at 19200.
+    termios tio{};
+    ASSERT_EQ(tcgetattr(serial.slave, &tio), 0);
+    EXPECT_EQ(cfgetospeed(&tio), speed_t(B19200));
+
+    Press(IDC_CLOSE_PORT);
+    EXPECT_EQ(Text(IDC_COM_STATUS), "已关闭!");
+    EXPECT_EQ(c.m_bPortOpen, 0);
+    EXPECT_TRUE(On(IDC_OPEN_PORT));
+    EXPECT_FALSE(On(IDC_CLOSE_PORT));
+    EXPECT_FALSE(c.WorkerRuns());
+    EXPECT_TRUE(PortFree(serial.path));
+}
+
+TEST_F(ConsoleTest, BusySerialPortIsReportedAndChangesNothing) {
+    CQuillmarkDlg& c = Start();
+    int holder = open(serial.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    Press(IDC_OPEN_PORT);
+    close(holder);
+    ASSERT_EQ(capture.boxes.size(), 1u);
+    EXPECT_EQ(capture.boxes[0].text, "打开串口COM200失败,请检查该串口是否已被占用!");
+    EXPECT_EQ(capture.boxes[0].caption, "错误");
+    EXPECT_EQ(capture.boxes[0].icon, MB_ICONEXCLAMATION);
+    EXPECT_EQ(Text(IDC_COM_STATUS), "未打开");
+    EXPECT_TRUE(On(IDC_OPEN_PORT));
+    EXPECT_FALSE(On(IDC_CLOSE_PORT));
+    EXPECT_FALSE(c.WorkerRuns());
+}
+
+TEST_F(ConsoleTest, TcpConnectsDisconnectsAndDropsOnSwitchOrSettings) {
+    Listener listener;
+    Sections s;
+    s.tcp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(listener.port) +
+            "\" FirstChar=\"1300\" RevTimeOut=\"130\"";
+    CQuillmarkDlg& c = Start(s);
+    Choose(CH_TCP);
+
+    auto connect = [&] {
+        Press(IDC_TCP_CONNECT);
+        EXPECT_TRUE(WaitUntil([&] { return c.m_bTcpConnected != 0; }, 3000));
+        EXPECT_EQ(Text(IDC_TCP_STATUS), "已连接!");
+        EXPECT_FALSE(On(IDC_TCP_CONNECT));
+        EXPECT_TRUE(On(IDC_TCP_DISCONNECT));
+        return listener.Accept(1000);
+    };
+
+    int peer = connect();
+    ASSERT_GE(peer, 0);
+    Press(IDC_TCP_DISCONNECT);
+    EXPECT_EQ(Text(IDC_TCP_STATUS), "未连接!");
+    EXPECT_TRUE(On(IDC_TCP_CONNECT));
+    EXPECT_FALSE(On(IDC_TCP_DISCONNECT));
+    EXPECT_TRUE(PeerCloses(peer, 2000));
+    close(peer);
+
+    // Choosing another channel closes the socket.
+    peer = connect();
+    Choose(CH_UDP);
+    EXPECT_TRUE(PeerCloses(peer, 2000));
+    EXPECT_EQ(Text(IDC_TCP_STATUS), "未连接");
+    EXPECT_EQ(c.m_bTcpConnected, 0);
+    close(peer);
+
+    // An outcome still queued from a worker that was stopped is dropped.
+    Choose(CH_TCP);
+    EXPECT_TRUE(c.ClickItem(IDC_TCP_CONNECT));
+    Choose(CH_UDP);
+    peer = listener.Accept(1000);
+    EXPECT_TRUE(PeerCloses(peer, 2000));
+    close(peer);
+    Pump(100);
+    EXPECT_EQ(c.m_bTcpConnected, 0);
+    EXPECT_EQ(Text(IDC_TCP_STATUS), "未连接");
+    EXPECT_FALSE(c.WorkerRuns());
+
+    // So does the settings button, and "断开连接" ends disabled.
+    Choose(CH_TCP);
+    peer = connect();
+    Press(IDC_TCP_SET);
+    EXPECT_TRUE(PeerCloses(peer, 2000));
+    EXPECT_FALSE(On(IDC_TCP_DISCONNECT));
+    EXPECT_EQ(c.m_bTcpConnected, 0);
+    close(peer);
+    EXPECT_TRUE(capture.boxes.empty());
+}
+
+TEST_F(ConsoleTest, TcpBadAddressIsReported) {
+    Sections s;
+    s.tcp = R"(IP="10.0.0.300" Port="6688" FirstChar="1300" RevTimeOut="130")";
+    CQuillmarkDlg& c = Start(s);
+    Choose(CH_TCP);
+    Press(IDC_TCP_CONNECT);
+    ASSERT_TRUE(WaitUntil([&] { return !capture.boxes.empty(); }, 3000));
+    EXPECT_EQ(capture.boxes[0].text, "建立连接不成功,错误的IP地址");
+    EXPECT_EQ(capture.boxes[0].caption, "错误");
+    EXPECT_EQ(Text(IDC_TCP_STATUS), "连接失败!");
+    EXPECT_TRUE(On(IDC_TCP_CONNECT));
+    EXPECT_FALSE(c.WorkerRuns());
+}
+
+// Both time out after the worker's 10 s; the two consoles wait side by side.
+TEST_F(ConsoleTest, TcpRefusedAndSilentPeersTimeOut) {
+    int refusedPort;
+    {
+        Listener closed;
+        refusedPort = closed.port;
+    }
+    // A listener whose backlog is full never completes another handshake.
+    Listener silent(0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sa.sin_port = htons(static_cast<uint16_t>(silent.port));
+        connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        fillers.push_back(fd);
+    }
+    Pump(100);
+
+    TempDir dirs[2];
+    std::unique_ptr<CQuillmarkDlg> consoles[2];
+    for (int i = 0; i < 2; ++i) {
+        Sections s;
+        s.tcp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(i == 0 ? refusedPort : silent.port) +
+                "\" FirstChar=\"1300\" RevTimeOut=\"130\"";
+        dirs[i].Write("config.xml", s.Xml());
+        consoles[i] = std::make_unique<CQuillmarkDlg>(nullptr, dirs[i].path);
+        ASSERT_TRUE(consoles[i]->Create());
+        consoles[i]->SetCurSel(IDC_CHANNEL, CH_TCP);
+        consoles[i]->OnSelchangeChannel();
+    }
+    const auto t0 = Clock::now();
+    for (auto& console : consoles) {
+        EXPECT_TRUE(console->ClickItem(IDC_TCP_CONNECT));
+        // A second press while the attempt runs is ignored.
+        EXPECT_TRUE(console->ClickItem(IDC_TCP_CONNECT));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return capture.boxes.size() >= 2; }, 15000));
+    EXPECT_GE(MsSince(t0), 9900);
+    Pump(200);
+    ASSERT_EQ(capture.boxes.size(), 2u);
+    for (auto& console : consoles) {
+        EXPECT_EQ(console->GetItemText(IDC_TCP_STATUS), "连接失败!");
+        EXPECT_TRUE(console->IsItemEnabled(IDC_TCP_CONNECT));
+        EXPECT_FALSE(console->WorkerRuns());
+    }
+    for (const CapturedBox& box : capture.boxes) {
+        EXPECT_EQ(box.text, "建立连接不成功,超时退出");
+        EXPECT_EQ(box.caption, "错误");
+    }
+    for (int fd : fillers)
+        close(fd);
+}
+
+TEST_F(ConsoleTest, UdpBindsOnTheAdapterOrSaysWhyNot) {
+    struct Case {
+        NetAdapterSource source;
+        const char* message; // nullptr: bound
+    } cases[] = {
+        {LoopbackAdapter, nullptr},
+        {NoAdapter, "系统中不存在网络连接,绑定失败!"},
+        {NoEthernet, "GPRS连接不存在,绑定失败!"},
+    };
+    CQuillmarkDlg& c = Start();
+    Choose(CH_UDP);
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.message ? k.message : "bound");
+        capture.boxes.clear();
+        NetSetAdapterSource(k.source);
+        Press(IDC_UDP_BIND);
+        if (!k.message) {
+            ASSERT_TRUE(WaitUntil([&] { return c.m_bUdpBound != 0; }, 3000));
+            EXPECT_EQ(Text(IDC_UDP_STATUS), "已绑定!");
+            EXPECT_FALSE(On(IDC_UDP_BIND));
+            EXPECT_TRUE(On(IDC_UDP_CLOSE));
+            EXPECT_TRUE(capture.boxes.empty());
+            Press(IDC_UDP_CLOSE);
+            EXPECT_EQ(Text(IDC_UDP_STATUS), "未绑定!");
+            EXPECT_TRUE(On(IDC_UDP_BIND));
+            EXPECT_FALSE(On(IDC_UDP_CLOSE));
+            EXPECT_FALSE(c.WorkerRuns());
+            continue;
+        }
+        ASSERT_TRUE(WaitUntil([&] { return !capture.boxes.empty(); }, 3000));
+        EXPECT_EQ(capture.boxes[0].text, QString::fromUtf8(k.message));
+        EXPECT_EQ(capture.boxes[0].caption, "错误");
+        EXPECT_EQ(Text(IDC_UDP_STATUS), "绑定失败!");
+        EXPECT_EQ(c.m_bUdpBound, 0);
+        EXPECT_TRUE(On(IDC_UDP_BIND));
+    }
+}
+
+TEST_F(ConsoleTest, ModemDialsAndConnectsWhenCarrierRises) {
+    FakeModemLines lines(300);
+    ComSetModemLines(&lines);
+    CQuillmarkDlg& c = Start();
+    Choose(CH_MODEM);
+    const auto t0 = Clock::now();
+    Press(IDC_OPEN_PORT); // returns when the dial result has ended the dialling dialog
+    EXPECT_GE(MsSince(t0), 300);
+    EXPECT_LT(MsSince(t0), 2000);
+    EXPECT_TRUE(capture.boxes.empty());
+    EXPECT_EQ(Text(IDC_COM_STATUS), "已连线!");
+    EXPECT_EQ(c.m_bPortOpen, 1);
+    EXPECT_FALSE(On(IDC_OPEN_PORT));
+    EXPECT_TRUE(On(IDC_CLOSE_PORT));
+    EXPECT_EQ(FindWindowByCaption("正在拨号..."), nullptr);
+    const std::vector<uint8_t> command = modem.Read(11);
+    EXPECT_EQ(std::string(command.begin(), command.end()), "ATDT012345\n");
+
+    Press(IDC_CLOSE_PORT);
+    EXPECT_EQ(Text(IDC_COM_STATUS), "已挂断!");
+    EXPECT_EQ(c.m_bPortOpen, 0);
+    EXPECT_TRUE(On(IDC_OPEN_PORT));
+    EXPECT_FALSE(On(IDC_CLOSE_PORT));
+    EXPECT_TRUE(PortFree(modem.path));
+}
+
+TEST_F(ConsoleTest, SilentModemFailsAfterTenSeconds) {
+    FakeModemLines lines(-1);
+    ComSetModemLines(&lines);
+    CQuillmarkDlg& c = Start();
+    Choose(CH_MODEM);
+    const auto t0 = Clock::now();
+    Press(IDC_OPEN_PORT);
+    EXPECT_GE(MsSince(t0), 9900);
+    ASSERT_EQ(capture.boxes.size(), 1u);
+    EXPECT_EQ(capture.boxes[0].text, "拨号失败,终端无反应!");
+    EXPECT_EQ(capture.boxes[0].caption, "错误");
+    EXPECT_EQ(Text(IDC_COM_STATUS), "拨号失败!");
+    EXPECT_EQ(c.m_bPortOpen, 0);
+    EXPECT_TRUE(On(IDC_OPEN_PORT));
+    EXPECT_FALSE(c.WorkerRuns());
+    EXPECT_TRUE(WaitUntil([&] { return PortFree(modem.path); }, 2000));
+}
+
+TEST_F(ConsoleTest, CancelledDialClosesThePortAndNoResultArrives) {
+    FakeModemLines lines(1000);
+    ComSetModemLines(&lines);
+    CQuillmarkDlg& c = Start();
+    Choose(CH_MODEM);
+    bool stayedOnClose = false;
+    QTimer::singleShot(200, [&] {
+        CDialogBase* dialing = FindWindowByCaption("正在拨号...");
+        ASSERT_NE(dialing, nullptr);
+        EXPECT_EQ(dialing->GetItemText(IDC_DIALING_TEXT), "正在拨号......");
+        dialing->close(); // the title-bar close does nothing
+        stayedOnClose = dialing->isVisible();
+        dialing->ClickItem(IDCANCEL);
+    });
+    const auto t0 = Clock::now();
+    Press(IDC_OPEN_PORT);
+    // Cancel does not wait for the carrier wait to run out.
+    EXPECT_LT(MsSince(t0), 600);
+    EXPECT_TRUE(stayedOnClose);
+    EXPECT_EQ(Text(IDC_COM_STATUS), "未连线");
+    EXPECT_EQ(c.m_bPortOpen, 0);
+    EXPECT_TRUE(On(IDC_OPEN_PORT));
+    EXPECT_FALSE(On(IDC_CLOSE_PORT));
+    EXPECT_FALSE(c.WorkerRuns());
+    EXPECT_TRUE(PortFree(modem.path));
+    // The carrier rises meanwhile: nothing of the abandoned dial shows.
+    Pump(static_cast<int>(1300 - MsSince(t0)));
+    EXPECT_TRUE(capture.boxes.empty());
+    EXPECT_EQ(Text(IDC_COM_STATUS), "未连线");
+    EXPECT_EQ(c.m_bPortOpen, 0);
+}
+
+TEST_F(ConsoleTest, CloseAllAfterEachChannel) {
+    Listener listener;
+    FakeModemLines lines(100);
+    for (int channel : {CH_SERIAL, CH_MODEM, CH_TCP, CH_UDP}) {
+        SCOPED_TRACE(channel);
+        ComSetModemLines(channel == CH_MODEM ? &lines : nullptr);
+        NetSetAdapterSource(LoopbackAdapter);
+        Sections s;
+        s.tcp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(listener.port) +
+                "\" FirstChar=\"1300\" RevTimeOut=\"130\"";
+        serial.Close();
+        modem.Close();
+        CQuillmarkDlg& c = Start(s);
+        Choose(channel);
+        const int open[] = {IDC_OPEN_PORT, IDC_OPEN_PORT, IDC_TCP_CONNECT, IDC_UDP_BIND};
+        Press(open[channel]);
+        ASSERT_TRUE(
+            WaitUntil([&] { return c.m_bPortOpen || c.m_bTcpConnected || c.m_bUdpBound; }, 3000));
+        const int peer = channel == CH_TCP ? listener.Accept(1000) : -1;
+
+        c.OnCloseAll();
+        EXPECT_EQ(Text(IDC_UDP_STATUS), "未绑定!");
+        EXPECT_EQ(Text(IDC_COM_STATUS), channel == CH_MODEM ? "已挂断!" : "已关闭!");
+        EXPECT_EQ(Text(IDC_TCP_STATUS), "未连接!");
+        for (int id : {IDC_UDP_BIND, IDC_OPEN_PORT, IDC_TCP_CONNECT})
+            EXPECT_TRUE(On(id)) << id;
+        for (int id : {IDC_UDP_CLOSE, IDC_CLOSE_PORT, IDC_TCP_DISCONNECT})
+            EXPECT_FALSE(On(id)) << id;
+        EXPECT_FALSE(c.WorkerRuns());
+        EXPECT_TRUE(PortFree(serial.path));
+        EXPECT_TRUE(PortFree(modem.path));
+        if (peer >= 0) {
+            EXPECT_TRUE(PeerCloses(peer, 2000));
+            close(peer);
+        }
+        dlg.reset();
+        ComSetModemLines(nullptr);
+    }
+    EXPECT_TRUE(capture.boxes.empty());
+}
+
+TEST_F(ConsoleTest, EveryCloseStopsTimedSending) {
+    CQuillmarkDlg& c = Start();
+    for (auto close : {&CQuillmarkDlg::OnUdpClose, &CQuillmarkDlg::OnClosePort,
+                       &CQuillmarkDlg::OnTcpDisconnect}) {
+        c.CheckItem(IDC_PROTOCOL_TIMED, true);
+        c.CheckItem(IDC_DIRECT_TIMED, true);
+        c.m_bProtocolTimed = c.m_bDirectTimed = true;
+        c.m_bProtocolTimerOn = c.m_bDirectTimerOn = 1;
+        c.SetTimer(TIMER_PROTOCOL_SEND, 100000);
+        c.SetTimer(TIMER_DIRECT_SEND, 100000);
+        (c.*close)();
+        EXPECT_FALSE(c.HasTimer(TIMER_PROTOCOL_SEND));
+        EXPECT_FALSE(c.HasTimer(TIMER_DIRECT_SEND));
+        EXPECT_FALSE(c.IsItemChecked(IDC_PROTOCOL_TIMED));
+        EXPECT_FALSE(c.IsItemChecked(IDC_DIRECT_TIMED));
+        EXPECT_EQ(c.m_bProtocolTimerOn, 0);
+        EXPECT_EQ(c.m_bDirectTimerOn, 0);
+    }
+}
+
+TEST_F(ConsoleTest, ClosingTheConsoleStopsTheWorker) {
+    Listener listener;
+    Sections s;
+    s.tcp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(listener.port) +
+            "\" FirstChar=\"1300\" RevTimeOut=\"130\"";
+    CQuillmarkDlg& c = Start(s);
+    Choose(CH_TCP);
+    Press(IDC_TCP_CONNECT);
+    ASSERT_TRUE(WaitUntil([&] { return c.m_bTcpConnected != 0; }, 3000));
+    const int peer = listener.Accept(1000);
+    ASSERT_GE(peer, 0);
+    EXPECT_TRUE(c.ClickItem(IDOK));
+    EXPECT_FALSE(c.isVisible());
+    dlg.reset();
+    EXPECT_TRUE(PeerCloses(peer, 100));
+    close(peer);
+}
+
+} // namespace

@@ -1,0 +1,260 @@
+// The dialog toolkit: data exchange, posted messages, timers, the key
+// filter, finding a window by caption, the beep.
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <functional>
+#include <gtest/gtest.h>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "UiTestUtil.h"
+#include "app/Beep.h"
+#include "app/DataExchange.h"
+#include "app/DialogBase.h"
+#include "app/WindowMessages.h"
+
+namespace {
+
+enum { ID_NUMBER = 10, ID_TEXT = 11, ID_FLAG = 12, ID_UPPER = 13 };
+
+// A dialog whose "template" is built in code, with the identifiers a
+// Designer template would carry.
+class CTestDlg : public CDialogBase {
+  public:
+    explicit CTestDlg(QWidget* parent = nullptr) : CDialogBase(parent) {
+        auto* layout = new QVBoxLayout(this);
+        Add(layout, new QLineEdit, ID_NUMBER);
+        Add(layout, new QLineEdit, ID_TEXT);
+        Add(layout, new QCheckBox("flag"), ID_FLAG);
+        auto* upper = new QLineEdit;
+        upper->setProperty("upperCase", true);
+        Add(layout, upper, ID_UPPER);
+        Add(layout, new QPushButton("OK"), IDOK);
+        AttachTemplate();
+    }
+
+    int m_nNumber = 5;
+    QString m_strText = "abc";
+    bool m_bFlag = true;
+
+    std::vector<std::pair<int, long>> results;
+    std::function<void(int, long)> onResult;
+    std::vector<int> ticks;
+    std::function<bool(QWidget*, QEvent*)> filter;
+
+  protected:
+    void DoDataExchange(CDataExchange& dx) override {
+        dx.Text(ID_NUMBER, m_nNumber, 1, 100);
+        dx.Text(ID_TEXT, m_strText, 3);
+        dx.Check(ID_FLAG, m_bFlag);
+    }
+    void OnCommResult(int code, long value) override {
+        results.emplace_back(code, value);
+        if (onResult)
+            onResult(code, value);
+    }
+    void OnTimer(int id) override { ticks.push_back(id); }
+    bool PreTranslateMessage(QWidget* control, QEvent* event) override {
+        return filter && filter(control, event);
+    }
+
+  private:
+    static void Add(QVBoxLayout* layout, QWidget* w, int id) {
+        w->setProperty("resId", id);
+        layout->addWidget(w);
+    }
+};
+
+void TypeKey(QWidget* w, int key, const QString& text) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(w, &press);
+}
+
+TEST(DataExchange, WritesMembersAndReadsThemBack) {
+    CTestDlg dlg;
+    ASSERT_TRUE(dlg.UpdateData(false));
+    EXPECT_EQ(dlg.GetItemText(ID_NUMBER), "5");
+    EXPECT_EQ(dlg.GetItemText(ID_TEXT), "abc");
+    EXPECT_TRUE(dlg.IsItemChecked(ID_FLAG));
+
+    dlg.SetItemText(ID_NUMBER, " 100 ");
+    dlg.SetItemText(ID_TEXT, "xyz");
+    dlg.CheckItem(ID_FLAG, false);
+    ASSERT_TRUE(dlg.UpdateData(true));
+    EXPECT_EQ(dlg.m_nNumber, 100);
+    EXPECT_EQ(dlg.m_strText, "xyz");
+    EXPECT_FALSE(dlg.m_bFlag);
+}
+
+TEST(DataExchange, FirstFailureShowsTheRangeFocusesTheFieldAndStops) {
+    struct Case {
+        const char* number;
+        const char* text;
+        const char* message;
+        int field;
+    } cases[] = {
+        {"0", "ok", "请输入一个介于 1 和 100 之间的整数。", ID_NUMBER},
+        {"101", "ok", "请输入一个介于 1 和 100 之间的整数。", ID_NUMBER},
+        {"12x", "ok", "请输入一个整数。", ID_NUMBER},
+        {"", "ok", "请输入一个整数。", ID_NUMBER},
+        {"50", "abcd", "输入的字符不能超过 3 个。", ID_TEXT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        MessageCapture capture;
+        CTestDlg dlg;
+        dlg.show();
+        dlg.activateWindow();
+        ASSERT_TRUE(WaitUntil([&] { return dlg.isActiveWindow(); }, 2000));
+        dlg.SetItemText(ID_NUMBER, c.number);
+        dlg.SetItemText(ID_TEXT, c.text);
+        dlg.CheckItem(ID_FLAG, false);
+
+        EXPECT_FALSE(dlg.UpdateData(true));
+        ASSERT_EQ(capture.boxes.size(), 1u);
+        EXPECT_EQ(capture.boxes[0].text, QString::fromUtf8(c.message));
+        EXPECT_EQ(capture.boxes[0].caption, "提示");
+        EXPECT_EQ(capture.boxes[0].icon, MB_ICONEXCLAMATION);
+        EXPECT_TRUE(dlg.GetDlgItem(c.field)->hasFocus());
+        auto* edit = dlg.GetDlgItemAs<QLineEdit>(c.field);
+        EXPECT_EQ(edit->selectedText(), edit->text());
+        // Nothing after the failed field was read.
+        EXPECT_TRUE(dlg.m_bFlag);
+        if (c.field == ID_NUMBER) {
+            EXPECT_EQ(dlg.m_strText, "abc");
+        }
+    }
+}
+
+TEST(DataExchange, OkKeepsTheDialogOpenWhileAFieldFails) {
+    MessageCapture capture;
+    CTestDlg dlg;
+    dlg.m_nNumber = 500;
+    QTimer::singleShot(0, [&] {
+        EXPECT_TRUE(dlg.ClickItem(IDOK));
+        EXPECT_TRUE(dlg.isVisible());
+        dlg.SetItemText(ID_NUMBER, "7");
+        EXPECT_TRUE(dlg.ClickItem(IDOK));
+    });
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(capture.boxes.size(), 1u);
+    EXPECT_EQ(dlg.m_nNumber, 7);
+}
+
+TEST(ModalRun, EscapeAndTheTitleBarCloseMeanCancel) {
+    for (bool escape : {true, false}) {
+        CTestDlg dlg;
+        QTimer::singleShot(0, [&] {
+            if (escape)
+                TypeKey(&dlg, Qt::Key_Escape, {});
+            else
+                dlg.close();
+        });
+        EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    }
+}
+
+TEST(PostedMessages, ArriveInOrderFromAnotherThread) {
+    CTestDlg dlg;
+    const WindowHandle wnd = dlg.GetSafeHwnd();
+    std::thread worker([wnd] {
+        for (long i = 0; i < 500; ++i)
+            PostCommResult(wnd, RC_RECEIVED, i);
+    });
+    worker.join();
+    ASSERT_TRUE(WaitUntil([&] { return dlg.results.size() == 500; }, 5000));
+    for (long i = 0; i < 500; ++i)
+        ASSERT_EQ(dlg.results[i], std::make_pair(int(RC_RECEIVED), i));
+}
+
+TEST(PostedMessages, ReachADialogInsideItsModalLoop) {
+    CTestDlg dlg;
+    dlg.onResult = [&](int, long value) {
+        if (value == 3)
+            dlg.EndDialog(IDOK);
+    };
+    const WindowHandle wnd = dlg.GetSafeHwnd();
+    std::thread worker([wnd] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (long i = 1; i <= 3; ++i)
+            PostCommResult(wnd, RC_SENT, i);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    worker.join();
+    EXPECT_EQ(dlg.results.size(), 3u);
+}
+
+TEST(PostedMessages, AreDroppedWhenTheWindowIsGone) {
+    auto gone = std::make_unique<CTestDlg>();
+    const WindowHandle wnd = gone->GetSafeHwnd();
+    PostCommResult(wnd, RC_SENT, 1); // queued while the window still exists
+    gone.reset();
+    PostCommResult(wnd, RC_SENT, 2);
+    CTestDlg next;
+    EXPECT_NE(next.GetSafeHwnd(), wnd);
+    Pump(50);
+    EXPECT_TRUE(next.results.empty());
+    EXPECT_EQ(WindowFromHandle(wnd), nullptr);
+}
+
+TEST(FindWindowByCaption, FindsTheDialogAndRunsItsOk) {
+    CTestDlg dlg;
+    dlg.setWindowTitle("正在测试...");
+    QTimer::singleShot(0, [] {
+        CDialogBase* found = FindWindowByCaption("正在测试...");
+        ASSERT_NE(found, nullptr);
+        found->OnOK();
+    });
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(FindWindowByCaption("没有这个窗口"), nullptr);
+}
+
+TEST(WindowTimers, TickWithTheirIdentifierUntilKilled) {
+    CTestDlg dlg;
+    EXPECT_EQ(dlg.SetTimer(7, 5), 7);
+    EXPECT_TRUE(dlg.HasTimer(7));
+    ASSERT_TRUE(WaitUntil([&] { return dlg.ticks.size() >= 3; }, 2000));
+    dlg.KillTimer(7);
+    EXPECT_FALSE(dlg.HasTimer(7));
+    const size_t ticks = dlg.ticks.size();
+    Pump(50);
+    EXPECT_EQ(dlg.ticks.size(), ticks);
+    EXPECT_EQ(dlg.ticks, std::vector<int>(ticks, 7));
+    EXPECT_EQ(dlg.SetTimer(8, -1), 0);
+}
+
+TEST(KeyFilter, SeesKeysFirstAndMayDiscardThem) {
+    CTestDlg dlg;
+    dlg.filter = [&](QWidget* control, QEvent* event) {
+        return event->type() == QEvent::KeyPress && dlg.GetDlgCtrlID(control) == ID_TEXT &&
+               static_cast<QKeyEvent*>(event)->text() == "x";
+    };
+    QWidget* text = dlg.GetDlgItem(ID_TEXT);
+    dlg.SetItemText(ID_TEXT, "");
+    TypeKey(text, Qt::Key_X, "x");
+    TypeKey(text, Qt::Key_1, "1");
+    EXPECT_EQ(dlg.GetItemText(ID_TEXT), "1");
+}
+
+TEST(TemplateStyles, UpperCaseEditTurnsTypedLettersUp) {
+    CTestDlg dlg;
+    QWidget* upper = dlg.GetDlgItem(ID_UPPER);
+    TypeKey(upper, Qt::Key_A, "a");
+    TypeKey(upper, Qt::Key_F, "f");
+    EXPECT_EQ(dlg.GetItemText(ID_UPPER), "AF");
+}
+
+TEST(Beep, GoesToTheHookWithItsToneAndLength) {
+    std::vector<std::pair<int, int>> tones;
+    BeepHook previous = SetBeepHook([&](int hz, int ms) { tones.emplace_back(hz, ms); });
+    Beep(1500, 50);
+    SetBeepHook(std::move(previous));
+    EXPECT_EQ(tones, (std::vector<std::pair<int, int>>{{1500, 50}}));
+}
+
+} // namespace

@@ -49,33 +49,33 @@ CCliChannel::~CCliChannel() {
     Close();
 }
 
-bool CCliChannel::Open(const ChannelSpec& spec) {
-    m_job.nChannel = spec.nChannel;
-    m_job.nFirstCharTimeout = spec.nFirstChar;
-    m_job.nInterCharTimeout = spec.nInterChar;
+bool CCliChannel::Open(const ChannelSpec& chan) {
+    m_job.nChannel = chan.nChannel;
+    m_job.nFirstCharTimeout = chan.nFirstChar;
+    m_job.nInterCharTimeout = chan.nInterChar;
     m_job.pSendBuf = nullptr;
     m_job.pRecvBuf = nullptr;
     m_job.nOperation = OP_EXCHANGE;
 
-    if (spec.nChannel == CH_SERIAL) {
-        if (!spec.strDevice.empty())
-            ComBindDevice(spec.nComPort, spec.strDevice.c_str());
-        if (ComOpen(spec.nComPort, spec.nBaudIndex) != 0) {
-            std::string text = OpenPortFailedText(spec.nComPort);
-            if (!spec.strDevice.empty())
-                text += " (" + spec.strDevice + ")";
+    if (chan.nChannel == CH_SERIAL) {
+        if (!chan.strDevice.empty())
+            ComBindDevice(chan.nComPort, chan.strDevice.c_str());
+        if (ComOpen(chan.nComPort, chan.nBaudIndex) != 0) {
+            std::string text = OpenPortFailedText(chan.nComPort);
+            if (!chan.strDevice.empty())
+                text += " (" + chan.strDevice + ")";
             std::fprintf(stderr, "%s\n", text.c_str());
             return false;
         }
-        m_job.nPort = spec.nComPort;
+        m_job.nPort = chan.nComPort;
         m_worker = StartWorker(m_job);
         return true;
     }
 
-    m_job.strAddress = spec.strAddress;
-    m_job.nPort = spec.nPort;
-    if (spec.nChannel == CH_UDP && !spec.strUdpLocal.empty()) {
-        g_udpLocal = spec.strUdpLocal;
+    m_job.strAddress = chan.strAddress;
+    m_job.nPort = chan.nPort;
+    if (chan.nChannel == CH_UDP && !chan.strUdpLocal.empty()) {
+        g_udpLocal = chan.strUdpLocal;
         NetSetAdapterSource(LocalAdapter);
     }
     m_worker = StartWorker(m_job);
@@ -83,9 +83,9 @@ bool CCliChannel::Open(const ChannelSpec& spec) {
     const CommResult r = WaitFor(RC_CONNECTED, RC_CONNECT_FAILED);
     if (r.nCode == RC_CONNECTED)
         return true;
-    std::string text = ConnectFailedText(spec.nChannel, m_job.nResult);
+    std::string text = ConnectFailedText(chan.nChannel, m_job.nResult);
     if (text.empty())
-        text = ConnectStatusText(spec.nChannel, false);
+        text = ConnectStatusText(chan.nChannel, false);
     std::fprintf(stderr, "%s\n", text.c_str());
     Close();
     return false;

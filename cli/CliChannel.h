@@ -36,7 +36,7 @@ class CCliChannel {
     // Opens the channel as the console does (serial port by the tool, TCP
     // connect and UDP bind by the worker) and starts the worker. Returns
     // true when open; otherwise the console's failure text goes to stderr.
-    bool Open(const ChannelSpec& spec);
+    bool Open(const ChannelSpec& chan);
 
     // The job record; fill it only between Open and File, or after the
     // results of the last job have arrived.

@@ -27,11 +27,11 @@ int RunPorts();
 
 // Sends a request frame and prints it, the reply as the receive window
 // shows it, and the status line; 0 when a reply frame was accepted.
-int RunExchange(const ChannelSpec& spec, int machine, const std::string& cmd,
+int RunExchange(const ChannelSpec& chan, int machine, const std::string& cmd,
                 const std::string& data);
 
 // RunExchange for a diagnostic command (DiagCommand), with its verdict.
-int RunDiag(const ChannelSpec& spec, int cmd);
+int RunDiag(const ChannelSpec& chan, int cmd);
 
 struct RawOptions {
     bool bSend = false; // send strData
@@ -45,12 +45,12 @@ struct RawOptions {
 // first-character time-out, then until the line is quiet for the
 // inter-character time-out) as one raw dump; 0 when bytes arrived, or, with
 // bNoReceive, when the send succeeded.
-int RunRaw(const ChannelSpec& spec, const RawOptions& opt);
+int RunRaw(const ChannelSpec& chan, const RawOptions& opt);
 
 // Runs a public command whose input BuildPubRequest accepts and prints the
 // decoded fields or the dialog's message; 0 for a decoded reply.
-int RunPub(const ChannelSpec& spec, const PubInput& in);
+int RunPub(const ChannelSpec& chan, const PubInput& in);
 
 // Downloads the image at path to machine with a progress display, then
 // prints the download dialog's outcome text; 0 on success.
-int RunDownload(const ChannelSpec& spec, const std::string& path, int machine);
+int RunDownload(const ChannelSpec& chan, const std::string& path, int machine);

@@ -67,11 +67,11 @@ int ExchangeAndShow(CCliChannel& ch, uint8_t* sendBuf, int len, DiagPending pend
 // Collects raw bytes: waits up to F for the first, then goes on until the
 // line has been quiet for I. Returns the byte count, or the last raw-receive
 // code when nothing came.
-int CollectRaw(CCliChannel& ch, const ChannelSpec& spec, std::vector<uint8_t>& out) {
+int CollectRaw(CCliChannel& ch, const ChannelSpec& chan, std::vector<uint8_t>& out) {
     using Clock = std::chrono::steady_clock;
     uint8_t recvBuf[CLI_BUFFER_SIZE];
     CommJob& job = ch.Job();
-    auto deadline = Clock::now() + std::chrono::milliseconds(spec.nFirstChar);
+    auto deadline = Clock::now() + std::chrono::milliseconds(chan.nFirstChar);
     int last = 0;
     for (;;) {
         job.pRecvBuf = recvBuf;
@@ -83,11 +83,11 @@ int CollectRaw(CCliChannel& ch, const ChannelSpec& spec, std::vector<uint8_t>& o
             out.insert(out.end(), recvBuf, recvBuf + last);
             if (static_cast<int>(out.size()) >= RAW_COLLECT_MAX)
                 break;
-            deadline = Clock::now() + std::chrono::milliseconds(spec.nInterChar);
+            deadline = Clock::now() + std::chrono::milliseconds(chan.nInterChar);
             continue;
         }
         // A UDP receive that waited in vain reports -4; other codes end the line.
-        const bool bQuiet = last == 0 || (spec.nChannel == CH_UDP && last == RES_INTER_TIMEOUT);
+        const bool bQuiet = last == 0 || (chan.nChannel == CH_UDP && last == RES_INTER_TIMEOUT);
         if (!bQuiet || Clock::now() >= deadline)
             break;
         if (last == 0)
@@ -162,7 +162,7 @@ class CProgress {
 
 } // namespace
 
-int RunExchange(const ChannelSpec& spec, int machine, const std::string& cmd,
+int RunExchange(const ChannelSpec& chan, int machine, const std::string& cmd,
                 const std::string& data) {
     const std::vector<uint8_t> bytes = HexArgBytes(data);
     const int len = static_cast<int>(bytes.size());
@@ -171,24 +171,24 @@ int RunExchange(const ChannelSpec& spec, int machine, const std::string& cmd,
         0)
         return 1;
     CCliChannel ch;
-    if (!ch.Open(spec))
+    if (!ch.Open(chan))
         return 1;
     return ExchangeAndShow(ch, sendBuf, len + FRAME_OVERHEAD, DiagPending{});
 }
 
-int RunDiag(const ChannelSpec& spec, int cmd) {
+int RunDiag(const ChannelSpec& chan, int cmd) {
     uint8_t sendBuf[CLI_BUFFER_SIZE];
     DiagPending pending;
     const int len = BuildDiagFrame(cmd, sendBuf);
     if (len < 0 || !SetDiagPending(cmd, pending))
         return 1;
     CCliChannel ch;
-    if (!ch.Open(spec))
+    if (!ch.Open(chan))
         return 1;
     return ExchangeAndShow(ch, sendBuf, len, pending);
 }
 
-int RunRaw(const ChannelSpec& spec, const RawOptions& opt) {
+int RunRaw(const ChannelSpec& chan, const RawOptions& opt) {
     std::vector<uint8_t> bytes;
     if (opt.bSend) {
         bytes = opt.bHex ? HexArgBytes(opt.strData)
@@ -199,7 +199,7 @@ int RunRaw(const ChannelSpec& spec, const RawOptions& opt) {
     if (static_cast<int>(bytes.size()) > CLI_BUFFER_SIZE)
         return 1;
     CCliChannel ch;
-    if (!ch.Open(spec))
+    if (!ch.Open(chan))
         return 1;
     if (opt.bSend) {
         uint8_t sendBuf[CLI_BUFFER_SIZE];
@@ -216,14 +216,14 @@ int RunRaw(const ChannelSpec& spec, const RawOptions& opt) {
     if (opt.bNoReceive)
         return 0;
     std::vector<uint8_t> got;
-    const int result = CollectRaw(ch, spec, got);
+    const int result = CollectRaw(ch, chan, got);
     // One dump into an empty receive window, which counts as one line.
     PrintText(TerminalText(FormatRecvRaw(got.data(), static_cast<int>(got.size()), 1)));
     PrintStatus(RawRecvStatusText(result), result);
     return result > 0 ? 0 : 1;
 }
 
-int RunPub(const ChannelSpec& spec, const PubInput& in) {
+int RunPub(const ChannelSpec& chan, const PubInput& in) {
     PubRequest req;
     if (BuildPubRequest(in, req) != PUB_INPUT_OK)
         return 1;
@@ -231,7 +231,7 @@ int RunPub(const ChannelSpec& spec, const PubInput& in) {
     uint8_t recvBuf[PUB_BUFFER_SIZE];
     const int len = BuildFrame(req.machine, req.command, req.data, req.len, sendBuf);
     CCliChannel ch;
-    if (!ch.Open(spec))
+    if (!ch.Open(chan))
         return 1;
     FileExchange(ch, sendBuf, PUB_BUFFER_SIZE, len, recvBuf, PUB_BUFFER_SIZE, false);
     const CommResult sent = ch.WaitFor(RC_SENT);
@@ -257,9 +257,9 @@ int RunPub(const ChannelSpec& spec, const PubInput& in) {
     return reply.code == PUB_REPLY_OK ? 0 : 1;
 }
 
-int RunDownload(const ChannelSpec& spec, const std::string& path, int machine) {
+int RunDownload(const ChannelSpec& chan, const std::string& path, int machine) {
     CCliChannel ch;
-    if (!ch.Open(spec))
+    if (!ch.Open(chan))
         return 1;
     CommJob& job = ch.Job();
     job.nOperation = OP_DOWNLOAD;

@@ -165,29 +165,29 @@ void AddChannelOptions(CLI::App* sub, ChannelArgs& a, int defaultTimeout) {
 }
 
 ChannelSpec ToSpec(const ChannelArgs& a) {
-    ChannelSpec spec;
-    spec.nFirstChar = a.nFirstChar;
-    spec.nInterChar = a.nInterChar;
+    ChannelSpec chan;
+    chan.nFirstChar = a.nFirstChar;
+    chan.nInterChar = a.nInterChar;
     if (!a.strSerial.empty()) {
-        spec.nChannel = CH_SERIAL;
-        spec.nBaudIndex = ComBaudIndex(a.nBaud);
-        if (ParseComName(a.strSerial, spec.nComPort))
-            return spec;
+        chan.nChannel = CH_SERIAL;
+        chan.nBaudIndex = ComBaudIndex(a.nBaud);
+        if (ParseComName(a.strSerial, chan.nComPort))
+            return chan;
         // A device of the driver's table keeps its own number.
-        spec.nComPort = CLI_DEVICE_PORT;
+        chan.nComPort = CLI_DEVICE_PORT;
         for (int n = 1; n < COM_PORT_COUNT; ++n) {
             if (ComDevicePath(n) == a.strSerial) {
-                spec.nComPort = n;
-                return spec;
+                chan.nComPort = n;
+                return chan;
             }
         }
-        spec.strDevice = a.strSerial;
-        return spec;
+        chan.strDevice = a.strSerial;
+        return chan;
     }
-    spec.nChannel = a.strTcp.empty() ? CH_UDP : CH_TCP;
-    ParseEndpoint(spec.nChannel == CH_TCP ? a.strTcp : a.strUdp, spec.strAddress, spec.nPort);
-    spec.strUdpLocal = a.strUdpLocal;
-    return spec;
+    chan.nChannel = a.strTcp.empty() ? CH_UDP : CH_TCP;
+    ParseEndpoint(chan.nChannel == CH_TCP ? a.strTcp : a.strUdp, chan.strAddress, chan.nPort);
+    chan.strUdpLocal = a.strUdpLocal;
+    return chan;
 }
 
 void AddFrameOptions(CLI::App* sub, int& machine, std::string& cmd, std::string& data) {
@@ -395,21 +395,21 @@ int main(int argc, char** argv) {
         return RunDes(des3->parsed(), desMode == "dec", desKey, desData);
     if (ports->parsed())
         return RunPorts();
-    const ChannelSpec spec = ToSpec(channel);
+    const ChannelSpec chan = ToSpec(channel);
     if (exchange->parsed())
-        return RunExchange(spec, exMachine, exCmd, exData);
+        return RunExchange(chan, exMachine, exCmd, exData);
     if (diag->parsed()) {
         const int cmd = diagWhich == "version"     ? DIAG_VERSION
                         : diagWhich == "reader-id" ? DIAG_READER_ID
                         : diagWhich == "power-on"  ? DIAG_POWER_ON
                                                    : DIAG_POWER_OFF;
-        return RunDiag(spec, cmd);
+        return RunDiag(chan, cmd);
     }
     if (rawCmd->parsed())
-        return RunRaw(spec, raw);
+        return RunRaw(chan, raw);
     if (pub->parsed())
-        return RunPub(spec, pubInput);
+        return RunPub(chan, pubInput);
     if (download->parsed())
-        return RunDownload(spec, downloadFile, downloadMachine);
+        return RunDownload(chan, downloadFile, downloadMachine);
     return EXIT_BAD_ARGS;
 }

@@ -43,12 +43,13 @@ uint16_t Crc16(int count, const uint8_t* data) {
     return crc;
 }
 
-int BuildFrame(uint8_t machine, uint8_t command, const uint8_t* data, const int& len, uint8_t* out) {
-    if (len < 0 || len > FRAME_MAX_DATA)
-        return RES_BAD_LENGTH;
-    out[0] = FRAME_REQUEST_START;
+namespace {
+
+int WriteFrame(uint8_t start, uint8_t end, uint8_t machine, uint8_t code, const uint8_t* data,
+               int len, uint8_t* out) {
+    out[0] = start;
     out[1] = machine;
-    out[2] = command;
+    out[2] = code;
     out[3] = static_cast<uint8_t>(len >> 8);
     out[4] = static_cast<uint8_t>(len & 0xFF);
     if (len > 0)
@@ -56,8 +57,23 @@ int BuildFrame(uint8_t machine, uint8_t command, const uint8_t* data, const int&
     const uint16_t crc = Crc16(len + 5, out);
     out[5 + len] = static_cast<uint8_t>(crc >> 8);
     out[6 + len] = static_cast<uint8_t>(crc & 0xFF);
-    out[7 + len] = FRAME_REQUEST_END;
+    out[7 + len] = end;
     return len + FRAME_OVERHEAD;
+}
+
+} // namespace
+
+int BuildFrame(uint8_t machine, uint8_t command, const uint8_t* data, const int& len,
+               uint8_t* out) {
+    if (len < 0 || len > FRAME_MAX_DATA)
+        return RES_BAD_LENGTH;
+    return WriteFrame(FRAME_REQUEST_START, FRAME_REQUEST_END, machine, command, data, len, out);
+}
+
+int BuildReplyFrame(uint8_t machine, uint8_t status, const uint8_t* data, int len, uint8_t* out) {
+    if (len < 0 || len > 0xFFFF)
+        return RES_BAD_LENGTH;
+    return WriteFrame(FRAME_REPLY_START, FRAME_REPLY_END, machine, status, data, len, out);
 }
 
 void HexToBytes(const char* text, uint8_t* out, int count) {

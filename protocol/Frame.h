@@ -30,6 +30,11 @@ uint16_t Crc16(int count, const uint8_t* data);
 // leaves out untouched when len is outside 0..288.
 int BuildFrame(uint8_t machine, uint8_t command, const uint8_t* data, const int& len, uint8_t* out);
 
+// Builds a reply frame (C2 ... C3) as a terminal sends it into out (len + 8
+// bytes). Returns len + 8, or -1 and leaves out untouched when len is
+// outside 0..65535. The simulator and the tests build replies with it.
+int BuildReplyFrame(uint8_t machine, uint8_t status, const uint8_t* data, int len, uint8_t* out);
+
 // Converts the first 2*count characters of text into count bytes. Checks
 // nothing: callers run CheckHexText first.
 void HexToBytes(const char* text, uint8_t* out, int count);

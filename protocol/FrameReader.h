@@ -5,7 +5,7 @@
 // Where a reply reader takes its bytes and its time from. The serial and TCP
 // drivers supply their own; tests feed bytes from memory with a fake clock.
 class FrameSource {
-public:
+  public:
     virtual ~FrameSource() = default;
     // Reads up to max bytes into dst, waiting at most waitMs for the first.
     // Returns the count (0: nothing came in time) or a negative result code

@@ -36,18 +36,8 @@ constexpr uint8_t CMD_PCSC = 0x24;
 constexpr int kBlock = 128;
 
 std::vector<uint8_t> ReplyFrame(uint8_t machine, uint8_t status, const std::vector<uint8_t>& data) {
-    const size_t m = data.size();
-    std::vector<uint8_t> f(m + FRAME_OVERHEAD);
-    f[0] = FRAME_REPLY_START;
-    f[1] = machine;
-    f[2] = status;
-    f[3] = static_cast<uint8_t>(m >> 8);
-    f[4] = static_cast<uint8_t>(m & 0xFF);
-    std::copy(data.begin(), data.end(), f.begin() + 5);
-    const uint16_t crc = Crc16(static_cast<int>(m + 5), f.data());
-    f[m + 5] = static_cast<uint8_t>(crc >> 8);
-    f[m + 6] = static_cast<uint8_t>(crc & 0xFF);
-    f[m + 7] = FRAME_REPLY_END;
+    std::vector<uint8_t> f(data.size() + FRAME_OVERHEAD);
+    BuildReplyFrame(machine, status, data.data(), static_cast<int>(data.size()), f.data());
     return f;
 }
 

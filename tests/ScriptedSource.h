@@ -10,7 +10,7 @@
 // A byte source played from memory on a fake clock: each step delivers its
 // bytes at a given time (ms from the start), or fails with a code.
 class ScriptedSource : public FrameSource {
-public:
+  public:
     struct Step {
         uint32_t atMs;
         std::vector<uint8_t> bytes;
@@ -42,7 +42,7 @@ public:
 
     uint32_t Tick() override { return m_now; }
 
-private:
+  private:
     std::deque<Step> m_steps;
     uint32_t m_now = 0;
 };

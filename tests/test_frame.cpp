@@ -8,7 +8,9 @@
 
 namespace {
 
-std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<uint8_t> Bytes(const std::string& s) {
+    return {s.begin(), s.end()};
+}
 
 TEST(Crc16, WorkedValues) {
     struct Case {
@@ -69,6 +71,16 @@ TEST(BuildFrame, LengthLimits) {
     }
 }
 
+TEST(BuildReplyFrame, BuildsTheFixedReplies) {
+    uint8_t out[9];
+    const uint8_t ackData = 0x54, errorData = 0xE6;
+    ASSERT_EQ(BuildReplyFrame(0xFF, 0xAC, &ackData, 1, out), 9);
+    EXPECT_EQ(0, std::memcmp(out, AckFrame, 9));
+    ASSERT_EQ(BuildReplyFrame(0xFF, 0xCE, &errorData, 1, out), 9);
+    EXPECT_EQ(0, std::memcmp(out, TransferErrorFrame, 9));
+    EXPECT_EQ(BuildReplyFrame(1, 0, nullptr, 65536, out), RES_BAD_LENGTH);
+}
+
 TEST(Hex, RoundTripAndCase) {
     uint8_t b[3];
     HexToBytes("0a0AfF", b, 3);
@@ -85,7 +97,8 @@ TEST(Hex, CheckNamesFirstBadCharacter) {
         const char* text;
         int result;
     } cases[] = {
-        {"", 0}, {"00FF", 0}, {"ABC", HEX_ODD_LENGTH}, {"0G", 2}, {"a0", 1}, {"12 4", 3}, {"1234XZ", 5},
+        {"", 0},   {"00FF", 0}, {"ABC", HEX_ODD_LENGTH}, {"0G", 2},
+        {"a0", 1}, {"12 4", 3}, {"1234XZ", 5},
     };
     for (const auto& c : cases)
         EXPECT_EQ(CheckHexText(c.text, static_cast<int>(std::strlen(c.text))), c.result) << c.text;

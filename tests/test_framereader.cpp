@@ -38,8 +38,10 @@ std::vector<Case> Cases() {
     return {
         {"whole reply at once", {{0, r}}, 11, 11},
         {"garbage before start byte", {{0, {0x00, 0xC3, 0x55}}, {5, r}}, 11, 11},
-        {"bytes split across reads", {{0, Head(r, 3)}, {50, {r[3], r[4], r[5]}}, {120, Tail(r, 6)}},
-         11, -4},
+        {"bytes split across reads",
+         {{0, Head(r, 3)}, {50, {r[3], r[4], r[5]}}, {120, Tail(r, 6)}},
+         11,
+         -4},
         {"start byte exactly at F", {{1000, r}}, 11, 11},
         {"start byte just after F", {{1001, r}}, -6, -6},
         {"nothing at all", {}, -6, -6},
@@ -47,8 +49,10 @@ std::vector<Case> Cases() {
         {"header late", {{0, {0xC2, 0x01}}, {101, Tail(r, 2)}}, -4, -4},
         {"header completes at I", {{0, {0xC2}}, {100, Tail(r, 1)}}, 11, 11},
         {"body byte late", {{0, Head(r, 5)}, {101, Tail(r, 5)}}, -4, -4},
-        {"body within I of its own phase", {{0, Head(r, 2)}, {60, {r[2], r[3], r[4]}}, {140, Tail(r, 5)}},
-         11, -4},
+        {"body within I of its own phase",
+         {{0, Head(r, 2)}, {60, {r[2], r[3], r[4]}}, {140, Tail(r, 5)}},
+         11,
+         -4},
         {"bad checksum low byte", {{0, WithByte(r, 9, r[9] ^ 1)}}, -9, -9},
         {"bad checksum high byte", {{0, WithByte(r, 8, r[8] ^ 0x80)}}, -9, -9},
         {"bad end byte", {{0, WithByte(r, 10, 0xC1)}}, -2, -10},
@@ -60,7 +64,9 @@ std::vector<Case> Cases() {
         {"acknowledgement alone", {{0, ack}}, -6, -6},
         // Serial counts F from the acknowledgement's body phase (0 ms), TCP
         // restarts it once the acknowledgement is complete (99 ms).
-        {"reply late behind acknowledgement", {{0, Head(ack, 5)}, {99, Tail(ack, 5)}, {1050, r}}, -6,
+        {"reply late behind acknowledgement",
+         {{0, Head(ack, 5)}, {99, Tail(ack, 5)}, {1050, r}},
+         -6,
          11},
         {"acknowledgement then bad reply", {{0, ack}, {5, WithByte(r, 9, 0)}}, -9, -9},
     };
@@ -71,8 +77,8 @@ TEST(AcceptReply, CasesForSerialAndTcp) {
         for (bool serial : {true, false}) {
             ScriptedSource src(c.steps);
             uint8_t buf[600];
-            const int rc = AcceptReply(src, serial ? kSerialRules : kTcpRules, 1000, 100, buf,
-                                       sizeof buf);
+            const int rc =
+                AcceptReply(src, serial ? kSerialRules : kTcpRules, 1000, 100, buf, sizeof buf);
             EXPECT_EQ(rc, serial ? c.serial : c.tcp) << c.name << (serial ? " (serial)" : " (tcp)");
         }
     }

@@ -18,29 +18,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include "FrameUtil.h"
 #include "protocol/Frame.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
-
-// A reply frame as the terminal must send it.
-Bytes Reply(uint8_t machine, uint8_t status, const Bytes& data) {
-    const size_t m = data.size();
-    Bytes f(m + FRAME_OVERHEAD);
-    f[0] = FRAME_REPLY_START;
-    f[1] = machine;
-    f[2] = status;
-    f[3] = static_cast<uint8_t>(m >> 8);
-    f[4] = static_cast<uint8_t>(m);
-    std::copy(data.begin(), data.end(), f.begin() + 5);
-    const uint16_t crc = Crc16(static_cast<int>(m + 5), f.data());
-    f[m + 5] = static_cast<uint8_t>(crc >> 8);
-    f[m + 6] = static_cast<uint8_t>(crc);
-    f[m + 7] = FRAME_REPLY_END;
-    return f;
-}
 
 std::string ProgramDir() {
     char path[4096] = {};
@@ -173,7 +157,7 @@ TEST(SimProgram, AnswersOverTcpAndUdpAndStopsOnSigterm) {
     ASSERT_EQ(connect(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
     const Bytes version = {0xC0, 0xFF, 0xE4, 0x00, 0x00, 0xC2, 0x8C, 0xC1};
     ASSERT_EQ(send(tcp, version.data(), version.size(), 0), 8);
-    const Bytes expected = Reply(0xFF, 0, {3, 1, 0x24, 0x05, 0x17, 0x10});
+    const Bytes expected = MakeReply(0xFF, 0, {3, 1, 0x24, 0x05, 0x17, 0x10});
     EXPECT_EQ(Receive(tcp, expected.size()), expected);
     close(tcp);
 
@@ -185,7 +169,7 @@ TEST(SimProgram, AnswersOverTcpAndUdpAndStopsOnSigterm) {
                      sizeof sa),
               8);
     EXPECT_EQ(Receive(udp, 9), Bytes(AckFrame, AckFrame + 9));
-    EXPECT_EQ(Receive(udp, 1), Reply(0xFF, 0, {0x12, 0x34, 0x56, 0x78, 1}));
+    EXPECT_EQ(Receive(udp, 1), MakeReply(0xFF, 0, {0x12, 0x34, 0x56, 0x78, 1}));
     close(udp);
 
     EXPECT_EQ(sim.Stop(), 0);

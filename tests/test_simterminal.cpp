@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "FrameUtil.h"
 #include "protocol/Frame.h"
 #include "sim/RequestAssembler.h"
 #include "sim/SimTerminal.h"
@@ -21,23 +22,6 @@ Bytes Concat(Bytes a, const Bytes& b) {
     for (uint8_t x : b)
         a.push_back(x);
     return a;
-}
-
-// A reply frame as the terminal must send it.
-Bytes Reply(uint8_t machine, uint8_t status, const Bytes& data) {
-    const size_t m = data.size();
-    Bytes f(m + FRAME_OVERHEAD);
-    f[0] = FRAME_REPLY_START;
-    f[1] = machine;
-    f[2] = status;
-    f[3] = static_cast<uint8_t>(m >> 8);
-    f[4] = static_cast<uint8_t>(m);
-    std::copy(data.begin(), data.end(), f.begin() + 5);
-    const uint16_t crc = Crc16(static_cast<int>(m + 5), f.data());
-    f[m + 5] = static_cast<uint8_t>(crc >> 8);
-    f[m + 6] = static_cast<uint8_t>(crc);
-    f[m + 7] = FRAME_REPLY_END;
-    return f;
 }
 
 Bytes Request(uint8_t machine, uint8_t command, const Bytes& data = {}) {
@@ -94,32 +78,32 @@ TEST(SimTerminal, RepliesAreLaidOutAsTheConsoleDecodesThem) {
         SimIdentity me;
         me.bCard = c.card;
         SimTerminal t(me, {});
-        EXPECT_EQ(Answer(t, 1, c.command, c.request), Reply(1, 0, c.reply)) << c.name;
+        EXPECT_EQ(Answer(t, 1, c.command, c.request), MakeReply(1, 0, c.reply)) << c.name;
     }
 }
 
 TEST(SimTerminal, ManagementCommandsChangeTheTerminal) {
     SimTerminal t({}, {});
-    EXPECT_EQ(Answer(t, 0xFF, 0xE0, {0x0A, 0x0B, 0x0C, 0x0D}), Reply(0xFF, 0, {}));
-    EXPECT_EQ(Answer(t, 0xFF, 0xE1), Reply(0xFF, 0, {0x0A, 0x0B, 0x0C, 0x0D, 1}));
+    EXPECT_EQ(Answer(t, 0xFF, 0xE0, {0x0A, 0x0B, 0x0C, 0x0D}), MakeReply(0xFF, 0, {}));
+    EXPECT_EQ(Answer(t, 0xFF, 0xE1), MakeReply(0xFF, 0, {0x0A, 0x0B, 0x0C, 0x0D, 1}));
 
     // Another terminal's ID or low byte: this one stays silent.
     EXPECT_TRUE(Answer(t, 0xFF, 0xE3, {0x12, 0x34, 0x56, 0x78, 12}).empty());
     EXPECT_TRUE(Answer(t, 0xFF, 0xE2, {0x78}).empty());
 
-    EXPECT_EQ(Answer(t, 0xFF, 0xE3, {0x0A, 0x0B, 0x0C, 0x0D, 12}), Reply(0xFF, 0, {}));
+    EXPECT_EQ(Answer(t, 0xFF, 0xE3, {0x0A, 0x0B, 0x0C, 0x0D, 12}), MakeReply(0xFF, 0, {}));
     EXPECT_EQ(t.Identity().nMachine, 12);
     EXPECT_TRUE(Answer(t, 1, 0xE5).empty());
-    EXPECT_EQ(Answer(t, 12, 0xE5), Reply(12, 0, {0x24, 0x06, 0x03, 0x09}));
+    EXPECT_EQ(Answer(t, 12, 0xE5), MakeReply(12, 0, {0x24, 0x06, 0x03, 0x09}));
 
-    EXPECT_EQ(Answer(t, 12, 0xE6, {7}), Reply(12, 0, {}));
+    EXPECT_EQ(Answer(t, 12, 0xE6, {7}), MakeReply(12, 0, {}));
     EXPECT_EQ(t.Identity().nRate, 7);
 
     // Refused values leave the terminal as it was.
-    EXPECT_EQ(Answer(t, 12, 0xE6, {8}), Reply(12, SIM_ST_BAD_REQUEST, {}));
+    EXPECT_EQ(Answer(t, 12, 0xE6, {8}), MakeReply(12, SIM_ST_BAD_REQUEST, {}));
     EXPECT_EQ(Answer(t, 0xFF, 0xE3, {0x0A, 0x0B, 0x0C, 0x0D, 0}),
-              Reply(0xFF, SIM_ST_BAD_REQUEST, {}));
-    EXPECT_EQ(Answer(t, 0xFF, 0xE0, {1, 2, 3}), Reply(0xFF, SIM_ST_BAD_REQUEST, {}));
+              MakeReply(0xFF, SIM_ST_BAD_REQUEST, {}));
+    EXPECT_EQ(Answer(t, 0xFF, 0xE0, {1, 2, 3}), MakeReply(0xFF, SIM_ST_BAD_REQUEST, {}));
     EXPECT_EQ(t.Identity().nRate, 7);
     EXPECT_EQ(t.Identity().nMachine, 12);
     EXPECT_EQ(Bytes(t.Identity().id, t.Identity().id + 4), (Bytes{0x0A, 0x0B, 0x0C, 0x0D}));
@@ -129,8 +113,8 @@ TEST(SimTerminal, AnswersItsOwnNumberAndTheBroadcastWithTheNumberAddressed) {
     SimIdentity me;
     me.nMachine = 7;
     SimTerminal t(me, {});
-    EXPECT_EQ(Answer(t, 7, 0x07), Reply(7, 0, {}));
-    EXPECT_EQ(Answer(t, 0xFF, 0x07), Reply(0xFF, 0, {}));
+    EXPECT_EQ(Answer(t, 7, 0x07), MakeReply(7, 0, {}));
+    EXPECT_EQ(Answer(t, 0xFF, 0x07), MakeReply(0xFF, 0, {}));
     for (uint8_t other : {0, 1, 8, 254}) {
         const SimReply r = Send(t, Request(other, 0x07));
         EXPECT_TRUE(r.writes.empty()) << int(other);
@@ -320,7 +304,7 @@ SimFaultSettings Faults(std::vector<SimFault> f) {
 }
 
 TEST(SimTerminal, EachFaultChangesTheBytesAsNamed) {
-    const Bytes reply = Reply(1, 0, {3, 1, 0x24, 0x05, 0x17, 0x10});
+    const Bytes reply = MakeReply(1, 0, {3, 1, 0x24, 0x05, 0x17, 0x10});
     const Bytes ack = Bytes(AckFrame, AckFrame + 9);
     const Bytes garbage(kSimGarbage, kSimGarbage + 3);
     Bytes badCrc = reply;
@@ -343,7 +327,7 @@ TEST(SimTerminal, EachFaultChangesTheBytesAsNamed) {
         {FAULT_TRANSFER_ERROR, {{Bytes(TransferErrorFrame, TransferErrorFrame + 9), 0, 0}}, false},
         {FAULT_SILENT, {}, false},
         {FAULT_CLOSE, {}, true},
-        {FAULT_STATUS, {{Reply(1, 0x5A, {}), 0, 0}}, false},
+        {FAULT_STATUS, {{MakeReply(1, 0x5A, {}), 0, 0}}, false},
         {FAULT_GARBAGE, {{Concat(garbage, reply), 0, 0}}, false},
     };
     for (const Case& c : cases) {
@@ -374,8 +358,8 @@ TEST(SimTerminal, FaultsCombineAndApplyOnlyToTheirCommand) {
     EXPECT_EQ(r.writes[1].nDelayMs, 111);
     EXPECT_EQ(r.writes[1].nByteGapMs, 33);
 
-    EXPECT_EQ(Answer(t, 1, 0xE1), Reply(1, 0, {0x12, 0x34, 0x56, 0x78, 1}));
-    EXPECT_EQ(Answer(t, 1, 0xE0, {1, 2, 3, 4}), Reply(1, 0x5A, {}));
+    EXPECT_EQ(Answer(t, 1, 0xE1), MakeReply(1, 0, {0x12, 0x34, 0x56, 0x78, 1}));
+    EXPECT_EQ(Answer(t, 1, 0xE0, {1, 2, 3, 4}), MakeReply(1, 0x5A, {}));
     EXPECT_EQ(t.Identity().id[0], 0x12) << "a refused request is not carried out";
 }
 

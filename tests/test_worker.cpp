@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CommTestUtil.h"
+#include "FrameUtil.h"
 #include "comm/CommThread.h"
 #include "comm/NetDriver.h"
 #include "comm/SerialPort.h"
@@ -19,23 +20,9 @@ constexpr WindowHandle kLoadDlg = 2;
 
 const std::vector<uint8_t> kData = {0x10, 0x20, 0x30};
 // A well-formed reply frame. (Built with its room reserved: growing the
-// vector by insert draws a false -Warray-bounds from g++ 12 here.)
-std::vector<uint8_t> ReplyFrame(uint8_t machine, uint8_t status, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> f;
-    f.reserve(data.size() + FRAME_OVERHEAD);
-    f = {FRAME_REPLY_START, machine, status, static_cast<uint8_t>(data.size() >> 8),
-         static_cast<uint8_t>(data.size() & 0xFF)};
-    f.insert(f.end(), data.begin(), data.end());
-    const uint16_t crc = Crc16(static_cast<int>(f.size()), f.data());
-    f.push_back(static_cast<uint8_t>(crc >> 8));
-    f.push_back(static_cast<uint8_t>(crc & 0xFF));
-    f.push_back(FRAME_REPLY_END);
-    return f;
-}
-
-const std::vector<uint8_t> kReply = ReplyFrame(1, 0, {0xAA, 0xC2, 0xBB});
+const std::vector<uint8_t> kReply = MakeReply(1, 0, {0xAA, 0xC2, 0xBB});
 // A terminal's refusal (status 0x33) of machine 7's download start.
-const std::vector<uint8_t> kRefusal = ReplyFrame(7, 0x33, {});
+const std::vector<uint8_t> kRefusal = MakeReply(7, 0x33, {});
 
 std::vector<uint8_t> Request() {
     std::vector<uint8_t> frame(FRAME_OVERHEAD + kData.size());

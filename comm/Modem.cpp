@@ -19,15 +19,18 @@ bool Cancelled(const std::atomic<bool>* cancel) {
 // Sleeps ms in short slices so that a cancel is seen within one slice.
 // Returns false when cancelled.
 bool SleepUnlessCancelled(int ms, const std::atomic<bool>* cancel) {
-    constexpr int kSliceMs = 10;
-    const int64_t until = NowMs() + ms;
+    using Clock = std::chrono::steady_clock;
+    constexpr Clock::duration kSlice = std::chrono::milliseconds(10);
+    // A full-resolution deadline: whole-millisecond ticks could end the
+    // sleep up to a millisecond early.
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
         if (Cancelled(cancel))
             return false;
-        const int64_t left = until - NowMs();
-        if (left <= 0)
+        const Clock::duration left = until - Clock::now();
+        if (left <= Clock::duration::zero())
             return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(left < kSliceMs ? left : kSliceMs));
+        std::this_thread::sleep_for(left < kSlice ? left : kSlice);
     }
 }
 

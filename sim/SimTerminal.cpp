@@ -1,6 +1,7 @@
 #include "sim/SimTerminal.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -47,16 +48,6 @@ std::string Format(const char* fmt, long a, long b = 0, long c = 0) {
     return text;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 } // namespace
 
 const char* FaultName(SimFaultKind kind) {
@@ -76,13 +67,9 @@ bool ParseFault(const std::string& text, SimFault& fault) {
         const std::string hex = text.substr(colon + 1);
         if (hex.empty() || hex.size() > 2)
             return false;
-        command = 0;
-        for (char c : hex) {
-            const int d = HexDigit(c);
-            if (d < 0)
-                return false;
-            command = command * 16 + d;
-        }
+        const auto [end, ec] = std::from_chars(hex.data(), hex.data() + hex.size(), command, 16);
+        if (ec != std::errc() || end != hex.data() + hex.size() || command < 0)
+            return false;
     }
     fault = {static_cast<SimFaultKind>(kind), command};
     return true;

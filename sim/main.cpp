@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -40,25 +41,14 @@ bool ParseEndpoint(const std::string& text, Endpoint& ep) {
     return SimAddressValid(ep.strAddr.c_str());
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 bool ParseHexBytes(const std::string& text, uint8_t* out, size_t count) {
     if (text.size() != count * 2)
         return false;
     for (size_t i = 0; i < count; ++i) {
-        const int hi = HexValue(text[i * 2]);
-        const int lo = HexValue(text[i * 2 + 1]);
-        if (hi < 0 || lo < 0)
+        const char* first = text.data() + i * 2;
+        const auto [end, ec] = std::from_chars(first, first + 2, out[i], 16);
+        if (ec != std::errc() || end != first + 2)
             return false;
-        out[i] = static_cast<uint8_t>(hi * 16 + lo);
     }
     return true;
 }

@@ -20,6 +20,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "AdapterSources.h"
 #include "PtyUtil.h"
 #include "UiTestUtil.h"
 #include "app/QuillmarkApp.h"
@@ -112,19 +113,6 @@ struct FakeModemLines : ComModemLines {
     std::atomic<bool> raised{false};
     Clock::time_point raisedAt;
 };
-
-bool LoopbackAdapter(std::vector<NetAdapter>& out) {
-    out = {{"lo", true, true, "127.0.0.1"}};
-    return true;
-}
-bool NoAdapter(std::vector<NetAdapter>& out) {
-    out.clear();
-    return true;
-}
-bool NoEthernet(std::vector<NetAdapter>& out) {
-    out = {{"ppp0", false, true, "10.64.0.2"}};
-    return true;
-}
 
 class ConsoleTest : public ::testing::Test {
   protected:

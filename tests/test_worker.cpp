@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "AdapterSources.h"
 #include "CommTestUtil.h"
 #include "FrameUtil.h"
 #include "comm/CommThread.h"
@@ -29,16 +30,6 @@ std::vector<uint8_t> Request() {
     const int len = static_cast<int>(kData.size());
     BuildFrame(1, 0x10, kData.data(), len, frame.data());
     return frame;
-}
-
-bool LoopbackAdapter(std::vector<NetAdapter>& out) {
-    out = {{"lo", true, true, "127.0.0.1"}};
-    return true;
-}
-
-bool NoAdapter(std::vector<NetAdapter>& out) {
-    out.clear();
-    return true;
 }
 
 // Reads until the peer closes or ms pass; true when it closed.

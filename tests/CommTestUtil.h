@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "PtyUtil.h"
 #include "comm/Notify.h"
 #include "comm/SerialPort.h"
 
@@ -77,12 +78,6 @@ inline bool operator==(const Posted& a, const Posted& b) {
     return a.wnd == b.wnd && a.code == b.code && a.value == b.value;
 }
 
-inline int64_t MsSince(std::chrono::steady_clock::time_point t0) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 t0)
-        .count();
-}
-
 // Reads exactly n bytes from fd, each wait bounded by ms. Returns what came.
 inline std::vector<uint8_t> ReadBytes(int fd, size_t n, int ms) {
     std::vector<uint8_t> out;
@@ -117,29 +112,21 @@ inline void WriteBytes(int fd, const std::vector<uint8_t>& bytes) {
 class PtyPort {
   public:
     explicit PtyPort(int com) : m_com(com) {
-        char name[128] = {};
-        if (openpty(&m_master, &m_slave, name, nullptr, nullptr) == 0) {
-            ComBindDevice(m_com, name);
+        if (m_pty.Open()) {
+            ComBindDevice(m_com, m_pty.path.c_str());
             m_open = ComOpen(m_com, ComBaudIndex(115200)) == 0;
         }
     }
     ~PtyPort() {
         ComClose(m_com);
         ComBindDevice(m_com, "");
-        if (m_master >= 0) {
-            close(m_master);
-        }
-        if (m_slave >= 0) {
-            close(m_slave);
-        }
     }
     bool IsOpen() const { return m_open; }
-    int Master() const { return m_master; }
+    int Master() const { return m_pty.master; }
 
   private:
     int m_com;
-    int m_master = -1;
-    int m_slave = -1;
+    PtyPair m_pty;
     bool m_open = false;
 };
 

@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QMenu>
-#include <chrono>
 #include <cstdio>
 
 #include "app/AboutDlg.h"
@@ -12,7 +11,9 @@
 #include "app/MessageBox.h"
 #include "app/Resource.h"
 #include "app/WindowMessages.h"
+#include "comm/Clock.h"
 #include "comm/CommThread.h"
+#include "comm/DialModem.h"
 #include "comm/SerialPort.h"
 #include "protocol/ResultCodes.h"
 #include "ui_QuillmarkDlg.h"
@@ -62,14 +63,6 @@ QString Text(const char* s) {
 
 const char* const SectionOf[] = {"Quillmark/COMPort", "Quillmark/Modem", "Quillmark/TCP",
                                  "Quillmark/UDP"};
-
-// Milliseconds of a steady clock: command times must count waiting, which
-// the processor clock does not.
-long ClockMs() {
-    using namespace std::chrono;
-    static const steady_clock::time_point start = steady_clock::now();
-    return static_cast<long>(duration_cast<milliseconds>(steady_clock::now() - start).count());
-}
 
 bool FileReadable(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "rb");
@@ -414,7 +407,7 @@ void CQuillmarkDlg::OnCommResult(int code, long value) {
     default:
         break;
     }
-    m_tCmdEnd = ClockMs();
+    m_tCmdEnd = static_cast<long>(NowMs());
     m_nCmdTime = static_cast<int>(m_tCmdEnd - m_tCmdStart);
     UpdateData(false);
 }

@@ -40,29 +40,29 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kWarmup = 200;
-constexpr int kSamples = 2000;
-constexpr int kIoWaitMs = 2000;
-constexpr int kIdleWaitMs = 2000;
-constexpr int kDownloadRuns = 5;
-constexpr int kDownloadSteps = 1 + 1 + DOWNLOAD_IMAGE_MAX / DOWNLOAD_BLOCK + 1;
-constexpr double kStartPauseMs = 128.0;
-constexpr double kExchangeGoal = 1.3;
-constexpr double kIdleGoalPercent = 2.0;
+constexpr int WARMUP = 200;
+constexpr int SAMPLES = 2000;
+constexpr int IO_WAIT_MS = 2000;
+constexpr int IDLE_WAIT_MS = 2000;
+constexpr int DOWNLOAD_RUNS = 5;
+constexpr int DOWNLOAD_STEPS = 1 + 1 + DOWNLOAD_IMAGE_MAX / DOWNLOAD_BLOCK + 1;
+constexpr double START_PAUSE_MS = 128.0;
+constexpr double EXCHANGE_GOAL = 1.3;
+constexpr double IDLE_GOAL_PERCENT = 2.0;
 
-constexpr uint8_t kMachine = 0x01;
-// The exchange's command; the responder answers it with kEchoReplyData bytes
+constexpr uint8_t MACHINE = 0x01;
+// The exchange's command; the responder answers it with ECHO_REPLY_DATA bytes
 // and every other command (the download's) with an empty status-0 reply.
-constexpr uint8_t kCmdExchange = 0x24;
-constexpr int kExchangeRequestData = 16;
-constexpr int kEchoReplyData = 32;
-constexpr int kExchangeRequestLen = FRAME_OVERHEAD + kExchangeRequestData;
-constexpr int kExchangeReplyLen = FRAME_OVERHEAD + kEchoReplyData;
-constexpr int kEmptyReplyLen = FRAME_OVERHEAD;
-constexpr int kComExchange = 250;
-constexpr int kComSilent = 251;
-constexpr int kExchangeBuf = 512;
-constexpr WindowHandle kBenchWindow = 1;
+constexpr uint8_t CMD_EXCHANGE = 0x24;
+constexpr int EXCHANGE_REQUEST_DATA = 16;
+constexpr int ECHO_REPLY_DATA = 32;
+constexpr int EXCHANGE_REQUEST_LEN = FRAME_OVERHEAD + EXCHANGE_REQUEST_DATA;
+constexpr int EXCHANGE_REPLY_LEN = FRAME_OVERHEAD + ECHO_REPLY_DATA;
+constexpr int EMPTY_REPLY_LEN = FRAME_OVERHEAD;
+constexpr int COM_EXCHANGE = 250;
+constexpr int COM_SILENT = 251;
+constexpr int EXCHANGE_BUF = 512;
+constexpr WindowHandle BENCH_WINDOW = 1;
 
 [[noreturn]] void Fail(const std::string& what) {
     std::fprintf(stderr, "quillmark-bench: %s\n", what.c_str());
@@ -95,7 +95,7 @@ bool WriteAll(int fd, const uint8_t* data, size_t count) {
         if (n < 0 && errno != EAGAIN && errno != EINTR)
             return false;
         pollfd p{fd, POLLOUT, 0};
-        if (poll(&p, 1, kIoWaitMs) <= 0)
+        if (poll(&p, 1, IO_WAIT_MS) <= 0)
             return false;
     }
     return true;
@@ -154,21 +154,21 @@ class Responder {
 
   private:
     void Run() {
-        uint8_t echo[kEchoReplyData];
-        for (int i = 0; i < kEchoReplyData; ++i)
+        uint8_t echo[ECHO_REPLY_DATA];
+        for (int i = 0; i < ECHO_REPLY_DATA; ++i)
             echo[i] = static_cast<uint8_t>(0x30 + i);
         uint8_t req[FRAME_MAX_REQUEST];
-        uint8_t reply[FRAME_OVERHEAD + kEchoReplyData];
+        uint8_t reply[FRAME_OVERHEAD + ECHO_REPLY_DATA];
         for (;;) {
             if (!ReadFull(m_fd, req, 5, -1))
                 return;
             const int len = req[3] << 8 | req[4];
             if (req[0] != FRAME_REQUEST_START || len > FRAME_MAX_DATA ||
-                !ReadFull(m_fd, req + 5, static_cast<size_t>(len) + 3, kIoWaitMs)) {
+                !ReadFull(m_fd, req + 5, static_cast<size_t>(len) + 3, IO_WAIT_MS)) {
                 m_broken.store(true);
                 return;
             }
-            const int count = req[2] == kCmdExchange ? kEchoReplyData : 0;
+            const int count = req[2] == CMD_EXCHANGE ? ECHO_REPLY_DATA : 0;
             const int replyLen = MakeReply(req[1], echo, count, reply);
             m_frames.fetch_add(1);
             if (!WriteAll(m_fd, reply, static_cast<size_t>(replyLen)))
@@ -209,10 +209,10 @@ TcpPair ConnectLoopback() {
     int port = 0;
     const int listener = Listen(port);
     TcpPair pair;
-    if (TcpConnect("127.0.0.1", port, kIoWaitMs, pair.client) != 0)
+    if (TcpConnect("127.0.0.1", port, IO_WAIT_MS, pair.client) != 0)
         Fail("TcpConnect to the loopback listener");
     pollfd p{listener, POLLIN, 0};
-    if (poll(&p, 1, kIoWaitMs) <= 0 || (pair.peer = accept(listener, nullptr, nullptr)) < 0)
+    if (poll(&p, 1, IO_WAIT_MS) <= 0 || (pair.peer = accept(listener, nullptr, nullptr)) < 0)
         Fail("accept on the loopback listener");
     const int one = 1;
     setsockopt(pair.peer, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -265,38 +265,39 @@ struct ExchangeFigures {
 };
 
 ExchangeFigures MeasureExchange(int handle, int channel, int rawFd, const char* name) {
-    uint8_t data[kExchangeRequestData];
-    for (int i = 0; i < kExchangeRequestData; ++i)
+    uint8_t data[EXCHANGE_REQUEST_DATA];
+    for (int i = 0; i < EXCHANGE_REQUEST_DATA; ++i)
         data[i] = static_cast<uint8_t>(0xA0 + i);
     uint8_t request[FRAME_MAX_REQUEST];
-    const int len = kExchangeRequestData;
-    if (BuildFrame(kMachine, kCmdExchange, data, len, request) != kExchangeRequestLen)
+    const int len = EXCHANGE_REQUEST_DATA;
+    if (BuildFrame(MACHINE, CMD_EXCHANGE, data, len, request) != EXCHANGE_REQUEST_LEN)
         Fail("BuildFrame");
 
     auto engineOnce = [&] {
-        uint8_t buf[kExchangeBuf];
-        const int sendLen = BuildFrame(kMachine, kCmdExchange, data, len, buf);
-        const int got = ExchangeFrame(handle, buf, kExchangeBuf, sendLen, kIoWaitMs, kIoWaitMs,
+        uint8_t buf[EXCHANGE_BUF];
+        const int sendLen = BuildFrame(MACHINE, CMD_EXCHANGE, data, len, buf);
+        const int got = ExchangeFrame(handle, buf, EXCHANGE_BUF, sendLen, IO_WAIT_MS, IO_WAIT_MS,
                                       channel, nullptr, 0);
-        if (got != kExchangeReplyLen)
+        if (got != EXCHANGE_REPLY_LEN)
             Fail(std::string(name) + ": ExchangeFrame returned " + std::to_string(got));
     };
     auto baselineOnce = [&] {
-        uint8_t reply[kExchangeReplyLen];
-        if (!WriteAll(rawFd, request, kExchangeRequestLen) ||
-            !ReadFull(rawFd, reply, kExchangeReplyLen, kIoWaitMs) || reply[0] != FRAME_REPLY_START)
+        uint8_t reply[EXCHANGE_REPLY_LEN];
+        if (!WriteAll(rawFd, request, EXCHANGE_REQUEST_LEN) ||
+            !ReadFull(rawFd, reply, EXCHANGE_REPLY_LEN, IO_WAIT_MS) ||
+            reply[0] != FRAME_REPLY_START)
             Fail(std::string(name) + ": ping-pong failed");
     };
 
-    for (int i = 0; i < kWarmup; ++i) {
+    for (int i = 0; i < WARMUP; ++i) {
         engineOnce();
         baselineOnce();
     }
     // Alternating the two shares out whatever else the machine is doing.
     std::vector<double> engine, baseline;
-    engine.reserve(kSamples);
-    baseline.reserve(kSamples);
-    for (int i = 0; i < kSamples; ++i) {
+    engine.reserve(SAMPLES);
+    baseline.reserve(SAMPLES);
+    for (int i = 0; i < SAMPLES; ++i) {
         auto t0 = Clock::now();
         baselineOnce();
         baseline.push_back(UsSince(t0));
@@ -354,7 +355,7 @@ std::vector<std::vector<uint8_t>> DownloadRequests() {
     auto add = [&](uint8_t command, int len) {
         uint8_t data[FRAME_MAX_DATA] = {};
         std::vector<uint8_t> f(static_cast<size_t>(len) + FRAME_OVERHEAD);
-        if (BuildFrame(kMachine, command, data, len, f.data()) != static_cast<int>(f.size()))
+        if (BuildFrame(MACHINE, command, data, len, f.data()) != static_cast<int>(f.size()))
             Fail("BuildFrame");
         frames.push_back(std::move(f));
     };
@@ -374,16 +375,16 @@ struct DownloadFigures {
 DownloadFigures MeasureDownload(int sock, const Responder& responder) {
     const std::string path = WriteImage();
     const auto requests = DownloadRequests();
-    if (static_cast<int>(requests.size()) != kDownloadSteps)
+    if (static_cast<int>(requests.size()) != DOWNLOAD_STEPS)
         Fail("download step count");
 
     std::vector<double> download, baseline;
-    for (int run = 0; run < kDownloadRuns; ++run) {
+    for (int run = 0; run < DOWNLOAD_RUNS; ++run) {
         auto t0 = Clock::now();
         for (const auto& f : requests) {
-            uint8_t reply[kEmptyReplyLen];
+            uint8_t reply[EMPTY_REPLY_LEN];
             if (!WriteAll(sock, f.data(), f.size()) ||
-                !ReadFull(sock, reply, kEmptyReplyLen, kIoWaitMs))
+                !ReadFull(sock, reply, EMPTY_REPLY_LEN, IO_WAIT_MS))
                 Fail("download baseline: ping-pong failed");
         }
         baseline.push_back(UsSince(t0) / 1e3);
@@ -391,13 +392,13 @@ DownloadFigures MeasureDownload(int sock, const Responder& responder) {
         const int frames0 = responder.Frames();
         t0 = Clock::now();
         const int rc =
-            DownloadProgram(sock, kMachine, path.c_str(), CH_TCP, kBenchWindow, nullptr, 0);
+            DownloadProgram(sock, MACHINE, path.c_str(), CH_TCP, BENCH_WINDOW, nullptr, 0);
         download.push_back(UsSince(t0) / 1e3);
         if (rc != 0)
             Fail("DownloadProgram returned " + std::to_string(rc));
-        if (responder.Frames() - frames0 != kDownloadSteps)
+        if (responder.Frames() - frames0 != DOWNLOAD_STEPS)
             Fail("DownloadProgram sent " + std::to_string(responder.Frames() - frames0) +
-                 " frames, not " + std::to_string(kDownloadSteps));
+                 " frames, not " + std::to_string(DOWNLOAD_STEPS));
     }
     unlink(path.c_str());
     return {Median(download), Median(baseline)};
@@ -430,11 +431,11 @@ int main() {
     Responder tcpResponder(tcp.peer);
     const ExchangeFigures tcpExchange = MeasureExchange(tcp.client, CH_TCP, tcp.client, "TCP");
 
-    PtyPort pty = OpenPtyPort(kComExchange);
+    PtyPort pty = OpenPtyPort(COM_EXCHANGE);
     ExchangeFigures ptyExchange{};
     {
         Responder ptyResponder(pty.master);
-        ptyExchange = MeasureExchange(kComExchange, CH_SERIAL, pty.slave, "pty");
+        ptyExchange = MeasureExchange(COM_EXCHANGE, CH_SERIAL, pty.slave, "pty");
         ClosePtyPort(pty);
         ptyResponder.Join();
         if (ptyResponder.Broken())
@@ -444,16 +445,17 @@ int main() {
 
     // 2. A reader waiting for a reply that never comes.
     TcpPair silentTcp = ConnectLoopback();
-    uint8_t buf[kExchangeBuf];
+    uint8_t buf[EXCHANGE_BUF];
     const IdleFigures tcpIdle = MeasureIdle(
-        [&] { return TcpRecvFrame(silentTcp.client, kIdleWaitMs, kIdleWaitMs, buf, sizeof buf); },
+        [&] { return TcpRecvFrame(silentTcp.client, IDLE_WAIT_MS, IDLE_WAIT_MS, buf, sizeof buf); },
         "TCP");
     TcpClose(silentTcp.client);
     close(silentTcp.peer);
 
-    PtyPort silentPty = OpenPtyPort(kComSilent);
+    PtyPort silentPty = OpenPtyPort(COM_SILENT);
     const IdleFigures ptyIdle = MeasureIdle(
-        [&] { return ComReadFrame(kComSilent, kIdleWaitMs, kIdleWaitMs, buf, sizeof buf); }, "pty");
+        [&] { return ComReadFrame(COM_SILENT, IDLE_WAIT_MS, IDLE_WAIT_MS, buf, sizeof buf); },
+        "pty");
     ClosePtyPort(silentPty);
     close(silentPty.master);
 
@@ -467,34 +469,34 @@ int main() {
 
     const double tcpRatio = tcpExchange.engine / tcpExchange.baseline;
     const double ptyRatio = ptyExchange.engine / ptyExchange.baseline;
-    const double dlGoal = kStartPauseMs + kExchangeGoal * dl.baselineMs;
-    const std::string exchangeGoal = "<= " + Fixed(kExchangeGoal, 2) + " x baseline";
-    const std::string idleGoal = "<= " + Fixed(kIdleGoalPercent, 0) + " % of wall";
+    const double dlGoal = START_PAUSE_MS + EXCHANGE_GOAL * dl.baselineMs;
+    const std::string exchangeGoal = "<= " + Fixed(EXCHANGE_GOAL, 2) + " x baseline";
+    const std::string idleGoal = "<= " + Fixed(IDLE_GOAL_PERCENT, 0) + " % of wall";
 
     std::printf("exchange: request %d B, reply %d B; median of %d after %d warm-up\n",
-                kExchangeRequestLen, kExchangeReplyLen, kSamples, kWarmup);
-    std::printf("idle wait: F = %d ms on a silent peer, CPU of the waiting thread\n", kIdleWaitMs);
+                EXCHANGE_REQUEST_LEN, EXCHANGE_REPLY_LEN, SAMPLES, WARMUP);
+    std::printf("idle wait: F = %d ms on a silent peer, CPU of the waiting thread\n", IDLE_WAIT_MS);
     std::printf("download: %d-byte image, %d steps; median of %d runs\n\n", DOWNLOAD_IMAGE_MAX,
-                kDownloadSteps, kDownloadRuns);
+                DOWNLOAD_STEPS, DOWNLOAD_RUNS);
     std::printf("%-34s %10s %10s %7s  %-28s %s\n", "figure", "measured", "baseline", "ratio",
                 "goal", "met");
     PrintRow("exchange, loopback TCP (us)", Fixed(tcpExchange.engine, 1),
              Fixed(tcpExchange.baseline, 1), Fixed(tcpRatio, 2), exchangeGoal,
-             tcpRatio <= kExchangeGoal);
+             tcpRatio <= EXCHANGE_GOAL);
     PrintRow("exchange, pseudo-terminal (us)", Fixed(ptyExchange.engine, 1),
              Fixed(ptyExchange.baseline, 1), Fixed(ptyRatio, 2), exchangeGoal,
-             ptyRatio <= kExchangeGoal);
+             ptyRatio <= EXCHANGE_GOAL);
     PrintRow("idle wait, TCP, CPU/wall (%)", Fixed(tcpIdle.Percent(), 3), "-", "-", idleGoal,
-             tcpIdle.Percent() <= kIdleGoalPercent);
+             tcpIdle.Percent() <= IDLE_GOAL_PERCENT);
     PrintRow("idle wait, pty, CPU/wall (%)", Fixed(ptyIdle.Percent(), 3), "-", "-", idleGoal,
-             ptyIdle.Percent() <= kIdleGoalPercent);
+             ptyIdle.Percent() <= IDLE_GOAL_PERCENT);
     PrintRow("download 61,440 B, TCP (ms)", Fixed(dl.downloadMs, 1), Fixed(dl.baselineMs, 1),
              Fixed(dl.downloadMs / dl.baselineMs, 2), "<= 128 + 1.3 x base = " + Fixed(dlGoal, 1),
              dl.downloadMs <= dlGoal);
     std::printf("\nidle wait detail: TCP %.1f ms CPU in %.1f ms; pty %.1f ms CPU in %.1f ms\n",
                 tcpIdle.cpuMs, tcpIdle.wallMs, ptyIdle.cpuMs, ptyIdle.wallMs);
     std::printf("download detail: %.1f ms beside the %.0f ms start pause, %.2f x baseline\n",
-                dl.downloadMs - kStartPauseMs, kStartPauseMs,
-                (dl.downloadMs - kStartPauseMs) / dl.baselineMs);
+                dl.downloadMs - START_PAUSE_MS, START_PAUSE_MS,
+                (dl.downloadMs - START_PAUSE_MS) / dl.baselineMs);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "comm/CommThread.h"
 
+#include "comm/DialModem.h"
 #include "comm/NetDriver.h"
 #include "comm/SerialPort.h"
 #include "protocol/Download.h"

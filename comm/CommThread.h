@@ -15,16 +15,6 @@ int CommThreadProc(CommJob* job);
 // Returns true when connected; any other channel gives false, posts nothing.
 bool OpenNetChannel(int& sock, CommJob& job);
 
-// Dials the job's modem (the dial command in strAddress) and waits up to
-// 10 s for carrier. Posts RC_CONNECTED or RC_CONNECT_FAILED with 1 and sets
-// nResult, unless bCancel was set. Returns true when connected.
-bool DialModem(CommJob& job);
-
-// Abandons the job's dial: sets bCancel; once this returns, the dialling
-// worker posts nothing more, gives up within 100 ms and ends, closing the
-// port. Join it with StopWorker.
-void CancelDial(CommJob& job);
-
 // Sends the frame in buf by channel and reads the reply into the same buffer
 // of bufSize bytes. Returns the reply length, -3 when the send failed, or the
 // reader's code.

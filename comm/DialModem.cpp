@@ -1,10 +1,11 @@
-#include "comm/CommThread.h"
+#include "comm/DialModem.h"
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
 
-#include "comm/SerialPort.h"
+#include "comm/Modem.h"
+#include "comm/Notify.h"
 #include "protocol/ResultCodes.h"
 
 namespace {

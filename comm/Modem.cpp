@@ -1,16 +1,14 @@
+#include "comm/Modem.h"
+
 #include <chrono>
 #include <cstdint>
 #include <thread>
 
+#include "comm/Clock.h"
 #include "comm/SerialPort.h"
 #include "protocol/ResultCodes.h"
 
 namespace {
-
-int64_t NowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 bool Cancelled(const std::atomic<bool>* cancel) {
     return cancel != nullptr && cancel->load();
@@ -20,7 +18,7 @@ bool Cancelled(const std::atomic<bool>* cancel) {
 // Returns false when cancelled.
 bool SleepUnlessCancelled(int ms, const std::atomic<bool>* cancel) {
     using Clock = std::chrono::steady_clock;
-    constexpr Clock::duration kSlice = std::chrono::milliseconds(10);
+    constexpr Clock::duration SLICE = std::chrono::milliseconds(10);
     // A full-resolution deadline: whole-millisecond ticks could end the
     // sleep up to a millisecond early.
     const Clock::time_point until = Clock::now() + std::chrono::milliseconds(ms);
@@ -30,7 +28,7 @@ bool SleepUnlessCancelled(int ms, const std::atomic<bool>* cancel) {
         const Clock::duration left = until - Clock::now();
         if (left <= Clock::duration::zero())
             return true;
-        std::this_thread::sleep_for(left < kSlice ? left : kSlice);
+        std::this_thread::sleep_for(left < SLICE ? left : SLICE);
     }
 }
 
@@ -44,7 +42,7 @@ int ComDialLine(int n, const uint8_t* command, int count) {
 }
 
 int ComWaitCarrier(int n, int timeoutMs, const std::atomic<bool>* cancel) {
-    constexpr int kPollMs = 100;
+    constexpr int POLL_MS = 100;
     const int64_t start = NowMs();
     for (;;) {
         if (Cancelled(cancel))
@@ -55,7 +53,7 @@ int ComWaitCarrier(int n, int timeoutMs, const std::atomic<bool>* cancel) {
         ComGetCarrier(n, present);
         if (NowMs() - start > timeoutMs)
             return RES_NO_START;
-        if (!SleepUnlessCancelled(kPollMs, cancel))
+        if (!SleepUnlessCancelled(POLL_MS, cancel))
             return 0;
         if (present)
             return 1;

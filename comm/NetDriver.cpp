@@ -10,10 +10,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
+#include "comm/Clock.h"
 #include "protocol/Frame.h"
 #include "protocol/FrameReader.h"
 
@@ -24,12 +24,6 @@ constexpr int kUdpDatagramMax = 512;
 constexpr int kUdpFirstPort = 6000;
 constexpr int kUdpLastPort = 10000;
 constexpr int kUdpPortStep = 10;
-
-uint32_t TickMs() {
-    using namespace std::chrono;
-    return static_cast<uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
 
 int32_t ElapsedMs(uint32_t since) {
     return static_cast<int32_t>(TickMs() - since);

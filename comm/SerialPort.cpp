@@ -1,6 +1,5 @@
 #include "comm/SerialPort.h"
 
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -14,6 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "comm/Clock.h"
 #include "comm/SerialSpeed.h"
 #include "protocol/Frame.h"
 #include "protocol/FrameReader.h"
@@ -38,18 +38,21 @@ PortEntry g_ports[COM_PORT_COUNT];
 std::mutex g_namesMutex;
 std::string g_names[COM_PORT_COUNT];
 
+// The default names: each family holds 32 devices from its first number.
+struct TtyFamily {
+    const char* prefix;
+    int firstCom;
+};
+constexpr TtyFamily TTY_FAMILIES[] = {{"/dev/ttyS", 1}, {"/dev/ttyUSB", 33}, {"/dev/ttyACM", 65}};
+constexpr int TTY_FAMILY_SIZE = 32;
+
 std::atomic<ComModemLines*> g_modemLines{nullptr};
 
-constexpr int kBaudRates[] = {19200, 9600, 4800, 2400, 1200, 28800, 57600, 115200, 921600};
-constexpr int kBaudCount = static_cast<int>(sizeof kBaudRates / sizeof kBaudRates[0]);
+constexpr int BAUD_RATES[] = {19200, 9600, 4800, 2400, 1200, 28800, 57600, 115200, 921600};
+constexpr int BAUD_COUNT = static_cast<int>(sizeof BAUD_RATES / sizeof BAUD_RATES[0]);
 
 bool ValidPort(int n) {
     return n >= 0 && n < COM_PORT_COUNT;
-}
-
-int64_t NowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 // A reader's or writer's hold on an open port; empty when the port is not
@@ -124,7 +127,7 @@ class PortSource : public FrameSource {
         return 0;
     }
 
-    uint32_t Tick() override { return static_cast<uint32_t>(NowMs()); }
+    uint32_t Tick() override { return TickMs(); }
 
   private:
     const PortUse& m_use;
@@ -198,22 +201,40 @@ std::string ComDevicePath(int n) {
         if (!g_names[n].empty())
             return g_names[n];
     }
-    if (n >= 1 && n <= 32)
-        return "/dev/ttyS" + std::to_string(n - 1);
-    if (n >= 33 && n <= 64)
-        return "/dev/ttyUSB" + std::to_string(n - 33);
-    if (n >= 65 && n <= 96)
-        return "/dev/ttyACM" + std::to_string(n - 65);
+    for (const TtyFamily& f : TTY_FAMILIES) {
+        if (n >= f.firstCom && n < f.firstCom + TTY_FAMILY_SIZE)
+            return f.prefix + std::to_string(n - f.firstCom);
+    }
     return {};
 }
 
+int ComNumberOfDevice(const char* device) {
+    if (device == nullptr || *device == '\0')
+        return -1;
+    {
+        std::lock_guard<std::mutex> lock(g_namesMutex);
+        for (int n = 0; n < COM_PORT_COUNT; ++n) {
+            if (g_names[n] == device)
+                return n;
+        }
+    }
+    // A default slot counts only while no binding has taken its number.
+    for (const TtyFamily& f : TTY_FAMILIES) {
+        for (int n = f.firstCom; n < f.firstCom + TTY_FAMILY_SIZE; ++n) {
+            if (ComDevicePath(n) == device)
+                return n;
+        }
+    }
+    return -1;
+}
+
 int ComBaudRate(unsigned index) {
-    return index < static_cast<unsigned>(kBaudCount) ? kBaudRates[index] : 921600;
+    return index < static_cast<unsigned>(BAUD_COUNT) ? BAUD_RATES[index] : 921600;
 }
 
 unsigned ComBaudIndex(long rate) {
-    for (int i = 0; i < kBaudCount; ++i) {
-        if (kBaudRates[i] == rate)
+    for (int i = 0; i < BAUD_COUNT; ++i) {
+        if (BAUD_RATES[i] == rate)
             return static_cast<unsigned>(i);
     }
     return 0;

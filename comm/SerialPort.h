@@ -19,6 +19,11 @@ int ComBindDevice(int n, const char* device);
 // The device path COM number n stands for; empty when it has none.
 std::string ComDevicePath(int n);
 
+// The COM number that opens device (a path such as /dev/ttyUSB0): the lowest
+// number explicitly bound to it, else its slot of the default table unless
+// that number is bound elsewhere. Returns -1 when no number opens it.
+int ComNumberOfDevice(const char* device);
+
 // Bits per second of a baud index (19200, 9600, 4800, 2400, 1200, 28800,
 // 57600, 115200, 921600; any other index 921600).
 int ComBaudRate(unsigned index);
@@ -56,14 +61,6 @@ int ComRaiseRts(int n);
 // Reads the carrier-detect line into present (absent on a device without
 // modem lines). Returns 0, or -1 when the port is not open.
 int ComGetCarrier(int n, bool& present);
-
-// Writes the dial command after raising DTR and RTS. Returns 0, or -1 when
-// the port is not open or the write fails.
-int ComDialLine(int n, const uint8_t* command, int count);
-
-// Polls carrier detect every 100 ms. Returns 1 when present, -6 after
-// timeoutMs without it, 0 as soon as *cancel becomes true.
-int ComWaitCarrier(int n, int timeoutMs, const std::atomic<bool>* cancel = nullptr);
 
 // Test seam for the modem-control lines, which pseudo-terminals lack. When
 // set, raising a line and reading the carrier go to these instead of the

@@ -5,17 +5,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "comm/SerialPort.h"
 
 namespace {
-
-struct TtyFamily {
-    const char* prefix;
-    int firstCom;
-};
-
-// The serial driver's default table; each family holds 32 devices.
-constexpr TtyFamily kFamilies[] = {{"ttyS", 1}, {"ttyUSB", 33}, {"ttyACM", 65}};
-constexpr int kFamilySize = 32;
 
 bool IsUsbFamily(const char* ttyName) {
     return std::strncmp(ttyName, "ttyUSB", 6) == 0 || std::strncmp(ttyName, "ttyACM", 6) == 0;
@@ -34,7 +28,8 @@ bool ReadPort(udev_device* dev, SerialPortInfo& info, int& number) {
     const char* node = udev_device_get_devnode(dev);
     if (name == nullptr)
         return false;
-    number = SerialPortNumber(name);
+    const std::string path = node != nullptr ? node : std::string("/dev/") + name;
+    number = ComNumberOfDevice(path.c_str());
     if (number < 0)
         return false;
     udev_device* parent = udev_device_get_parent(dev);
@@ -47,7 +42,7 @@ bool ReadPort(udev_device* dev, SerialPortInfo& info, int& number) {
     udev_device* usb = udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_device");
     const char* product = usb != nullptr ? udev_device_get_sysattr_value(usb, "product") : nullptr;
     info = {};
-    info.strDevicePath = node != nullptr ? node : std::string("/dev/") + name;
+    info.strDevicePath = path;
     info.strPortName = "COM" + std::to_string(number);
     info.bUsb = bUsbFamily || usb != nullptr;
     std::string base = product != nullptr && *product != '\0' ? std::string(product) + " " : "";
@@ -59,21 +54,9 @@ bool ReadPort(udev_device* dev, SerialPortInfo& info, int& number) {
 } // namespace
 
 int SerialPortNumber(const char* ttyName) {
-    if (ttyName == nullptr)
+    if (ttyName == nullptr || *ttyName == '\0')
         return -1;
-    for (const TtyFamily& f : kFamilies) {
-        const size_t len = std::strlen(f.prefix);
-        if (std::strncmp(ttyName, f.prefix, len) != 0)
-            continue;
-        const char* digits = ttyName + len;
-        // "ttyS" alone, "ttyS01" and "ttyS1x" name no slot of the table.
-        if (*digits == '\0' || (digits[0] == '0' && digits[1] != '\0') ||
-            std::strspn(digits, "0123456789") != std::strlen(digits) || std::strlen(digits) > 2)
-            return -1;
-        const int index = std::atoi(digits);
-        return index < kFamilySize ? f.firstCom + index : -1;
-    }
-    return -1;
+    return ComNumberOfDevice((std::string("/dev/") + ttyName).c_str());
 }
 
 void CompleteSerialPortInfo(SerialPortInfo& info) {

@@ -12,9 +12,9 @@ struct SerialPortInfo {
     std::string strDescription;  // after completion never empty
 };
 
-// The COM number a tty name stands for in the serial driver's default table
-// (ttyS0-31 COM1-32, ttyUSB0-31 COM33-64, ttyACM0-31 COM65-96); -1 for any
-// other name.
+// The COM number that opens /dev/ttyName, asked of the serial driver's table
+// with its explicit bindings (by default ttyS0-31 COM1-32, ttyUSB0-31
+// COM33-64, ttyACM0-31 COM65-96); -1 for any other name.
 int SerialPortNumber(const char* ttyName);
 
 // Completes a record: an empty friendly name becomes the port name; an empty

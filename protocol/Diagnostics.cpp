@@ -12,7 +12,7 @@ struct DiagInfo {
     bool DiagPending::*flag;
 };
 
-constexpr DiagInfo kDiag[DIAG_COMMAND_COUNT] = {
+constexpr DiagInfo DIAG[DIAG_COMMAND_COUNT] = {
     {"程序版本", 0xE4, 0, 0x00, &DiagPending::bWaitVersion},
     {"读写器ID", 0xE1, 0, 0x00, &DiagPending::bWaitReaderId},
     {"卡片上电", 0x03, 0, 0x00, &DiagPending::bWaitPowerOn},
@@ -22,7 +22,7 @@ constexpr DiagInfo kDiag[DIAG_COMMAND_COUNT] = {
 };
 
 const DiagInfo* Find(int cmd) {
-    return (cmd >= 0 && cmd < DIAG_COMMAND_COUNT) ? &kDiag[cmd] : nullptr;
+    return (cmd >= 0 && cmd < DIAG_COMMAND_COUNT) ? &DIAG[cmd] : nullptr;
 }
 
 } // namespace

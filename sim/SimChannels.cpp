@@ -3,17 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <poll.h>
 #include <unistd.h>
 
-namespace {
+#include "comm/Clock.h"
 
-uint64_t NowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000 + static_cast<uint64_t>(ts.tv_nsec) / 1000000;
-}
+namespace {
 
 constexpr int kReadChunk = 4096;
 

@@ -3,14 +3,11 @@
 #include <QCoreApplication>
 #include <QString>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <stdlib.h>
-
+#include "TempDir.h"
 #include "app/MessageBox.h"
 #include "app/Toolkit.h"
 
@@ -54,22 +51,4 @@ class MessageCapture {
 
   private:
     MessageBoxHook m_previous;
-};
-
-// A fresh directory, removed with everything in it at the end.
-class TempDir {
-  public:
-    TempDir() {
-        char name[] = "/tmp/quillmark-ui-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    void Write(const std::string& file, const std::string& text) const {
-        std::ofstream(path + "/" + file, std::ios::binary) << text;
-    }
-
-    std::string path;
 };

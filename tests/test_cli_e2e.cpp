@@ -13,14 +13,12 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "SimProcess.h"
 
 namespace {
 
@@ -30,10 +28,6 @@ using Clock = std::chrono::steady_clock;
 // Every tool run is killed after this; the slowest (a 6 s silent download)
 // stays well inside it.
 constexpr int RUN_KILL_MS = 20000;
-
-fs::path BinDir() {
-    return fs::read_symlink("/proc/self/exe").parent_path();
-}
 
 struct RunResult {
     int status = -1; // exit status; -1 killed or crashed
@@ -53,7 +47,7 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-    const std::string path = (BinDir() / program).string();
+    const std::string path = (ProgramDir() / program).string();
     std::vector<char*> argv{const_cast<char*>(path.c_str())};
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -112,89 +106,18 @@ RunResult Cli(const std::vector<std::string>& args) {
     return Run("quillmark-cli", args);
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << bytes;
-}
-
-// A scratch folder, removed with everything in it.
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "quillmark-cli-XXXXXX").string();
-        if (mkdtemp(tmpl.data()) != nullptr)
-            path = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
-
 enum Line { LINE_PTY, LINE_TCP, LINE_UDP };
-constexpr Line kLines[] = {LINE_PTY, LINE_TCP, LINE_UDP};
-const char* const kLineNames[] = {"pty", "tcp", "udp"};
+constexpr Line LINES[] = {LINE_PTY, LINE_TCP, LINE_UDP};
+const char* const LINE_NAMES[] = {"pty", "tcp", "udp"};
 
-// The simulator on all three lines, its log in a file.
+// The simulator on all three lines, its log and saved image in a scratch
+// folder.
 class Sim {
   public:
-    explicit Sim(const std::vector<std::string>& extra) {
-        const fs::path portFile = m_dir.path / "ports";
-        m_log = m_dir.path / "sim.log";
-        m_image = m_dir.path / "image.out";
-        std::vector<std::string> args = {"--pty",           "--tcp",        "127.0.0.1:0",
-                                         "--udp",           "127.0.0.1:0",  "--port-file",
-                                         portFile.string(), "--save-image", m_image.string()};
-        args.insert(args.end(), extra.begin(), extra.end());
-        const std::string path = (BinDir() / "quillmark-sim").string();
-        std::vector<char*> argv{const_cast<char*>(path.c_str())};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_log.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&m_pid, path.c_str(), &actions, nullptr, argv.data(), environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-
-        // The port file appears whole once every line is open.
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (m_pid > 0 && !fs::exists(portFile) && Clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        std::istringstream ports(ReadFile(portFile));
-        std::string kind;
-        std::string value;
-        while (ports >> kind >> value) {
-            if (kind == "pty")
-                m_pty = value;
-            else if (kind == "tcp")
-                m_tcp = "127.0.0.1:" + value;
-            else if (kind == "udp")
-                m_udp = "127.0.0.1:" + value;
-        }
-    }
-
-    ~Sim() {
-        if (m_pid <= 0)
-            return;
-        kill(m_pid, SIGTERM);
-        for (int i = 0; i < 200; ++i) {
-            if (waitpid(m_pid, nullptr, WNOHANG) == m_pid)
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
-    }
+    explicit Sim(const std::vector<std::string>& extra)
+        : m_image(m_dir.path / "image.out"), m_proc(Args(extra, m_image), m_dir.path),
+          m_pty(m_proc.Line("pty")), m_tcp(Address(m_proc.Line("tcp"))),
+          m_udp(Address(m_proc.Line("udp"))) {}
 
     bool Ready() const { return !m_pty.empty() && !m_tcp.empty() && !m_udp.empty(); }
 
@@ -219,15 +142,25 @@ class Sim {
         return Run("quillmark-cli", args);
     }
 
-    std::string Log() const { return ReadFile(m_log); }
+    std::string Log() const { return m_proc.Log(); }
     const fs::path& Image() const { return m_image; }
     const fs::path& Dir() const { return m_dir.path; }
 
   private:
+    static std::vector<std::string> Args(const std::vector<std::string>& extra,
+                                         const fs::path& image) {
+        std::vector<std::string> args = {"--pty",       "--tcp",        "127.0.0.1:0", "--udp",
+                                         "127.0.0.1:0", "--save-image", image.string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+    static std::string Address(const std::string& port) {
+        return port.empty() ? port : "127.0.0.1:" + port;
+    }
+
     TempDir m_dir;
-    fs::path m_log;
     fs::path m_image;
-    pid_t m_pid = -1;
+    SimProcess m_proc;
     std::string m_pty;
     std::string m_tcp;
     std::string m_udp;
@@ -235,19 +168,19 @@ class Sim {
 
 // ---- texts the console shows -----------------------------------------
 
-const std::string kVersionSent = "C0 FF E4 00 00 C2 8C C1\n";
-const std::string kAckLine = "确认包：C2 FF AC 00 01 54 3C 51 C3\n";
-const std::string kVersionReply = "C2 FF 00 00 06\n03 01 24 05 17 10\nBC 4E C3\n\n";
-const std::string kVersionVerdict = "成功获取读写器固件版本，读写器与PC直接连接正常！\n\n";
-const std::string kNoResponse = "\n读写器终端机无反应，请检查\n1、PC和读写器之间的物理连接；\n"
+const std::string VERSION_SENT = "C0 FF E4 00 00 C2 8C C1\n";
+const std::string ACK_LINE = "确认包：C2 FF AC 00 01 54 3C 51 C3\n";
+const std::string VERSION_REPLY = "C2 FF 00 00 06\n03 01 24 05 17 10\nBC 4E C3\n\n";
+const std::string VERSION_VERDICT = "成功获取读写器固件版本，读写器与PC直接连接正常！\n\n";
+const std::string NO_RESPONSE = "\n读写器终端机无反应，请检查\n1、PC和读写器之间的物理连接；\n"
                                 "2、端口选择是否正确!\n";
 
 std::string Status(const std::string& text, int value) {
     return "状态: " + text + " (" + std::to_string(value) + ")\n";
 }
 
-const std::string kVersionGood =
-    kVersionSent + kVersionReply + kVersionVerdict + Status("接收成功!", 14);
+const std::string VERSION_GOOD =
+    VERSION_SENT + VERSION_REPLY + VERSION_VERDICT + Status("接收成功!", 14);
 
 // ---- offline subcommands ---------------------------------------------
 
@@ -261,7 +194,7 @@ TEST(CliOffline, PrintsResults) {
         {{"crc", ""}, "C78C\n"},
         {{"crc", "c0ffe40000"}, "C28C\n"},
         {{"frame", "--machine", "1", "--cmd", "10"}, "C0 01 10 00 00 C0 09 C1\n"},
-        {{"frame", "--machine", "255", "--cmd", "e4"}, kVersionSent},
+        {{"frame", "--machine", "255", "--cmd", "e4"}, VERSION_SENT},
         {{"frame", "--machine", "255", "--cmd", "24", "--data", "FF"},
          "C0 FF 24 00 01 FF EB 6B C1\n"},
         // Sixteen cells a line, as the send window shows them.
@@ -393,7 +326,7 @@ TEST(CliReplies, EveryReplyKindOnEveryLine) {
     Sim sim({});
     ASSERT_TRUE(sim.Ready());
     const ReplyCase cases[] = {
-        {{"diag", "version"}, kVersionGood, 0},
+        {{"diag", "version"}, VERSION_GOOD, 0},
         {{"diag", "reader-id"},
          "C0 FF E1 00 00 29 7C C1\nC2 FF 00 00 05\n12 34 56 78 01\nDC 90 C3\n\n"
          "成功获取读写器终端ID，读写器与PC直接连接正常！\n\n" +
@@ -424,11 +357,11 @@ TEST(CliReplies, EveryReplyKindOnEveryLine) {
              Status("接收成功!", 25),
          0},
     };
-    for (Line line : kLines) {
+    for (Line line : LINES) {
         for (const ReplyCase& c : cases) {
             const RunResult r = sim.Cli(line, c.args);
-            EXPECT_EQ(r.out, c.out) << kLineNames[line] << " " << c.args[0] << " " << c.args[1];
-            EXPECT_EQ(r.status, c.status) << kLineNames[line] << " " << c.args[1] << r.err;
+            EXPECT_EQ(r.out, c.out) << LINE_NAMES[line] << " " << c.args[0] << " " << c.args[1];
+            EXPECT_EQ(r.status, c.status) << LINE_NAMES[line] << " " << c.args[1] << r.err;
         }
     }
 }
@@ -438,7 +371,7 @@ TEST(CliReplies, AnotherMachineNumberGetsNoReplyAndACardlessPowerOnItsVerdict) {
     ASSERT_TRUE(sim.Ready());
     const RunResult off = sim.Cli(LINE_TCP, {"exchange", "--machine", "2", "--cmd", "10"});
     EXPECT_EQ(off.out,
-              "C0 02 10 00 00 5B D5 C1\n" + kNoResponse + Status("终端机无反应，接收失败!", -6));
+              "C0 02 10 00 00 5B D5 C1\n" + NO_RESPONSE + Status("终端机无反应，接收失败!", -6));
     EXPECT_EQ(off.status, 1);
     const RunResult on = sim.Cli(LINE_PTY, {"diag", "power-on"});
     EXPECT_EQ(on.out, "C0 FF 03 00 00 E7 2D C1\nC2 FF 00 00 01\n01\n93 45 C3\n\n"
@@ -460,65 +393,65 @@ std::ostream& operator<<(std::ostream& os, const FaultCase& c) {
     return os << c.name;
 }
 
-const std::string kTimeout = kVersionSent + kNoResponse + Status("终端机无反应，接收失败!", -6);
-const std::string kUdpTimeout = kVersionSent + Status("接收数据超时!", -4);
-const std::string kCrcError =
-    kVersionSent + "通信线路异常，PC数据接收传输错误！\n\n" + Status("数据校验错误!", -9);
-const std::string kAckGood =
-    kVersionSent + kAckLine + kVersionReply + kVersionVerdict + Status("接收成功!", 23);
+const std::string TIMEOUT = VERSION_SENT + NO_RESPONSE + Status("终端机无反应，接收失败!", -6);
+const std::string UDP_TIMEOUT = VERSION_SENT + Status("接收数据超时!", -4);
+const std::string CRC_ERROR =
+    VERSION_SENT + "通信线路异常，PC数据接收传输错误！\n\n" + Status("数据校验错误!", -9);
+const std::string ACK_GOOD =
+    VERSION_SENT + ACK_LINE + VERSION_REPLY + VERSION_VERDICT + Status("接收成功!", 23);
 
 // What the console shows for each fault: the serial reader keeps an
 // acknowledgement in front and checks every byte; the TCP reader reads an
 // acknowledgement over; the UDP reader takes the datagram within F + I as
 // it stands and joins at most one more to a short one.
-const FaultCase kFaults[] = {
-    {"ack", {"--fault", "ack"}, {kAckGood, kVersionGood, kAckGood}, {0, 0, 0}},
-    {"ack_split", {"--fault", "ack-split"}, {kAckGood, kVersionGood, kUdpTimeout}, {0, 0, 1}},
+const FaultCase FAULTS[] = {
+    {"ack", {"--fault", "ack"}, {ACK_GOOD, VERSION_GOOD, ACK_GOOD}, {0, 0, 0}},
+    {"ack_split", {"--fault", "ack-split"}, {ACK_GOOD, VERSION_GOOD, UDP_TIMEOUT}, {0, 0, 1}},
     // 1.5 s: past F (1 s) on the byte streams, inside F + I (2 s) on UDP.
     {"first_delay",
      {"--fault", "first-delay", "--first-delay", "1500"},
-     {kTimeout, kTimeout, kVersionGood},
+     {TIMEOUT, TIMEOUT, VERSION_GOOD},
      {1, 1, 0}},
-    {"byte_gap", {"--fault", "byte-gap"}, {kVersionGood, kVersionGood, kUdpTimeout}, {0, 0, 1}},
+    {"byte_gap", {"--fault", "byte-gap"}, {VERSION_GOOD, VERSION_GOOD, UDP_TIMEOUT}, {0, 0, 1}},
     {"bad_crc",
      {"--fault", "bad-crc"},
-     {kCrcError, kCrcError,
-      kVersionSent + "C2 FF 00 00 06\n03 01 24 05 17 10\nBC B1 C3\n\n" + kVersionVerdict +
+     {CRC_ERROR, CRC_ERROR,
+      VERSION_SENT + "C2 FF 00 00 06\n03 01 24 05 17 10\nBC B1 C3\n\n" + VERSION_VERDICT +
           Status("接收成功!", 14)},
      {1, 1, 0}},
     {"bad_end",
      {"--fault", "bad-end"},
-     {kVersionSent + Status("接收数据错!", -2),
-      kVersionSent + Status("非Tavoframe88格式数据包!", -10),
-      kVersionSent + "C2 FF 00 00 06\n03 01 24 05 17 10\nBC 4E 00\n\n" + kVersionVerdict +
+     {VERSION_SENT + Status("接收数据错!", -2),
+      VERSION_SENT + Status("非Tavoframe88格式数据包!", -10),
+      VERSION_SENT + "C2 FF 00 00 06\n03 01 24 05 17 10\nBC 4E 00\n\n" + VERSION_VERDICT +
           Status("接收成功!", 14)},
      {1, 1, 0}},
     // Accepted as a frame: its dump and the send-side line text, no verdict.
     {"transfer_error",
      {"--fault", "transfer-error"},
-     {kVersionSent + "C2 FF CE 00 01\nE6\n0F 72 C3\n\n通信线路异常，PC数据发送传输错误！\n\n" +
+     {VERSION_SENT + "C2 FF CE 00 01\nE6\n0F 72 C3\n\n通信线路异常，PC数据发送传输错误！\n\n" +
           Status("接收成功!", 9),
-      kVersionSent + "C2 FF CE 00 01\nE6\n0F 72 C3\n\n通信线路异常，PC数据发送传输错误！\n\n" +
+      VERSION_SENT + "C2 FF CE 00 01\nE6\n0F 72 C3\n\n通信线路异常，PC数据发送传输错误！\n\n" +
           Status("接收成功!", 9),
-      kVersionSent + "C2 FF CE 00 01\nE6\n0F 72 C3\n\n通信线路异常，PC数据发送传输错误！\n\n" +
+      VERSION_SENT + "C2 FF CE 00 01\nE6\n0F 72 C3\n\n通信线路异常，PC数据发送传输错误！\n\n" +
           Status("接收成功!", 9)},
      {0, 0, 0}},
-    {"silent", {"--fault", "silent"}, {kTimeout, kTimeout, kUdpTimeout}, {1, 1, 1}},
+    {"silent", {"--fault", "silent"}, {TIMEOUT, TIMEOUT, UDP_TIMEOUT}, {1, 1, 1}},
     {"close",
      {"--fault", "close"},
-     {kTimeout, kVersionSent + kNoResponse + Status("终端机无反应，接收失败!", -15), kUdpTimeout},
+     {TIMEOUT, VERSION_SENT + NO_RESPONSE + Status("终端机无反应，接收失败!", -15), UDP_TIMEOUT},
      {1, 1, 1}},
     // A refusal is a frame like any other for the receive window.
     {"status",
      {"--fault", "status", "--status", "AC"},
-     {kVersionSent + "C2 FF AC 00 00\n32 03 C3\n\n" + kVersionVerdict + Status("接收成功!", 8),
-      kVersionSent + "C2 FF AC 00 00\n32 03 C3\n\n" + kVersionVerdict + Status("接收成功!", 8),
-      kVersionSent + "C2 FF AC 00 00\n32 03 C3\n\n" + kVersionVerdict + Status("接收成功!", 8)},
+     {VERSION_SENT + "C2 FF AC 00 00\n32 03 C3\n\n" + VERSION_VERDICT + Status("接收成功!", 8),
+      VERSION_SENT + "C2 FF AC 00 00\n32 03 C3\n\n" + VERSION_VERDICT + Status("接收成功!", 8),
+      VERSION_SENT + "C2 FF AC 00 00\n32 03 C3\n\n" + VERSION_VERDICT + Status("接收成功!", 8)},
      {0, 0, 0}},
     {"garbage",
      {"--fault", "garbage"},
-     {kVersionGood, kVersionGood,
-      kVersionSent + "55 AA 00 C2 FF\n00 00 06 03 01 24 05 17 10\nBC 4E C3\n\n" + kVersionVerdict +
+     {VERSION_GOOD, VERSION_GOOD,
+      VERSION_SENT + "55 AA 00 C2 FF\n00 00 06 03 01 24 05 17 10\nBC 4E C3\n\n" + VERSION_VERDICT +
           Status("接收成功!", 17)},
      {0, 0, 0}},
 };
@@ -529,14 +462,14 @@ TEST_P(CliFaults, ShowDumpStatusAndExitStatusOnEveryLine) {
     const FaultCase& c = GetParam();
     Sim sim(c.sim);
     ASSERT_TRUE(sim.Ready());
-    for (Line line : kLines) {
+    for (Line line : LINES) {
         const RunResult r = sim.Cli(line, {"diag", "version"});
-        EXPECT_EQ(r.out, c.out[line]) << kLineNames[line];
-        EXPECT_EQ(r.status, c.status[line]) << kLineNames[line] << r.err;
+        EXPECT_EQ(r.out, c.out[line]) << LINE_NAMES[line];
+        EXPECT_EQ(r.status, c.status[line]) << LINE_NAMES[line] << r.err;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(All, CliFaults, testing::ValuesIn(kFaults),
+INSTANTIATE_TEST_SUITE_P(All, CliFaults, testing::ValuesIn(FAULTS),
                          [](const testing::TestParamInfo<FaultCase>& info) {
                              return std::string(info.param.name);
                          });
@@ -544,7 +477,7 @@ INSTANTIATE_TEST_SUITE_P(All, CliFaults, testing::ValuesIn(kFaults),
 TEST(CliFaults, AFaultForOneCommandLeavesTheOthersAlone) {
     Sim sim({"--fault", "silent:E1"});
     ASSERT_TRUE(sim.Ready());
-    EXPECT_EQ(sim.Cli(LINE_TCP, {"diag", "version"}).out, kVersionGood);
+    EXPECT_EQ(sim.Cli(LINE_TCP, {"diag", "version"}).out, VERSION_GOOD);
     const RunResult r = sim.Cli(LINE_TCP, {"diag", "reader-id"}, {"--first-char", "300"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find(Status("终端机无反应，接收失败!", -6)), std::string::npos) << r.out;
@@ -557,12 +490,12 @@ TEST(CliRaw, SendsBytesAndDumpsWhatArrives) {
     ASSERT_TRUE(sim.Ready());
     // Short quiet time: the dump ends once the line has been silent 100 ms.
     const std::vector<std::string> quick = {"--inter-char", "100"};
-    for (Line line : kLines) {
+    for (Line line : LINES) {
         const RunResult frame = sim.Cli(line, {"raw", "--hex", "c0ffe40000c28cc1"}, quick);
-        EXPECT_EQ(frame.out, kVersionSent + "C2 FF 00 00 06 03 01 24 05 17 10 BC 4E C3    000F\n" +
+        EXPECT_EQ(frame.out, VERSION_SENT + "C2 FF 00 00 06 03 01 24 05 17 10 BC 4E C3    000F\n" +
                                  Status("接收成功!", 14))
-            << kLineNames[line];
-        EXPECT_EQ(frame.status, 0) << kLineNames[line];
+            << LINE_NAMES[line];
+        EXPECT_EQ(frame.status, 0) << LINE_NAMES[line];
 
         // A 28-byte echo: a full line and the offset of the next.
         const RunResult echo = sim.Cli(line,
@@ -570,26 +503,26 @@ TEST(CliRaw, SendsBytesAndDumpsWhatArrives) {
                                         "C001100014000102030405060708090A0B0C0D0E0F10111213"
                                         "DC0DC1"},
                                        quick);
-        EXPECT_EQ(echo.status, 0) << kLineNames[line] << echo.out;
+        EXPECT_EQ(echo.status, 0) << LINE_NAMES[line] << echo.out;
         EXPECT_NE(echo.out.find("C2 01 00 00 14 00 01 02 03 04 05 06 07 08 09 0A    000F\n"
                                 "0B 0C 0D 0E 0F 10 11 12 13 "),
                   std::string::npos)
-            << kLineNames[line] << echo.out;
+            << LINE_NAMES[line] << echo.out;
         EXPECT_NE(echo.out.find(" C3    001F\n" + Status("接收成功!", 28)), std::string::npos)
-            << kLineNames[line] << echo.out;
+            << LINE_NAMES[line] << echo.out;
 
         // Text with a carriage return, which the terminal does not answer.
         const RunResult text = sim.Cli(line, {"raw", "--text", "hi", "--cr"},
                                        {"--first-char", "300", "--inter-char", "100"});
         const std::string nothing =
             line == LINE_UDP ? Status("接收数据超时!", -4) : Status("没有数据!", 0);
-        EXPECT_EQ(text.out, "68 69 0D\n" + nothing) << kLineNames[line];
-        EXPECT_EQ(text.status, 1) << kLineNames[line];
+        EXPECT_EQ(text.out, "68 69 0D\n" + nothing) << LINE_NAMES[line];
+        EXPECT_EQ(text.status, 1) << LINE_NAMES[line];
 
         const RunResult sendOnly =
             sim.Cli(line, {"raw", "--hex", "C0FFE40000C28CC1", "--no-receive"});
-        EXPECT_EQ(sendOnly.out, kVersionSent) << kLineNames[line];
-        EXPECT_EQ(sendOnly.status, 0) << kLineNames[line];
+        EXPECT_EQ(sendOnly.out, VERSION_SENT) << LINE_NAMES[line];
+        EXPECT_EQ(sendOnly.status, 0) << LINE_NAMES[line];
     }
 }
 
@@ -621,7 +554,7 @@ TEST(CliPub, CommandsShowFieldsAndMessagesAndChangeTheTerminal) {
         // Spread the sequence over the lines: the terminal's memory is shared.
         const Line line = lines[i++ % 3];
         const RunResult r = sim.Cli(line, c.args);
-        EXPECT_EQ(r.out, c.out) << kLineNames[line] << " " << c.args[1];
+        EXPECT_EQ(r.out, c.out) << LINE_NAMES[line] << " " << c.args[1];
         EXPECT_EQ(r.status, c.status) << c.args[1] << r.err;
     }
     // The old machine number no longer answers.
@@ -673,9 +606,9 @@ TEST_P(CliDownload, ImagesArriveByteForByte) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, CliDownload, testing::ValuesIn(kLines),
+INSTANTIATE_TEST_SUITE_P(Lines, CliDownload, testing::ValuesIn(LINES),
                          [](const testing::TestParamInfo<Line>& info) {
-                             return std::string(kLineNames[info.param]);
+                             return std::string(LINE_NAMES[info.param]);
                          });
 
 TEST(CliDownloadOutcome, ProgressOfThreeBlocksAndTheByteSum) {

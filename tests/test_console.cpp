@@ -11,16 +11,14 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "AdapterSources.h"
+#include "FakeModemLines.h"
+#include "LoopbackPeer.h"
 #include "PtyUtil.h"
 #include "UiTestUtil.h"
 #include "app/QuillmarkApp.h"
@@ -34,10 +32,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* const ConsoleCaption =
+const char* const CONSOLE_CAPTION =
     "COM(MODEM)_TCP_UDP调试平台（V2.03）-ICC/RF/ESAM-APDU不用输序号-64bit Windows  2015,12,08";
-constexpr int SerialCom = 200;
-constexpr int ModemCom = 201;
+constexpr int SERIAL_COM = 200;
+constexpr int MODEM_COM = 201;
 
 // The four sections of config.xml and the optional Ports element.
 struct Sections {
@@ -55,38 +53,6 @@ struct Sections {
     }
 };
 
-// A TCP listener on 127.0.0.1 and a port of the system's choice.
-struct Listener {
-    int fd = -1;
-    int port = 0;
-
-    explicit Listener(int backlog = 8) {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        listen(fd, backlog);
-        socklen_t len = sizeof sa;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-        port = ntohs(sa.sin_port);
-    }
-    ~Listener() { close(fd); }
-
-    // The next connection, or -1 after waitMs.
-    int Accept(int waitMs) const {
-        pollfd p{fd, POLLIN, 0};
-        return poll(&p, 1, waitMs) == 1 ? accept(fd, nullptr, nullptr) : -1;
-    }
-};
-
-// True when the peer of sock closes within waitMs.
-bool PeerCloses(int sock, int waitMs) {
-    pollfd p{sock, POLLIN, 0};
-    char c;
-    return poll(&p, 1, waitMs) == 1 && recv(sock, &c, 1, 0) == 0;
-}
-
 // True when no other holder has the device locked.
 bool PortFree(const std::string& path) {
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -97,31 +63,14 @@ bool PortFree(const std::string& path) {
     return free;
 }
 
-// The modem's lines: carrier rises carrierAfterMs after DTR (never when -1).
-struct FakeModemLines : ComModemLines {
-    explicit FakeModemLines(int afterMs) : carrierAfterMs(afterMs) {}
-    void RaiseDtr(int) override {
-        if (!raised)
-            raisedAt = Clock::now(), raised = true;
-    }
-    void RaiseRts(int) override {}
-    bool Carrier(int) override {
-        return raised && carrierAfterMs >= 0 &&
-               Clock::now() - raisedAt >= std::chrono::milliseconds(carrierAfterMs);
-    }
-    const int carrierAfterMs;
-    std::atomic<bool> raised{false};
-    Clock::time_point raisedAt;
-};
-
 class ConsoleTest : public ::testing::Test {
   protected:
     void TearDown() override {
         dlg.reset();
         ComSetModemLines(nullptr);
         NetSetAdapterSource(nullptr);
-        ComBindDevice(SerialCom, "");
-        ComBindDevice(ModemCom, "");
+        ComBindDevice(SERIAL_COM, "");
+        ComBindDevice(MODEM_COM, "");
     }
 
     // Starts a console over config.xml of these sections; the serial and
@@ -198,7 +147,7 @@ TEST_F(ConsoleTest, NormalStartRunsTheConsoleUntilExit) {
     dir.Write("config.xml", Sections{}.Xml());
     bool seen = false;
     QTimer::singleShot(0, [&] {
-        CDialogBase* console = FindWindowByCaption(QString::fromUtf8(ConsoleCaption));
+        CDialogBase* console = FindWindowByCaption(QString::fromUtf8(CONSOLE_CAPTION));
         ASSERT_NE(console, nullptr);
         seen = console->isVisible();
         console->ClickItem(IDOK);
@@ -248,7 +197,7 @@ TEST_F(ConsoleTest, InitialStateAfterANormalStart) {
     EXPECT_TRUE(Text(IDC_PROTOCOL_DATA).startsWith("000102"));
     EXPECT_TRUE(Text(IDC_PROTOCOL_DATA).endsWith("FEFF0001020304"));
     EXPECT_EQ(Text(IDC_DIRECT_DATA).size(), 34);
-    EXPECT_EQ(c.windowTitle(), QString::fromUtf8(ConsoleCaption));
+    EXPECT_EQ(c.windowTitle(), QString::fromUtf8(CONSOLE_CAPTION));
     EXPECT_FALSE(c.WorkerRuns());
     EXPECT_TRUE(capture.boxes.empty());
 }
@@ -396,7 +345,7 @@ TEST_F(ConsoleTest, BusySerialPortIsReportedAndChangesNothing) {
 }
 
 TEST_F(ConsoleTest, TcpConnectsDisconnectsAndDropsOnSwitchOrSettings) {
-    Listener listener;
+    TcpListener listener;
     Sections s;
     s.tcp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(listener.port) +
             "\" FirstChar=\"1300\" RevTimeOut=\"130\"";
@@ -468,24 +417,9 @@ TEST_F(ConsoleTest, TcpBadAddressIsReported) {
 
 // Both time out after the worker's 10 s; the two consoles wait side by side.
 TEST_F(ConsoleTest, TcpRefusedAndSilentPeersTimeOut) {
-    int refusedPort;
-    {
-        Listener closed;
-        refusedPort = closed.port;
-    }
-    // A listener whose backlog is full never completes another handshake.
-    Listener silent(0);
-    std::vector<int> fillers;
-    for (int i = 0; i < 4; ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        sa.sin_port = htons(static_cast<uint16_t>(silent.port));
-        connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        fillers.push_back(fd);
-    }
-    Pump(100);
+    const int refusedPort = ClosedPort();
+    TcpListener silent(0);
+    ASSERT_TRUE(silent.FillBacklog()) << "a full listen queue does not hold connects back here";
 
     TempDir dirs[2];
     std::unique_ptr<CQuillmarkDlg> consoles[2];
@@ -518,8 +452,6 @@ TEST_F(ConsoleTest, TcpRefusedAndSilentPeersTimeOut) {
         EXPECT_EQ(box.text, "建立连接不成功,超时退出");
         EXPECT_EQ(box.caption, "错误");
     }
-    for (int fd : fillers)
-        close(fd);
 }
 
 TEST_F(ConsoleTest, UdpBindsOnTheAdapterOrSaysWhyNot) {
@@ -637,7 +569,7 @@ TEST_F(ConsoleTest, CancelledDialClosesThePortAndNoResultArrives) {
 }
 
 TEST_F(ConsoleTest, CloseAllAfterEachChannel) {
-    Listener listener;
+    TcpListener listener;
     FakeModemLines lines(100);
     for (int channel : {CH_SERIAL, CH_MODEM, CH_TCP, CH_UDP}) {
         SCOPED_TRACE(channel);
@@ -698,7 +630,7 @@ TEST_F(ConsoleTest, EveryCloseStopsTimedSending) {
 }
 
 TEST_F(ConsoleTest, ClosingTheConsoleStopsTheWorker) {
-    Listener listener;
+    TcpListener listener;
     Sections s;
     s.tcp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(listener.port) +
             "\" FirstChar=\"1300\" RevTimeOut=\"130\"";

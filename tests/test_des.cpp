@@ -42,7 +42,7 @@ struct Vector {
 // Published known answers: the classic worked example, "Now is t", and
 // entries of the NBS validation set (variable plaintext, variable key,
 // permutation and substitution tables).
-constexpr Vector kDesVectors[] = {
+constexpr Vector DES_VECTORS[] = {
     {"133457799BBCDFF1", "0123456789ABCDEF", "85E813540F0AB405"},
     {"0123456789ABCDEF", "4E6F772069732074", "3FA40E8A984D4815"},
     {"0101010101010101", "8000000000000000", "95F8A5E5DD31D900"},
@@ -56,7 +56,7 @@ constexpr Vector kDesVectors[] = {
 
 TEST(Des, KnownAnswersBothWays) {
     CDes des;
-    for (const Vector& v : kDesVectors) {
+    for (const Vector& v : DES_VECTORS) {
         SCOPED_TRACE(v.key + std::string(" ") + v.plain);
         const Block key = Bytes<8>(v.key);
         const Block plain = Bytes<8>(v.plain);
@@ -75,7 +75,7 @@ TEST(Des, KnownAnswersBothWays) {
 TEST(Des, ParityBitsAreIgnored) {
     CDes des;
     const Block plain = Bytes<8>("0123456789ABCDEF");
-    for (const Vector& v : kDesVectors) {
+    for (const Vector& v : DES_VECTORS) {
         Block key = Bytes<8>(v.key);
         for (unsigned char& b : key)
             b ^= 0x01;
@@ -159,7 +159,7 @@ TEST(TripleDes, IsSingleDesComposedAsEdeAndDed) {
 
 TEST(TripleDes, EqualHalvesGiveSingleDes) {
     CDes des;
-    for (const Vector& v : kDesVectors) {
+    for (const Vector& v : DES_VECTORS) {
         Key16 key{};
         const Block k = Bytes<8>(v.key);
         std::copy(k.begin(), k.end(), key.begin());

@@ -1,44 +1,24 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 #include <vector>
 
 #include "CommTestUtil.h"
+#include "FakeModemLines.h"
 #include "comm/CommThread.h"
+#include "comm/DialModem.h"
 #include "comm/SerialPort.h"
 #include "protocol/ResultCodes.h"
 
 namespace {
 
-constexpr WindowHandle kConsole = 1;
-constexpr int kNever = -1;
-
-// A modem's control lines: records DTR and RTS, raises carrier a set time
-// after it was built (never for kNever).
-class FakeModemLines : public ComModemLines {
-  public:
-    explicit FakeModemLines(int carrierAfterMs)
-        : m_carrierAfterMs(carrierAfterMs), m_t0(std::chrono::steady_clock::now()) {}
-    void RaiseDtr(int) override { bDtr = true; }
-    void RaiseRts(int) override { bRts = true; }
-    bool Carrier(int) override {
-        return m_carrierAfterMs != kNever && MsSince(m_t0) >= m_carrierAfterMs;
-    }
-
-    std::atomic<bool> bDtr{false};
-    std::atomic<bool> bRts{false};
-
-  private:
-    const int m_carrierAfterMs;
-    const std::chrono::steady_clock::time_point m_t0;
-};
+constexpr WindowHandle CONSOLE = 1;
 
 class DialTest : public ::testing::Test {
   protected:
     void SetUp() override {
         events.AttachTo(job);
-        job.hNotifyWnd = kConsole;
+        job.hNotifyWnd = CONSOLE;
         job.nChannel = CH_MODEM;
     }
     void TearDown() override {
@@ -93,12 +73,12 @@ TEST_F(DialTest, CarrierConnectsAfterTheCommandIsWritten) {
         Dial(com, c.command);
         ASSERT_TRUE(posts.WaitFor(1, 5000));
         const int64_t ms = MsSince(t0);
-        EXPECT_EQ(posts.Posts()[0], (Posted{kConsole, RC_CONNECTED, CH_MODEM}));
+        EXPECT_EQ(posts.Posts()[0], (Posted{CONSOLE, RC_CONNECTED, CH_MODEM}));
         EXPECT_EQ(job.nResult, 0);
         EXPECT_GE(ms, c.carrierAfterMs);
         EXPECT_LE(ms, c.carrierAfterMs + 1000);
-        EXPECT_TRUE(lines.bDtr);
-        EXPECT_TRUE(lines.bRts);
+        EXPECT_TRUE(lines.WasRaised("DTR"));
+        EXPECT_TRUE(lines.WasRaised("RTS"));
         const std::vector<uint8_t> bytes = ReadBytes(port.Master(), c.written.size() + 1, 300);
         EXPECT_EQ(std::string(bytes.begin(), bytes.end()), c.written);
 
@@ -110,7 +90,7 @@ TEST_F(DialTest, CarrierConnectsAfterTheCommandIsWritten) {
 }
 
 TEST_F(DialTest, CancelDuringTheCarrierWaitPostsNothing) {
-    FakeModemLines lines(kNever);
+    FakeModemLines lines(FakeModemLines::NEVER);
     ComSetModemLines(&lines);
     PtyPort port(217);
     ASSERT_TRUE(port.IsOpen());
@@ -128,13 +108,13 @@ TEST_F(DialTest, CancelDuringTheCarrierWaitPostsNothing) {
 TEST_F(DialTest, CommandThatCannotBeWrittenFails) {
     Dial(218, "ATDT1\n"); // COM218 is not open
     ASSERT_TRUE(posts.WaitFor(1, 3000));
-    EXPECT_EQ(posts.Posts()[0], (Posted{kConsole, RC_CONNECT_FAILED, CH_MODEM}));
+    EXPECT_EQ(posts.Posts()[0], (Posted{CONSOLE, RC_CONNECT_FAILED, CH_MODEM}));
     EXPECT_EQ(job.nResult, RES_BAD_LENGTH);
     EXPECT_TRUE(events.stopped.Wait(1000));
 }
 
 TEST_F(DialTest, NoCarrierWithinTenSecondsFails) {
-    FakeModemLines lines(kNever);
+    FakeModemLines lines(FakeModemLines::NEVER);
     ComSetModemLines(&lines);
     PtyPort port(219);
     ASSERT_TRUE(port.IsOpen());
@@ -142,7 +122,7 @@ TEST_F(DialTest, NoCarrierWithinTenSecondsFails) {
     Dial(219, "ATDT1\n");
     ASSERT_TRUE(posts.WaitFor(1, 15000));
     EXPECT_GE(MsSince(t0), 10000);
-    EXPECT_EQ(posts.Posts()[0], (Posted{kConsole, RC_CONNECT_FAILED, CH_MODEM}));
+    EXPECT_EQ(posts.Posts()[0], (Posted{CONSOLE, RC_CONNECT_FAILED, CH_MODEM}));
     EXPECT_EQ(job.nResult, RES_NO_START);
     EXPECT_TRUE(events.stopped.Wait(1000));
     StopWorker(job, worker);

@@ -11,18 +11,7 @@ namespace {
 
 using Steps = std::vector<ScriptedSource::Step>;
 
-const std::vector<uint8_t> kReply = MakeReply(1, 0, {0x11, 0xC2, 0x33});
-
-std::vector<uint8_t> Tail(const std::vector<uint8_t>& v, size_t from) {
-    return {v.begin() + from, v.end()};
-}
-std::vector<uint8_t> Head(const std::vector<uint8_t>& v, size_t n) {
-    return {v.begin(), v.begin() + n};
-}
-std::vector<uint8_t> WithByte(std::vector<uint8_t> v, size_t at, uint8_t b) {
-    v[at] = b;
-    return v;
-}
+const std::vector<uint8_t> REPLY = MakeReply(1, 0, {0x11, 0xC2, 0x33});
 
 struct Case {
     std::string name;
@@ -33,7 +22,7 @@ struct Case {
 
 // F = 1000, I = 100 throughout.
 std::vector<Case> Cases() {
-    const auto& r = kReply; // 11 bytes
+    const auto& r = REPLY; // 11 bytes
     const auto ack = AckBytes();
     return {
         {"whole reply at once", {{0, r}}, 11, 11},
@@ -85,19 +74,19 @@ TEST(AcceptReply, CasesForSerialAndTcp) {
 }
 
 TEST(AcceptReply, SerialKeepsAcknowledgementInFront) {
-    ScriptedSource src({{0, AckBytes()}, {20, {0x77}}, {30, kReply}});
+    ScriptedSource src({{0, AckBytes()}, {20, {0x77}}, {30, REPLY}});
     uint8_t buf[600];
     ASSERT_EQ(AcceptReply(src, kSerialRules, 1000, 100, buf, sizeof buf), 20);
     EXPECT_EQ(std::vector<uint8_t>(buf, buf + 9), AckBytes());
-    EXPECT_EQ(std::vector<uint8_t>(buf + 9, buf + 20), kReply);
+    EXPECT_EQ(std::vector<uint8_t>(buf + 9, buf + 20), REPLY);
     EXPECT_EQ(buf[20], 0);
 }
 
 TEST(AcceptReply, TcpReadsReplyOverAcknowledgement) {
-    ScriptedSource src({{0, AckBytes()}, {900, kReply}});
+    ScriptedSource src({{0, AckBytes()}, {900, REPLY}});
     uint8_t buf[600];
     ASSERT_EQ(AcceptReply(src, kTcpRules, 1000, 100, buf, sizeof buf), 11);
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 11), kReply);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 11), REPLY);
     EXPECT_EQ(buf[11], 0);
 }
 
@@ -106,7 +95,7 @@ TEST(AcceptReply, SerialAckWaitCountsFromAcknowledgementBody) {
     // not from the call's start nor from the acknowledgement's end.
     const auto ack = AckBytes();
     for (auto [at, expected] : {std::pair{1300u, 20}, std::pair{1301u, -6}}) {
-        ScriptedSource src({{300, Head(ack, 5)}, {350, Tail(ack, 5)}, {at, kReply}});
+        ScriptedSource src({{300, Head(ack, 5)}, {350, Tail(ack, 5)}, {at, REPLY}});
         uint8_t buf[600];
         EXPECT_EQ(AcceptReply(src, kSerialRules, 1000, 100, buf, sizeof buf), expected) << at;
     }

@@ -19,88 +19,18 @@
 #include <vector>
 
 #include "FrameUtil.h"
+#include "LoopbackPeer.h"
+#include "comm/Clock.h"
 #include "comm/NetDriver.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-int64_t NowMs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
 int64_t ThreadCpuMs() {
     timespec ts;
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
-sockaddr_in Loopback(int port) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    return sa;
-}
-
-int LocalPort(int fd) {
-    sockaddr_in sa{};
-    socklen_t len = sizeof sa;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    return ntohs(sa.sin_port);
-}
-
-// A socket of the given type bound to 127.0.0.1:port (0 picks one).
-int BoundSocket(int type, int port) {
-    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
-    const sockaddr_in sa = Loopback(port);
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-int Listener(int backlog, int& port) {
-    const int fd = BoundSocket(SOCK_STREAM, 0);
-    listen(fd, backlog);
-    port = LocalPort(fd);
-    return fd;
-}
-
-// A loopback port with nobody listening on it.
-int ClosedPort() {
-    const int fd = BoundSocket(SOCK_STREAM, 0);
-    const int port = LocalPort(fd);
-    close(fd);
-    return port;
-}
-
-bool WaitReadable(int fd, int ms) {
-    pollfd p{fd, POLLIN, 0};
-    return poll(&p, 1, ms) == 1;
-}
-
-void ResetAndClose(int fd) {
-    const linger lg{1, 0};
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
-    close(fd);
-}
-
-Bytes Head(const Bytes& v, size_t n) {
-    return {v.begin(), v.begin() + n};
-}
-Bytes Mid(const Bytes& v, size_t from, size_t to) {
-    return {v.begin() + from, v.begin() + to};
-}
-Bytes Tail(const Bytes& v, size_t from) {
-    return {v.begin() + from, v.end()};
-}
-Bytes WithByte(Bytes v, size_t at, uint8_t b) {
-    v[at] = b;
-    return v;
 }
 
 enum class PeerAct { Send, Close, Reset };
@@ -119,33 +49,21 @@ struct PeerStep {
 class ScriptedPeer {
   public:
     explicit ScriptedPeer(std::vector<PeerStep> steps) {
-        m_listen = Listener(1, m_port);
-        m_thread = std::thread([this, steps] { Play(steps); });
+        m_peer.Serve([steps](int c) { Play(c, steps); });
     }
-    ~ScriptedPeer() {
-        m_thread.join();
-        close(m_listen);
-    }
-    int Port() const { return m_port; }
+    int Port() const { return m_peer.Port(); }
 
   private:
-    void Play(const std::vector<PeerStep>& steps) {
-        if (!WaitReadable(m_listen, 5000))
-            return;
-        const int c = accept(m_listen, nullptr, nullptr);
+    static void Play(int c, const std::vector<PeerStep>& steps) {
         uint8_t request[16];
-        if (!WaitReadable(c, 5000) || recv(c, request, sizeof request, 0) <= 0) {
-            close(c);
+        if (!WaitReadable(c, 5000) || recv(c, request, sizeof request, 0) <= 0)
             return;
-        }
         for (const auto& s : steps) {
             std::this_thread::sleep_for(std::chrono::milliseconds(s.delayMs));
-            if (s.act == PeerAct::Close) {
-                close(c);
+            if (s.act == PeerAct::Close)
                 return;
-            }
             if (s.act == PeerAct::Reset) {
-                ResetAndClose(c);
+                ResetOnClose(c);
                 return;
             }
             send(c, s.bytes.data(), s.bytes.size(), MSG_NOSIGNAL);
@@ -153,12 +71,9 @@ class ScriptedPeer {
         uint8_t sink[256];
         while (WaitReadable(c, 5000) && recv(c, sink, sizeof sink, 0) > 0) {
         }
-        close(c);
     }
 
-    int m_listen = -1;
-    int m_port = 0;
-    std::thread m_thread;
+    TcpPeer m_peer;
 };
 
 // Connects to a scripted peer and sends it a request.
@@ -192,16 +107,15 @@ class NoFreeDescriptors {
     std::vector<int> m_fds;
 };
 
-const Bytes kReply = MakeReply(1, 0, {0x11, 0xC2, 0x33}); // 11 bytes
+const Bytes REPLY = MakeReply(1, 0, {0x11, 0xC2, 0x33}); // 11 bytes
 
 // ---------------------------------------------------------------- connect
 
 TEST(TcpConnect, ConnectsAndSends) {
     const Bytes request = {0xC0, 0x01, 0x10, 0x00, 0x00, 0xC0, 0x09, 0xC1};
-    int port = 0;
-    const int l = Listener(1, port);
+    const TcpListener listener(1);
     int sock = NO_SOCKET;
-    ASSERT_EQ(TcpConnect("127.0.0.1", port, 2000, sock), 0);
+    ASSERT_EQ(TcpConnect("127.0.0.1", listener.port, 2000, sock), 0);
     int noDelay = 0;
     socklen_t len = sizeof noDelay;
     getsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &noDelay, &len);
@@ -209,7 +123,7 @@ TEST(TcpConnect, ConnectsAndSends) {
 
     EXPECT_EQ(TcpSend(sock, request.data(), 0), 0);
     EXPECT_EQ(TcpSend(sock, request.data(), static_cast<int>(request.size())), 0);
-    const int c = accept(l, nullptr, nullptr);
+    const int c = listener.Accept(2000);
     uint8_t got[16] = {};
     ASSERT_TRUE(WaitReadable(c, 2000));
     EXPECT_EQ(recv(c, got, sizeof got, 0), 8);
@@ -217,15 +131,13 @@ TEST(TcpConnect, ConnectsAndSends) {
 
     EXPECT_EQ(TcpClose(sock), 0);
     close(c);
-    close(l);
 }
 
 TEST(TcpSend, WholeBufferEvenOnNonBlockingSocket) {
-    int port = 0;
-    const int l = Listener(1, port);
+    const TcpListener listener(1);
     int sock = NO_SOCKET;
-    ASSERT_EQ(TcpConnect("127.0.0.1", port, 2000, sock), 0);
-    const int c = accept(l, nullptr, nullptr);
+    ASSERT_EQ(TcpConnect("127.0.0.1", listener.port, 2000, sock), 0);
+    const int c = listener.Accept(2000);
     // Far more than the socket buffers hold, read slowly by the peer.
     const Bytes big(8 << 20, 0x5A);
     size_t received = 0;
@@ -242,7 +154,6 @@ TEST(TcpSend, WholeBufferEvenOnNonBlockingSocket) {
     EXPECT_EQ(received, big.size());
     TcpClose(sock);
     close(c);
-    close(l);
 }
 
 TEST(TcpConnect, BadAddressNeedsNoSocket) {
@@ -301,31 +212,15 @@ TEST(TcpConnect, RetriesUntilTheServerListens) {
 TEST(TcpConnect, HostThatNeverAnswersTimesOut) {
     // A listener that never accepts and whose queue is full drops every
     // further SYN, so a connect to it hangs.
-    int port = 0;
-    const int l = Listener(0, port);
-    std::vector<int> fillers;
-    bool bFull = false;
-    for (int i = 0; i < 8 && !bFull; ++i) {
-        const int s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        const sockaddr_in sa = Loopback(port);
-        connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
-        fillers.push_back(s);
-        pollfd p{s, POLLOUT, 0};
-        bFull = poll(&p, 1, 200) == 0;
-    }
-    if (bFull) {
-        int sock = NO_SOCKET;
-        const int64_t t0 = NowMs();
-        EXPECT_EQ(TcpConnect("127.0.0.1", port, 300, sock), -7);
-        const int64_t took = NowMs() - t0;
-        EXPECT_GE(took, 290);
-        EXPECT_LT(took, 1500);
-    }
-    for (int s : fillers)
-        close(s);
-    close(l);
-    if (!bFull)
+    TcpListener silent(0);
+    if (!silent.FillBacklog())
         GTEST_SKIP() << "a full listen queue does not hold connects back here";
+    int sock = NO_SOCKET;
+    const int64_t t0 = NowMs();
+    EXPECT_EQ(TcpConnect("127.0.0.1", silent.port, 300, sock), -7);
+    const int64_t took = NowMs() - t0;
+    EXPECT_GE(took, 290);
+    EXPECT_LT(took, 1500);
 }
 
 // ---------------------------------------------------------------- TCP reply
@@ -340,7 +235,7 @@ struct TcpCase {
 
 // F = 500, I = 200.
 std::vector<TcpCase> TcpCases() {
-    const Bytes& r = kReply;
+    const Bytes& r = REPLY;
     const Bytes ack = AckBytes();
     const Bytes big = MakeReply(1, 0, Bytes(600, 0x5A));
     return {
@@ -515,9 +410,9 @@ TEST_F(Udp, RecvFrameCases) {
         {"7 bytes take the next datagram", {d7, d5}, 12},
         {"7 bytes with nothing behind", {d7}, -4},
         {"empty datagram takes the next", {{}, d8}, 8},
-        {"acknowledgement then waiting reply", {ack, kReply}, 20},
+        {"acknowledgement then waiting reply", {ack, REPLY}, 20},
         {"acknowledgement alone", {ack}, -4},
-        {"acknowledgement and reply in one datagram", {Concat(ack, kReply), d5}, 20},
+        {"acknowledgement and reply in one datagram", {Concat(ack, REPLY), d5}, 20},
         {"acknowledgement with 7 bytes behind", {Concat(ack, d7), d5}, 21},
         {"longer than 512 bytes", {Bytes(600, 0x66)}, 512},
         {"nothing", {}, -4},
@@ -617,7 +512,7 @@ TEST(UdpBind, PortInUseGivesErrno) {
 
 // ---------------------------------------------------------------- UdpOpen
 
-const NetAdapter kLoopEther{"eth-lo", true, true, "127.0.0.1"};
+const NetAdapter LOOP_ETHER{"eth-lo", true, true, "127.0.0.1"};
 
 struct OpenCase {
     std::string name;
@@ -650,7 +545,7 @@ std::vector<OpenCase> OpenCases() {
          -1},
         {"first usable Ethernet adapter",
          [](std::vector<NetAdapter>& out) {
-             out = {{"lo", false, true, "127.0.0.2"}, {"ifb0", true, false, ""}, kLoopEther};
+             out = {{"lo", false, true, "127.0.0.2"}, {"ifb0", true, false, ""}, LOOP_ETHER};
              return true;
          },
          0},
@@ -693,7 +588,7 @@ TEST(UdpOpen, PortInUseMovesToNext) {
     }
     close(probe);
     NetSetAdapterSource([](std::vector<NetAdapter>& out) {
-        out = {kLoopEther};
+        out = {LOOP_ETHER};
         return true;
     });
     // Another test program may hold 6010 for a moment: try a few times.

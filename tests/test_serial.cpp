@@ -23,22 +23,22 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kPort = 200;
-constexpr int kOtherPort = 201;
+constexpr int PORT = 200;
+constexpr int OTHER_PORT = 201;
 
-const std::vector<uint8_t> kReply = MakeReply(1, 0, {0x11, 0xC2, 0x33}); // 11 bytes
+const std::vector<uint8_t> REPLY = MakeReply(1, 0, {0x11, 0xC2, 0x33}); // 11 bytes
 
 class SerialTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(pty.Open());
-        ASSERT_EQ(ComBindDevice(kPort, pty.path.c_str()), 0);
+        ASSERT_EQ(ComBindDevice(PORT, pty.path.c_str()), 0);
     }
     void TearDown() override {
-        ComClose(kPort);
-        ComClose(kOtherPort);
-        ComBindDevice(kPort, "");
-        ComBindDevice(kOtherPort, "");
+        ComClose(PORT);
+        ComClose(OTHER_PORT);
+        ComBindDevice(PORT, "");
+        ComBindDevice(OTHER_PORT, "");
     }
 
     PtyPair pty;
@@ -77,6 +77,36 @@ TEST(SerialNames, DefaultTableAndExplicitBindings) {
     EXPECT_EQ(ComBindDevice(256, "/dev/null"), -1);
 }
 
+TEST(SerialNames, DeviceToNumberAsksTheSameTable) {
+    const struct {
+        const char* device;
+        int n;
+    } cases[] = {{"/dev/ttyS0", 1},    {"/dev/ttyS31", 32},
+                 {"/dev/ttyUSB0", 33}, {"/dev/ttyACM31", 96},
+                 {"/dev/ttyS32", -1},  {"/dev/ttyS01", -1},
+                 {"/dev/ttyS", -1},    {"/dev/pts/3", -1},
+                 {"ttyS0", -1},        {"", -1}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ComNumberOfDevice(c.device), c.n) << c.device;
+    EXPECT_EQ(ComNumberOfDevice(nullptr), -1);
+    for (int n = 1; n <= 96; ++n)
+        EXPECT_EQ(ComNumberOfDevice(ComDevicePath(n).c_str()), n);
+
+    // A binding wins over the default slot; a rebound number's default
+    // device no longer opens through it.
+    ASSERT_EQ(ComBindDevice(200, "/dev/ttyS0"), 0);
+    ASSERT_EQ(ComBindDevice(2, "/dev/pts/9"), 0);
+    ASSERT_EQ(ComBindDevice(250, "/dev/pts/9"), 0);
+    EXPECT_EQ(ComNumberOfDevice("/dev/ttyS0"), 200);
+    EXPECT_EQ(ComNumberOfDevice("/dev/pts/9"), 2);
+    EXPECT_EQ(ComNumberOfDevice("/dev/ttyS1"), -1);
+    for (int n : {2, 200, 250})
+        ComBindDevice(n, "");
+    EXPECT_EQ(ComNumberOfDevice("/dev/ttyS0"), 1);
+    EXPECT_EQ(ComNumberOfDevice("/dev/ttyS1"), 2);
+    EXPECT_EQ(ComNumberOfDevice("/dev/pts/9"), -1);
+}
+
 TEST(SerialNames, BaudTableBothWays) {
     const long rates[] = {19200, 9600, 4800, 2400, 1200, 28800, 57600, 115200, 921600};
     for (unsigned i = 0; i < 9; ++i) {
@@ -90,40 +120,40 @@ TEST(SerialNames, BaudTableBothWays) {
 }
 
 TEST_F(SerialTest, OpenFailsForPortsWithoutAUsableDevice) {
-    ComBindDevice(kOtherPort, "/dev/quillmark-absent");
-    EXPECT_EQ(ComOpen(kOtherPort, 0), -7);
-    ComBindDevice(kOtherPort, "/dev/null"); // exists, but no tty
-    EXPECT_EQ(ComOpen(kOtherPort, 0), -7);
+    ComBindDevice(OTHER_PORT, "/dev/quillmark-absent");
+    EXPECT_EQ(ComOpen(OTHER_PORT, 0), -7);
+    ComBindDevice(OTHER_PORT, "/dev/null"); // exists, but no tty
+    EXPECT_EQ(ComOpen(OTHER_PORT, 0), -7);
     for (int n : {0, 97, 255, -1, 256})
         EXPECT_EQ(ComOpen(n, 0), -7) << "COM" << n;
 
     // The entry stays closed.
     const uint8_t b = 0x55;
     uint8_t buf[16];
-    EXPECT_EQ(ComWrite(kOtherPort, &b, 1), -3);
-    EXPECT_EQ(ComReadRaw(kOtherPort, buf, 16), -2);
-    EXPECT_EQ(ComReadFrame(kOtherPort, 10, 10, buf, 16), -2);
-    EXPECT_EQ(ComClose(kOtherPort), 0);
+    EXPECT_EQ(ComWrite(OTHER_PORT, &b, 1), -3);
+    EXPECT_EQ(ComReadRaw(OTHER_PORT, buf, 16), -2);
+    EXPECT_EQ(ComReadFrame(OTHER_PORT, 10, 10, buf, 16), -2);
+    EXPECT_EQ(ComClose(OTHER_PORT), 0);
 }
 
 TEST_F(SerialTest, OpenIsExclusiveAndCloseReleasesIt) {
     int excl = -1;
-    ASSERT_EQ(ComOpen(kPort, 0), 0);
+    ASSERT_EQ(ComOpen(PORT, 0), 0);
     ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &excl), 0);
     EXPECT_EQ(excl, 1);
 
-    EXPECT_EQ(ComOpen(kPort, 0), -7) << "same number while open";
-    ComBindDevice(kOtherPort, pty.path.c_str());
-    EXPECT_EQ(ComOpen(kOtherPort, 0), -7) << "same device under another number";
+    EXPECT_EQ(ComOpen(PORT, 0), -7) << "same number while open";
+    ComBindDevice(OTHER_PORT, pty.path.c_str());
+    EXPECT_EQ(ComOpen(OTHER_PORT, 0), -7) << "same device under another number";
 
-    EXPECT_EQ(ComClose(kPort), 0);
-    EXPECT_EQ(ComClose(kPort), 0);
+    EXPECT_EQ(ComClose(PORT), 0);
+    EXPECT_EQ(ComClose(PORT), 0);
     ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &excl), 0);
     EXPECT_EQ(excl, 0) << "a closed port must not stay exclusive";
 
-    EXPECT_EQ(ComOpen(kOtherPort, 0), 0);
-    EXPECT_EQ(ComClose(kOtherPort), 0);
-    EXPECT_EQ(ComOpen(kPort, 0), 0);
+    EXPECT_EQ(ComOpen(OTHER_PORT, 0), 0);
+    EXPECT_EQ(ComClose(OTHER_PORT), 0);
+    EXPECT_EQ(ComOpen(PORT, 0), 0);
 }
 
 TEST_F(SerialTest, PortLockedByAnotherHolderIsBusy) {
@@ -131,7 +161,7 @@ TEST_F(SerialTest, PortLockedByAnotherHolderIsBusy) {
     const int fd = open(pty.path.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(ComOpen(kPort, 0), -7);
+    EXPECT_EQ(ComOpen(PORT, 0), -7);
     int excl = -1;
     ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &excl), 0);
     EXPECT_EQ(excl, 0) << "a refused open must not touch the holder's port";
@@ -159,12 +189,12 @@ TEST_F(SerialTest, PortLockedByAnotherHolderIsBusy) {
     char ok = 0;
     ASSERT_EQ(read(ready[0], &ok, 1), 1);
     ASSERT_EQ(ok, 1);
-    EXPECT_EQ(ComOpen(kPort, 0), -7);
+    EXPECT_EQ(ComOpen(PORT, 0), -7);
     close(release[1]);
     waitpid(child, nullptr, 0);
     close(ready[0]);
 
-    EXPECT_EQ(ComOpen(kPort, 0), 0);
+    EXPECT_EQ(ComOpen(PORT, 0), 0);
 }
 
 TEST_F(SerialTest, EveryBaudIndexSetsItsSpeed) {
@@ -174,18 +204,18 @@ TEST_F(SerialTest, EveryBaudIndexSetsItsSpeed) {
     } cases[] = {{0, 19200}, {1, 9600},   {2, 4800},   {3, 2400},   {4, 1200},   {5, 28800},
                  {6, 57600}, {7, 115200}, {8, 921600}, {9, 921600}, {77, 921600}};
     for (const auto& c : cases) {
-        ASSERT_EQ(ComOpen(kPort, c.index), 0) << "index " << c.index;
+        ASSERT_EQ(ComOpen(PORT, c.index), 0) << "index " << c.index;
         EXPECT_EQ(GetSerialSpeed(pty.slave), c.bps) << "index " << c.index;
-        ComClose(kPort);
+        ComClose(PORT);
     }
     termios tio;
-    ASSERT_EQ(ComOpen(kPort, 8), 0);
+    ASSERT_EQ(ComOpen(PORT, 8), 0);
     ASSERT_EQ(tcgetattr(pty.slave, &tio), 0);
     EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B921600));
 }
 
 TEST_F(SerialTest, OpenSetsRaw8N1) {
-    ASSERT_EQ(ComOpen(kPort, 0), 0);
+    ASSERT_EQ(ComOpen(PORT, 0), 0);
     termios tio;
     ASSERT_EQ(tcgetattr(pty.slave, &tio), 0);
     EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
@@ -198,44 +228,44 @@ TEST_F(SerialTest, OpenSetsRaw8N1) {
 }
 
 TEST_F(SerialTest, WriteDeliversEveryByteValueUnchanged) {
-    ASSERT_EQ(ComOpen(kPort, 0), 0);
+    ASSERT_EQ(ComOpen(PORT, 0), 0);
     std::vector<uint8_t> all(256);
     for (int i = 0; i < 256; ++i)
         all[i] = static_cast<uint8_t>(i);
-    EXPECT_EQ(ComWrite(kPort, all.data(), 256), 0);
+    EXPECT_EQ(ComWrite(PORT, all.data(), 256), 0);
     EXPECT_EQ(pty.Read(256), all);
 
-    EXPECT_EQ(ComWrite(kPort, nullptr, 0), 0);
-    EXPECT_EQ(ComWrite(kPort, nullptr, 5), -3);
+    EXPECT_EQ(ComWrite(PORT, nullptr, 0), 0);
+    EXPECT_EQ(ComWrite(PORT, nullptr, 5), -3);
     EXPECT_FALSE(pty.Pending());
 }
 
 TEST_F(SerialTest, WriteThatCannotProgressFailsWithinItsBound) {
-    ASSERT_EQ(ComOpen(kPort, 0), 0);
+    ASSERT_EQ(ComOpen(PORT, 0), 0);
     ASSERT_EQ(tcflow(pty.slave, TCOOFF), 0);
     const uint8_t bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
     const auto t0 = Clock::now();
-    EXPECT_EQ(ComWrite(kPort, bytes, 10), -3);
+    EXPECT_EQ(ComWrite(PORT, bytes, 10), -3);
     const int64_t ms = MsSince(t0);
     EXPECT_GE(ms, 95); // 10 * 5 + 50
     EXPECT_LT(ms, 1000);
 
     ASSERT_EQ(tcflow(pty.slave, TCOON), 0);
-    EXPECT_EQ(ComWrite(kPort, bytes, 3), 0);
+    EXPECT_EQ(ComWrite(PORT, bytes, 3), 0);
     EXPECT_EQ(pty.Read(3), std::vector<uint8_t>(bytes, bytes + 3));
 }
 
 TEST_F(SerialTest, BytesBeforeTheRequestAreNotTheReply) {
-    ASSERT_EQ(ComOpen(kPort, 0), 0);
+    ASSERT_EQ(ComOpen(PORT, 0), 0);
     pty.Write(MakeReply(9, 0, {0xAA}));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const uint8_t request[] = {0xC0, 0x01, 0x10, 0x00, 0x00, 0xC0, 0x09, 0xC1};
-    ASSERT_EQ(ComWrite(kPort, request, 8), 0);
+    ASSERT_EQ(ComWrite(PORT, request, 8), 0);
     EXPECT_EQ(pty.Read(8), std::vector<uint8_t>(request, request + 8));
-    pty.Write(kReply);
+    pty.Write(REPLY);
     uint8_t buf[600];
-    ASSERT_EQ(ComReadFrame(kPort, 1000, 500, buf, 600), 11);
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 11), kReply);
+    ASSERT_EQ(ComReadFrame(PORT, 1000, 500, buf, 600), 11);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 11), REPLY);
 }
 
 // The master plays each step's bytes at its time (ms from the start).
@@ -254,19 +284,8 @@ std::thread Play(const PtyPair& pty, std::vector<Step> steps) {
     });
 }
 
-std::vector<uint8_t> Head(const std::vector<uint8_t>& v, size_t n) {
-    return {v.begin(), v.begin() + n};
-}
-std::vector<uint8_t> Tail(const std::vector<uint8_t>& v, size_t from) {
-    return {v.begin() + from, v.end()};
-}
-std::vector<uint8_t> WithByte(std::vector<uint8_t> v, size_t at, uint8_t b) {
-    v[at] = b;
-    return v;
-}
-
 TEST_F(SerialTest, ReadFrameOverRealTiming) {
-    const auto& r = kReply;
+    const auto& r = REPLY;
     const auto ack = AckBytes();
     const std::vector<uint8_t> tooLong = {0xC2, 0x01, 0x00, 0x04, 0x00, 0x11, 0x22};
     const struct {
@@ -297,11 +316,11 @@ TEST_F(SerialTest, ReadFrameOverRealTiming) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_EQ(ComOpen(kPort, 0), 0);
+        ASSERT_EQ(ComOpen(PORT, 0), 0);
         std::vector<uint8_t> buf(c.bufSize);
         std::thread peer = Play(pty, c.steps);
         const auto t0 = Clock::now();
-        const int rc = ComReadFrame(kPort, c.F, c.I, buf.data(), c.bufSize);
+        const int rc = ComReadFrame(PORT, c.F, c.I, buf.data(), c.bufSize);
         const int64_t ms = MsSince(t0);
         peer.join();
         EXPECT_EQ(rc, c.result);
@@ -313,21 +332,21 @@ TEST_F(SerialTest, ReadFrameOverRealTiming) {
             EXPECT_GE(ms, c.F);
         }
         EXPECT_LT(ms, c.F + 2 * c.I + 500);
-        ComClose(kPort);
+        ComClose(PORT);
     }
 }
 
 TEST_F(SerialTest, RawReadReturnsWhatWaitsAtOnce) {
-    ASSERT_EQ(ComOpen(kPort, 0), 0);
+    ASSERT_EQ(ComOpen(PORT, 0), 0);
     uint8_t buf[16];
     const auto t0 = Clock::now();
-    EXPECT_EQ(ComReadRaw(kPort, buf, 16), 0);
+    EXPECT_EQ(ComReadRaw(PORT, buf, 16), 0);
     EXPECT_LT(MsSince(t0), 50);
 
     pty.Write({1, 2, 3, 4, 5});
     std::vector<uint8_t> got;
     while (got.size() < 5 && MsSince(t0) < 1000) {
-        const int n = ComReadRaw(kPort, buf, 16);
+        const int n = ComReadRaw(PORT, buf, 16);
         ASSERT_GE(n, 0);
         got.insert(got.end(), buf, buf + n);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -336,61 +355,61 @@ TEST_F(SerialTest, RawReadReturnsWhatWaitsAtOnce) {
 }
 
 TEST_F(SerialTest, VanishedDeviceFailsPromptly) {
-    ASSERT_EQ(ComOpen(kPort, 0), 0);
+    ASSERT_EQ(ComOpen(PORT, 0), 0);
     uint8_t buf[64];
     std::thread gone([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         pty.CloseMaster();
     });
     const auto t0 = Clock::now();
-    EXPECT_EQ(ComReadFrame(kPort, 5000, 1000, buf, 64), -2);
+    EXPECT_EQ(ComReadFrame(PORT, 5000, 1000, buf, 64), -2);
     EXPECT_LT(MsSince(t0), 1000);
     gone.join();
 
-    EXPECT_EQ(ComReadRaw(kPort, buf, 64), -2);
-    EXPECT_EQ(ComWrite(kPort, buf, 8), -3);
-    EXPECT_EQ(ComClose(kPort), 0);
+    EXPECT_EQ(ComReadRaw(PORT, buf, 64), -2);
+    EXPECT_EQ(ComWrite(PORT, buf, 8), -3);
+    EXPECT_EQ(ComClose(PORT), 0);
 }
 
 TEST_F(SerialTest, CloseFromAnotherThreadEndsAWaitingRead) {
     for (int round = 0; round < 5; ++round) {
         SCOPED_TRACE(round);
-        ASSERT_EQ(ComOpen(kPort, 0), 0);
+        ASSERT_EQ(ComOpen(PORT, 0), 0);
         std::atomic<int> result{1};
         std::thread reader([&] {
             uint8_t buf[64];
-            result = ComReadFrame(kPort, 5000, 1000, buf, 64);
+            result = ComReadFrame(PORT, 5000, 1000, buf, 64);
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         const auto t0 = Clock::now();
-        EXPECT_EQ(ComClose(kPort), 0);
+        EXPECT_EQ(ComClose(PORT), 0);
         EXPECT_LT(MsSince(t0), 1000);
 
         // A new port very likely gets the descriptor numbers just freed; the
         // old reader must not take the new port's bytes.
         PtyPair other;
         ASSERT_TRUE(other.Open());
-        ComBindDevice(kOtherPort, other.path.c_str());
-        ASSERT_EQ(ComOpen(kOtherPort, 0), 0);
-        other.Write(kReply);
+        ComBindDevice(OTHER_PORT, other.path.c_str());
+        ASSERT_EQ(ComOpen(OTHER_PORT, 0), 0);
+        other.Write(REPLY);
         uint8_t buf[64];
-        EXPECT_EQ(ComReadFrame(kOtherPort, 1000, 500, buf, 64), 11);
+        EXPECT_EQ(ComReadFrame(OTHER_PORT, 1000, 500, buf, 64), 11);
 
         reader.join();
         EXPECT_EQ(result, -2);
         EXPECT_LT(MsSince(t0), 2000);
-        ComClose(kOtherPort);
+        ComClose(OTHER_PORT);
     }
 }
 
 TEST_F(SerialTest, WaitingForAReplyDoesNotBurnACore) {
-    ASSERT_EQ(ComOpen(kPort, 0), 0);
+    ASSERT_EQ(ComOpen(PORT, 0), 0);
     timespec c0;
     timespec c1;
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c0);
     const auto t0 = Clock::now();
     uint8_t buf[64];
-    EXPECT_EQ(ComReadFrame(kPort, 1000, 100, buf, 64), -6);
+    EXPECT_EQ(ComReadFrame(PORT, 1000, 100, buf, 64), -6);
     const double wallMs = static_cast<double>(MsSince(t0));
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c1);
     const double cpuMs = (c1.tv_sec - c0.tv_sec) * 1e3 + (c1.tv_nsec - c0.tv_nsec) / 1e6;

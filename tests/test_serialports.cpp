@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "comm/SerialPort.h"
 #include "config/SerialPorts.h"
 
 namespace {
@@ -21,6 +22,19 @@ TEST(SerialPortNumber, FollowsTheDriversTable) {
     for (const auto& c : cases)
         EXPECT_EQ(SerialPortNumber(c.name), c.number) << c.name;
     EXPECT_EQ(SerialPortNumber(nullptr), -1);
+}
+
+// The listing names ports as the serial driver opens them, bindings included.
+TEST(SerialPortNumber, FollowsExplicitBindings) {
+    ASSERT_EQ(ComBindDevice(200, "/dev/ttyUSB3"), 0);
+    ASSERT_EQ(ComBindDevice(7, "/dev/pts/5"), 0);
+    EXPECT_EQ(SerialPortNumber("ttyUSB3"), 200);
+    EXPECT_EQ(SerialPortNumber("pts/5"), 7);
+    EXPECT_EQ(SerialPortNumber("ttyS6"), -1) << "COM7 now opens another device";
+    ComBindDevice(200, "");
+    ComBindDevice(7, "");
+    EXPECT_EQ(SerialPortNumber("ttyUSB3"), 36);
+    EXPECT_EQ(SerialPortNumber("ttyS6"), 7);
 }
 
 TEST(CompleteSerialPortInfo, FillsFriendlyNameAndDescription) {

@@ -16,42 +16,27 @@ namespace {
 
 using Posts = std::vector<Posted>;
 
-constexpr WindowHandle kConsole = 1;
-constexpr WindowHandle kLoadDlg = 2;
+constexpr WindowHandle CONSOLE = 1;
+constexpr WindowHandle LOAD_DLG = 2;
 
-const std::vector<uint8_t> kData = {0x10, 0x20, 0x30};
-// A well-formed reply frame. (Built with its room reserved: growing the
-const std::vector<uint8_t> kReply = MakeReply(1, 0, {0xAA, 0xC2, 0xBB});
+const std::vector<uint8_t> DATA = {0x10, 0x20, 0x30};
+// A well-formed reply frame.
+const std::vector<uint8_t> REPLY = MakeReply(1, 0, {0xAA, 0xC2, 0xBB});
 // A terminal's refusal (status 0x33) of machine 7's download start.
-const std::vector<uint8_t> kRefusal = MakeReply(7, 0x33, {});
+const std::vector<uint8_t> REFUSAL = MakeReply(7, 0x33, {});
 
 std::vector<uint8_t> Request() {
-    std::vector<uint8_t> frame(FRAME_OVERHEAD + kData.size());
-    const int len = static_cast<int>(kData.size());
-    BuildFrame(1, 0x10, kData.data(), len, frame.data());
+    std::vector<uint8_t> frame(FRAME_OVERHEAD + DATA.size());
+    const int len = static_cast<int>(DATA.size());
+    BuildFrame(1, 0x10, DATA.data(), len, frame.data());
     return frame;
-}
-
-// Reads until the peer closes or ms pass; true when it closed.
-bool SeesEndOfStream(int fd, int ms) {
-    const auto t0 = std::chrono::steady_clock::now();
-    while (MsSince(t0) < ms) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 50) > 0) {
-            uint8_t b[64];
-            if (read(fd, b, sizeof(b)) <= 0) {
-                return true;
-            }
-        }
-    }
-    return false;
 }
 
 class WorkerTest : public ::testing::Test {
   protected:
     void SetUp() override {
         events.AttachTo(job);
-        job.hNotifyWnd = kConsole;
+        job.hNotifyWnd = CONSOLE;
     }
     void TearDown() override {
         StopWorker(job, worker);
@@ -97,21 +82,21 @@ TEST_F(WorkerTest, TcpExchangeThenSendOnlyThenStopClosesTheSocket) {
     bool bClosed = false;
     peer.Serve([&](int fd) {
         firstRequest = ReadBytes(fd, Request().size(), 3000);
-        WriteBytes(fd, kReply);
+        WriteBytes(fd, REPLY);
         secondRequest = ReadBytes(fd, Request().size(), 3000);
-        bClosed = SeesEndOfStream(fd, 5000);
+        bClosed = PeerCloses(fd, 5000);
     });
     StartNet(CH_TCP, peer.Port());
     ASSERT_TRUE(posts.WaitFor(1, 3000));
-    EXPECT_EQ(posts.Posts()[0], (Posted{kConsole, RC_CONNECTED, CH_TCP}));
+    EXPECT_EQ(posts.Posts()[0], (Posted{CONSOLE, RC_CONNECTED, CH_TCP}));
     EXPECT_EQ(job.nResult, 0);
 
     events.done.Reset();
     File(OP_EXCHANGE, Request());
     ASSERT_TRUE(posts.WaitFor(3, 3000));
-    EXPECT_EQ(posts.Posts()[1], (Posted{kConsole, RC_SENT, 0}));
-    EXPECT_EQ(posts.Posts()[2], (Posted{kConsole, RC_RECEIVED, long(kReply.size())}));
-    EXPECT_EQ(Received(kReply.size()), kReply);
+    EXPECT_EQ(posts.Posts()[1], (Posted{CONSOLE, RC_SENT, 0}));
+    EXPECT_EQ(posts.Posts()[2], (Posted{CONSOLE, RC_RECEIVED, long(REPLY.size())}));
+    EXPECT_EQ(Received(REPLY.size()), REPLY);
     EXPECT_TRUE(events.done.Wait(1000));
 
     // A send-only exchange hands the job back with RC_SENT: the console may
@@ -121,8 +106,8 @@ TEST_F(WorkerTest, TcpExchangeThenSendOnlyThenStopClosesTheSocket) {
     File(OP_RAW_RECEIVE);
     ASSERT_TRUE(posts.WaitFor(5, 3000));
     EXPECT_FALSE(posts.WaitFor(6, 300));
-    EXPECT_EQ(posts.Posts()[3], (Posted{kConsole, RC_SENT, 0}));
-    EXPECT_EQ(posts.Posts()[4], (Posted{kConsole, RC_RAW_RECEIVED, 0}));
+    EXPECT_EQ(posts.Posts()[3], (Posted{CONSOLE, RC_SENT, 0}));
+    EXPECT_EQ(posts.Posts()[4], (Posted{CONSOLE, RC_RAW_RECEIVED, 0}));
 
     StopWorker(job, worker);
     peer.Join();
@@ -160,7 +145,7 @@ TEST_F(WorkerTest, StopWaitsForTheWorkerItStops) {
     NetSetAdapterSource(&NoAdapter);
     StartNet(CH_UDP, 9);
     ASSERT_TRUE(posts.WaitFor(1, 3000));
-    EXPECT_EQ(posts.Posts()[0], (Posted{kConsole, RC_CONNECT_FAILED, CH_UDP}));
+    EXPECT_EQ(posts.Posts()[0], (Posted{CONSOLE, RC_CONNECT_FAILED, CH_UDP}));
     EXPECT_EQ(job.nResult, UDP_NO_ADAPTER);
     ASSERT_TRUE(events.stopped.Wait(3000));
     const auto t0 = std::chrono::steady_clock::now();
@@ -175,8 +160,8 @@ TEST_F(WorkerTest, StopWaitsForTheWorkerItStops) {
     peer.Serve([&](int fd) {
         ReadBytes(fd, Request().size(), 3000);
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
-        WriteBytes(fd, kReply);
-        bClosed = SeesEndOfStream(fd, 5000);
+        WriteBytes(fd, REPLY);
+        bClosed = PeerCloses(fd, 5000);
     });
     StartNet(CH_TCP, peer.Port());
     ASSERT_TRUE(posts.WaitFor(1, 3000));
@@ -187,40 +172,30 @@ TEST_F(WorkerTest, StopWaitsForTheWorkerItStops) {
     StopWorker(job, worker);
     const Posts seen = posts.Posts();
     ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[1], (Posted{kConsole, RC_SENT, 0}));
-    EXPECT_EQ(seen[2], (Posted{kConsole, RC_RECEIVED, long(kReply.size())}));
+    EXPECT_EQ(seen[1], (Posted{CONSOLE, RC_SENT, 0}));
+    EXPECT_EQ(seen[2], (Posted{CONSOLE, RC_RECEIVED, long(REPLY.size())}));
     peer.Join();
     EXPECT_TRUE(bClosed);
 }
 
 TEST_F(WorkerTest, TcpConnectRefusedEndsTheWorker) {
-    int port = 0;
-    {
-        TcpPeer closed; // its port is free again once it is gone
-        port = closed.Port();
-    }
+    const int port = ClosedPort();
     StartNet(CH_TCP, port);
     ASSERT_TRUE(posts.WaitFor(1, 15000));
-    EXPECT_EQ(posts.Posts()[0], (Posted{kConsole, RC_CONNECT_FAILED, CH_TCP}));
+    EXPECT_EQ(posts.Posts()[0], (Posted{CONSOLE, RC_CONNECT_FAILED, CH_TCP}));
     EXPECT_EQ(job.nResult, RES_OPEN_FAILED);
     EXPECT_TRUE(events.stopped.Wait(3000));
 }
 
 TEST_F(WorkerTest, UdpBindExchangeAndRawReceive) {
     NetSetAdapterSource(&LoopbackAdapter);
-    const int peerFd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in peerAddr{};
-    peerAddr.sin_family = AF_INET;
-    peerAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(peerFd, reinterpret_cast<sockaddr*>(&peerAddr), sizeof(peerAddr)), 0);
-    socklen_t len = sizeof(peerAddr);
-    getsockname(peerFd, reinterpret_cast<sockaddr*>(&peerAddr), &len);
+    const int peerFd = BoundSocket(SOCK_DGRAM, 0);
+    ASSERT_GE(peerFd, 0);
 
     std::vector<uint8_t> request;
     sockaddr_in workerAddr{};
     std::thread peer([&] {
-        pollfd p{peerFd, POLLIN, 0};
-        if (poll(&p, 1, 5000) <= 0) {
+        if (!WaitReadable(peerFd, 5000)) {
             return;
         }
         uint8_t b[600];
@@ -228,34 +203,34 @@ TEST_F(WorkerTest, UdpBindExchangeAndRawReceive) {
         const ssize_t got =
             recvfrom(peerFd, b, sizeof(b), 0, reinterpret_cast<sockaddr*>(&workerAddr), &alen);
         request.assign(b, b + std::max<ssize_t>(got, 0));
-        sendto(peerFd, kReply.data(), kReply.size(), 0, reinterpret_cast<sockaddr*>(&workerAddr),
+        sendto(peerFd, REPLY.data(), REPLY.size(), 0, reinterpret_cast<sockaddr*>(&workerAddr),
                alen);
     });
 
-    StartNet(CH_UDP, ntohs(peerAddr.sin_port));
+    StartNet(CH_UDP, LocalPort(peerFd));
     ASSERT_TRUE(posts.WaitFor(1, 3000));
-    EXPECT_EQ(posts.Posts()[0], (Posted{kConsole, RC_CONNECTED, CH_UDP}));
+    EXPECT_EQ(posts.Posts()[0], (Posted{CONSOLE, RC_CONNECTED, CH_UDP}));
     File(OP_EXCHANGE, Request());
     ASSERT_TRUE(posts.WaitFor(3, 5000));
     peer.join();
     EXPECT_EQ(request, Request());
-    EXPECT_EQ(posts.Posts()[1], (Posted{kConsole, RC_SENT, 0}));
-    EXPECT_EQ(posts.Posts()[2], (Posted{kConsole, RC_RECEIVED, long(kReply.size())}));
-    EXPECT_EQ(Received(kReply.size()), kReply);
+    EXPECT_EQ(posts.Posts()[1], (Posted{CONSOLE, RC_SENT, 0}));
+    EXPECT_EQ(posts.Posts()[2], (Posted{CONSOLE, RC_RECEIVED, long(REPLY.size())}));
+    EXPECT_EQ(Received(REPLY.size()), REPLY);
 
     const std::vector<uint8_t> raw = {'h', 'e', 'l', 'l', 'o'};
     sendto(peerFd, raw.data(), raw.size(), 0, reinterpret_cast<sockaddr*>(&workerAddr),
            sizeof(workerAddr));
     File(OP_RAW_RECEIVE);
     ASSERT_TRUE(posts.WaitFor(4, 3000));
-    EXPECT_EQ(posts.Posts()[3], (Posted{kConsole, RC_RAW_RECEIVED, 5}));
+    EXPECT_EQ(posts.Posts()[3], (Posted{CONSOLE, RC_RAW_RECEIVED, 5}));
     EXPECT_EQ(Received(5), raw);
 
     // Nothing arrives: the raw receive gives up, and the worker stays stoppable.
     const auto t0 = std::chrono::steady_clock::now();
     File(OP_RAW_RECEIVE);
     ASSERT_TRUE(posts.WaitFor(5, RAW_UDP_WAIT_MS + 3000));
-    EXPECT_EQ(posts.Posts()[4], (Posted{kConsole, RC_RAW_RECEIVED, RES_INTER_TIMEOUT}));
+    EXPECT_EQ(posts.Posts()[4], (Posted{CONSOLE, RC_RAW_RECEIVED, RES_INTER_TIMEOUT}));
     EXPECT_GE(MsSince(t0), RAW_UDP_WAIT_MS - 50);
     StopWorker(job, worker);
     close(peerFd);
@@ -270,29 +245,29 @@ TEST_F(WorkerTest, SerialRawReceiveExchangeAndDownload) {
 
     File(OP_RAW_RECEIVE);
     ASSERT_TRUE(posts.WaitFor(1, 3000));
-    EXPECT_EQ(posts.Posts()[0], (Posted{kConsole, RC_RAW_RECEIVED, 0}));
+    EXPECT_EQ(posts.Posts()[0], (Posted{CONSOLE, RC_RAW_RECEIVED, 0}));
 
     const std::vector<uint8_t> raw = {1, 2, 3, 0xC2, 5};
     WriteBytes(port.Master(), raw);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     File(OP_RAW_RECEIVE);
     ASSERT_TRUE(posts.WaitFor(2, 3000));
-    EXPECT_EQ(posts.Posts()[1], (Posted{kConsole, RC_RAW_RECEIVED, 5}));
+    EXPECT_EQ(posts.Posts()[1], (Posted{CONSOLE, RC_RAW_RECEIVED, 5}));
     EXPECT_EQ(Received(5), raw);
 
     std::vector<uint8_t> request;
     std::thread device([&] {
         request = ReadBytes(port.Master(), Request().size(), 3000);
-        WriteBytes(port.Master(), kReply);
+        WriteBytes(port.Master(), REPLY);
     });
     events.done.Reset();
     File(OP_EXCHANGE, Request());
     ASSERT_TRUE(posts.WaitFor(4, 3000));
     device.join();
     EXPECT_EQ(request, Request());
-    EXPECT_EQ(posts.Posts()[2], (Posted{kConsole, RC_SENT, 0}));
-    EXPECT_EQ(posts.Posts()[3], (Posted{kConsole, RC_RECEIVED, long(kReply.size())}));
-    EXPECT_EQ(Received(kReply.size()), kReply);
+    EXPECT_EQ(posts.Posts()[2], (Posted{CONSOLE, RC_SENT, 0}));
+    EXPECT_EQ(posts.Posts()[3], (Posted{CONSOLE, RC_RECEIVED, long(REPLY.size())}));
+    EXPECT_EQ(Received(REPLY.size()), REPLY);
     EXPECT_TRUE(events.done.Wait(0));
 
     // A download reports to its own window; a terminal that refuses the
@@ -300,16 +275,16 @@ TEST_F(WorkerTest, SerialRawReceiveExchangeAndDownload) {
     std::thread terminal([&] {
         const std::vector<uint8_t> start = ReadBytes(port.Master(), 13, 3000);
         if (start.size() == 13 && start[1] == 7 && start[2] == 0xE7) {
-            WriteBytes(port.Master(), kRefusal);
+            WriteBytes(port.Master(), REFUSAL);
         }
     });
-    job.hNotifyWnd = kLoadDlg;
+    job.hNotifyWnd = LOAD_DLG;
     job.nMachineNo = 7;
     job.strFilePath = "/nonexistent/prog.bin";
     File(OP_DOWNLOAD);
     ASSERT_TRUE(posts.WaitFor(5, 10000));
     terminal.join();
-    EXPECT_EQ(posts.Posts()[4], (Posted{kLoadDlg, RC_DOWNLOAD_DONE, 0x33}));
+    EXPECT_EQ(posts.Posts()[4], (Posted{LOAD_DLG, RC_DOWNLOAD_DONE, 0x33}));
 
     StopWorker(job, worker);
     const uint8_t b = 0;
@@ -338,15 +313,15 @@ TEST_F(WorkerTest, SerialJobsWithBadBuffersAreRefused) {
     const int n = static_cast<int>(Request().size());
 
     const std::vector<RefusalCase> cases = {
-        {"no send buffer", OP_EXCHANGE, false, n, true, 600, {{kConsole, RC_SENT, -3}}, false},
-        {"negative length", OP_EXCHANGE, true, -1, true, 600, {{kConsole, RC_SENT, -3}}, false},
+        {"no send buffer", OP_EXCHANGE, false, n, true, 600, {{CONSOLE, RC_SENT, -3}}, false},
+        {"negative length", OP_EXCHANGE, true, -1, true, 600, {{CONSOLE, RC_SENT, -3}}, false},
         {"length beyond the buffer",
          OP_EXCHANGE,
          true,
          601,
          true,
          600,
-         {{kConsole, RC_SENT, -3}},
+         {{CONSOLE, RC_SENT, -3}},
          false},
         {"no receive buffer",
          OP_EXCHANGE,
@@ -354,7 +329,7 @@ TEST_F(WorkerTest, SerialJobsWithBadBuffersAreRefused) {
          n,
          false,
          600,
-         {{kConsole, RC_SENT, 0}, {kConsole, RC_RECEIVED, -2}},
+         {{CONSOLE, RC_SENT, 0}, {CONSOLE, RC_RECEIVED, -2}},
          true},
         {"raw into a small buffer",
          OP_RAW_RECEIVE,
@@ -362,7 +337,7 @@ TEST_F(WorkerTest, SerialJobsWithBadBuffersAreRefused) {
          0,
          true,
          RAW_RECV_MAX,
-         {{kConsole, RC_RAW_RECEIVED, -2}},
+         {{CONSOLE, RC_RAW_RECEIVED, -2}},
          false},
     };
     for (const RefusalCase& c : cases) {
@@ -395,14 +370,14 @@ TEST(ExchangeFrame, SendsAndReadsTheReplyIntoTheSameBuffer) {
     std::vector<uint8_t> seen;
     std::thread device([&] {
         seen = ReadBytes(port.Master(), request.size(), 3000);
-        WriteBytes(port.Master(), kReply);
+        WriteBytes(port.Master(), REPLY);
     });
     const int n = static_cast<int>(request.size());
     EXPECT_EQ(ExchangeFrame(212, buf, sizeof(buf), n, 2000, 500, CH_SERIAL, "", 0),
-              int(kReply.size()));
+              int(REPLY.size()));
     device.join();
     EXPECT_EQ(seen, request);
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + kReply.size()), kReply);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + REPLY.size()), REPLY);
 
     EXPECT_EQ(ExchangeFrame(212, nullptr, 600, n, 100, 100, CH_SERIAL, "", 0), RES_SEND_FAILED);
     EXPECT_EQ(ExchangeFrame(212, buf, 4, n, 100, 100, CH_SERIAL, "", 0), RES_SEND_FAILED);

@@ -8,7 +8,7 @@ namespace {
 // The tables of FIPS 46-3, laid out as printed there: 1-based bit positions,
 // bit 1 the most significant.
 // clang-format off
-constexpr unsigned char kIp[64] = {
+constexpr unsigned char IP[64] = {
     58, 50, 42, 34, 26, 18, 10, 2,
     60, 52, 44, 36, 28, 20, 12, 4,
     62, 54, 46, 38, 30, 22, 14, 6,
@@ -18,7 +18,7 @@ constexpr unsigned char kIp[64] = {
     61, 53, 45, 37, 29, 21, 13, 5,
     63, 55, 47, 39, 31, 23, 15, 7};
 
-constexpr unsigned char kIpInverse[64] = {
+constexpr unsigned char IP_INVERSE[64] = {
     40, 8, 48, 16, 56, 24, 64, 32,
     39, 7, 47, 15, 55, 23, 63, 31,
     38, 6, 46, 14, 54, 22, 62, 30,
@@ -28,7 +28,7 @@ constexpr unsigned char kIpInverse[64] = {
     34, 2, 42, 10, 50, 18, 58, 26,
     33, 1, 41,  9, 49, 17, 57, 25};
 
-constexpr unsigned char kE[48] = {
+constexpr unsigned char E[48] = {
     32,  1,  2,  3,  4,  5,
      4,  5,  6,  7,  8,  9,
      8,  9, 10, 11, 12, 13,
@@ -38,7 +38,7 @@ constexpr unsigned char kE[48] = {
     24, 25, 26, 27, 28, 29,
     28, 29, 30, 31, 32,  1};
 
-constexpr unsigned char kP[32] = {
+constexpr unsigned char P[32] = {
     16,  7, 20, 21,
     29, 12, 28, 17,
      1, 15, 23, 26,
@@ -48,7 +48,7 @@ constexpr unsigned char kP[32] = {
     19, 13, 30,  6,
     22, 11,  4, 25};
 
-constexpr unsigned char kPc1[56] = {
+constexpr unsigned char PC1[56] = {
     57, 49, 41, 33, 25, 17,  9,
      1, 58, 50, 42, 34, 26, 18,
     10,  2, 59, 51, 43, 35, 27,
@@ -58,7 +58,7 @@ constexpr unsigned char kPc1[56] = {
     14,  6, 61, 53, 45, 37, 29,
     21, 13,  5, 28, 20, 12,  4};
 
-constexpr unsigned char kPc2[48] = {
+constexpr unsigned char PC2[48] = {
     14, 17, 11, 24,  1,  5,
      3, 28, 15,  6, 21, 10,
     23, 19, 12,  4, 26,  8,
@@ -68,9 +68,9 @@ constexpr unsigned char kPc2[48] = {
     44, 49, 39, 56, 34, 53,
     46, 42, 50, 36, 29, 32};
 
-constexpr unsigned char kShifts[16] = {1, 1, 2, 2, 2, 2, 2, 2, 1, 2, 2, 2, 2, 2, 2, 1};
+constexpr unsigned char SHIFTS[16] = {1, 1, 2, 2, 2, 2, 2, 2, 1, 2, 2, 2, 2, 2, 2, 1};
 
-constexpr unsigned char kSbox[8][4][16] = {
+constexpr unsigned char SBOX[8][4][16] = {
     {{14,  4, 13,  1,  2, 15, 11,  8,  3, 10,  6, 12,  5,  9,  0,  7},
      { 0, 15,  7,  4, 14,  2, 13,  1, 10,  6, 12, 11,  9,  5,  3,  8},
      { 4,  1, 14,  8, 13,  6,  2, 11, 15, 12,  9,  7,  3, 10,  5,  0},
@@ -131,29 +131,29 @@ std::uint32_t Rotate28(std::uint32_t v, int n) {
 }
 
 std::uint32_t Feistel(std::uint32_t r, std::uint64_t roundKey) {
-    const std::uint64_t x = Permute(r, 32, kE) ^ roundKey;
+    const std::uint64_t x = Permute(r, 32, E) ^ roundKey;
     std::uint32_t s = 0;
     for (int box = 0; box < 8; ++box) {
         const unsigned six = static_cast<unsigned>(x >> (42 - 6 * box)) & 0x3F;
         const unsigned row = ((six >> 4) & 2) | (six & 1);
         const unsigned col = (six >> 1) & 0x0F;
-        s = (s << 4) | kSbox[box][row][col];
+        s = (s << 4) | SBOX[box][row][col];
     }
-    return static_cast<std::uint32_t>(Permute(s, 32, kP));
+    return static_cast<std::uint32_t>(Permute(s, 32, P));
 }
 
 std::uint64_t Crypt(std::uint64_t key, std::uint64_t block, bool decrypt) {
     std::uint64_t roundKeys[16];
-    const std::uint64_t cd = Permute(key, 64, kPc1);
+    const std::uint64_t cd = Permute(key, 64, PC1);
     std::uint32_t c = static_cast<std::uint32_t>(cd >> 28);
     std::uint32_t d = static_cast<std::uint32_t>(cd) & 0x0FFFFFFF;
     for (int r = 0; r < 16; ++r) {
-        c = Rotate28(c, kShifts[r]);
-        d = Rotate28(d, kShifts[r]);
-        roundKeys[r] = Permute((static_cast<std::uint64_t>(c) << 28) | d, 56, kPc2);
+        c = Rotate28(c, SHIFTS[r]);
+        d = Rotate28(d, SHIFTS[r]);
+        roundKeys[r] = Permute((static_cast<std::uint64_t>(c) << 28) | d, 56, PC2);
     }
 
-    const std::uint64_t ip = Permute(block, 64, kIp);
+    const std::uint64_t ip = Permute(block, 64, IP);
     std::uint32_t l = static_cast<std::uint32_t>(ip >> 32);
     std::uint32_t r = static_cast<std::uint32_t>(ip);
     for (int i = 0; i < 16; ++i) {
@@ -161,7 +161,7 @@ std::uint64_t Crypt(std::uint64_t key, std::uint64_t block, bool decrypt) {
         l = r;
         r = next;
     }
-    return Permute((static_cast<std::uint64_t>(r) << 32) | l, 64, kIpInverse);
+    return Permute((static_cast<std::uint64_t>(r) << 32) | l, 64, IP_INVERSE);
 }
 
 } // namespace

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+// Milliseconds of the steady clock from an arbitrary start. Time-outs and
+// command times use it because it counts waiting and never goes back when
+// the wall clock is set.
+inline int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The same clock cut to 32 bits, as a FrameSource ticks: differences of two
+// ticks stay right across the wrap.
+inline uint32_t TickMs() {
+    return static_cast<uint32_t>(NowMs());
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+// Byte I/O on any descriptor a test plays (a pty master, a socket), each
+// call bounded in time.
+
+inline int64_t MsSince(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 t0)
+        .count();
+}
+
+inline bool WaitReadable(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, ms) == 1;
+}
+
+// Reads until count bytes came, the other end closed, or waitMs passed.
+// Returns what came.
+inline std::vector<uint8_t> ReadBytes(int fd, size_t count, int waitMs) {
+    std::vector<uint8_t> got;
+    const auto t0 = std::chrono::steady_clock::now();
+    while (got.size() < count) {
+        const int64_t left = waitMs - MsSince(t0);
+        if (left <= 0 || !WaitReadable(fd, static_cast<int>(left)))
+            break;
+        uint8_t tmp[1024];
+        const ssize_t n = read(fd, tmp, std::min(sizeof tmp, count - got.size()));
+        if (n <= 0)
+            break;
+        got.insert(got.end(), tmp, tmp + n);
+    }
+    return got;
+}
+
+// Writes all of bytes; stops silently when the other end is gone.
+inline void WriteBytes(int fd, const std::vector<uint8_t>& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0)
+            return;
+        done += static_cast<size_t>(n);
+    }
+}
+
+// True when the other end closes within ms; bytes before the close are
+// read and dropped.
+inline bool PeerCloses(int fd, int ms) {
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int64_t left = ms; left > 0; left = ms - MsSince(t0)) {
+        if (!WaitReadable(fd, static_cast<int>(left)))
+            return false;
+        uint8_t sink[256];
+        if (read(fd, sink, sizeof sink) <= 0)
+            return true;
+    }
+    return false;
+}

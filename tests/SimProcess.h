@@ -1,0 +1,126 @@
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TempDir.h"
+
+extern char** environ;
+
+// The folder of the running test program, where the programs it runs lie.
+inline std::filesystem::path ProgramDir() {
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+}
+
+// The simulator program run for a test. It writes the lines it opened to a
+// port file and its log (standard output) to a file, both in dir.
+class SimProcess {
+  public:
+    SimProcess(const std::vector<std::string>& args, const std::filesystem::path& dir)
+        : m_portFile(dir / "ports"), m_logFile(dir / "sim.log") {
+        const std::string program = (ProgramDir() / "quillmark-sim").string();
+        std::vector<std::string> all = {program};
+        all.insert(all.end(), args.begin(), args.end());
+        all.insert(all.end(), {"--port-file", m_portFile.string()});
+        std::vector<char*> argv;
+        for (std::string& a : all)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_logFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+
+    // Asks it to stop, and kills it when it has not within 2 s.
+    ~SimProcess() {
+        if (Ended())
+            return;
+        kill(m_pid, SIGTERM);
+        if (Wait(2000) == TIMED_OUT) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    // What the port file says of kind ("pty", "tcp", "udp"), waiting up to
+    // 5 s for it; empty when it never says or the program ended.
+    std::string Line(const std::string& kind) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::istringstream in(ReadFile(m_portFile));
+            std::string k;
+            std::string value;
+            while (in >> k >> value) {
+                if (k == kind)
+                    return value;
+            }
+            if (Ended())
+                return {};
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return {};
+    }
+
+    // The port of a "tcp" or "udp" line, or -1.
+    int Port(const std::string& kind) {
+        const std::string value = Line(kind);
+        return value.empty() ? -1 : std::stoi(value);
+    }
+
+    static constexpr int TIMED_OUT = -2;
+
+    // Sends SIGTERM and waits.
+    int Stop() {
+        if (!Ended())
+            kill(m_pid, SIGTERM);
+        return Wait();
+    }
+
+    // The exit status; -1 when it did not start or died of a signal,
+    // TIMED_OUT when it did not end within ms.
+    int Wait(int ms = 3000) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!Ended()) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return TIMED_OUT;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return m_status;
+    }
+
+    std::string Log() const { return ReadFile(m_logFile); }
+
+  private:
+    // True once the program has ended; its exit status is then in m_status.
+    bool Ended() {
+        if (m_pid <= 0)
+            return true;
+        int status = 0;
+        if (waitpid(m_pid, &status, WNOHANG) != m_pid)
+            return false;
+        m_pid = -1;
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return true;
+    }
+
+    std::filesystem::path m_portFile;
+    std::filesystem::path m_logFile;
+    pid_t m_pid = -1;
+    int m_status = -1;
+};

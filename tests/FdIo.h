@@ -6,15 +6,24 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <vector>
 
 // Byte I/O on any descriptor a test plays (a pty master, a socket), each
-// call bounded in time.
+// call bounded in time, and the clocks that bound it.
 
 inline int64_t MsSince(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  t0)
         .count();
+}
+
+// Processor time the calling thread has used, for tests that a wait sleeps
+// rather than spins.
+inline int64_t ThreadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 inline bool WaitReadable(int fd, int ms) {

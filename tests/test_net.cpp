@@ -13,11 +13,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "FdIo.h"
 #include "FrameUtil.h"
 #include "LoopbackPeer.h"
 #include "comm/Clock.h"
@@ -26,12 +26,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-int64_t ThreadCpuMs() {
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
 
 enum class PeerAct { Send, Close, Reset };
 

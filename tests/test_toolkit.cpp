@@ -1,7 +1,10 @@
 // The dialog toolkit: data exchange, edits, progress bars, posted messages,
 // timers, the key filter, finding a window by caption, the file dialog, the
 // beep.
+#include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -424,6 +427,44 @@ TEST(FileDialog, HookAnswersInsteadOfAWindow) {
     EXPECT_EQ(DoFileOpenDialog(nullptr, "bin", "Bin File(*.bin)|*.bin||", path), IDCANCEL);
     EXPECT_EQ(path, "/tmp/image.bin");
     SetFileDialogHook({});
+}
+
+// Answers the next modal file dialog once it shows.
+void AnswerFileDialog(std::function<void(QFileDialog*)> answer) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, answer = std::move(answer)] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            answer(dialog);
+        }
+    });
+    poll->start(5);
+}
+
+TEST(FileDialog, RealDialogOpensInThePathsFolderWithTheFilter) {
+    TempDir dir;
+    dir.Write("image.bin", "x");
+    QString path = QString::fromStdString(dir.path + "/old.bin");
+    QStringList filters;
+    QString suffix, folder;
+    AnswerFileDialog([&](QFileDialog* dialog) {
+        filters = dialog->nameFilters();
+        suffix = dialog->defaultSuffix();
+        folder = dialog->directory().absolutePath();
+        dialog->selectFile(QString::fromStdString(dir.path + "/image.bin"));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    EXPECT_EQ(DoFileOpenDialog(nullptr, "bin", "Bin File(*.bin)|*.bin|All Files(*.*)|*.*||", path),
+              IDOK);
+    EXPECT_EQ(filters, (QStringList{"Bin File (*.bin)", "All Files (*)"}));
+    EXPECT_EQ(suffix, "bin");
+    EXPECT_EQ(folder, QDir(QString::fromStdString(dir.path)).absolutePath());
+    EXPECT_EQ(path, QString::fromStdString(dir.path + "/image.bin"));
+
+    AnswerFileDialog([](QFileDialog* dialog) { dialog->reject(); });
+    EXPECT_EQ(DoFileOpenDialog(nullptr, "bin", "Bin File(*.bin)|*.bin||", path), IDCANCEL);
+    EXPECT_EQ(path, QString::fromStdString(dir.path + "/image.bin"));
 }
 
 QStringList g_warnings;

@@ -81,8 +81,8 @@ void CDialogBase::AttachTemplate() {
     for (QWidget* w : findChildren<QWidget*>()) {
         bool ok = false;
         int id = w->property(ResIdProperty).toInt(&ok);
-        if (ok && id != 0)
-            m_controls.emplace(id, w);
+        if (ok && id != 0 && !m_controls.emplace(id, w).second && ReportsMissingItems())
+            qWarning("dialog %s has two controls %d", qPrintable(objectName()), id);
         ApplyStyles(w);
         w->installEventFilter(this);
     }

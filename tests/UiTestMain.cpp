@@ -8,10 +8,12 @@
 
 namespace {
 
-// A dialog that looks up a control its template lacks fails the running test.
-void FailOnMissingControl(QtMsgType type, const QMessageLogContext&, const QString& msg) {
+// A dialog that looks up a control its template lacks, or whose template
+// gives two controls one identifier, fails the running test.
+void FailOnBadControlId(QtMsgType type, const QMessageLogContext&, const QString& msg) {
     const std::string text = msg.toStdString();
-    if (type == QtWarningMsg && msg.contains(" has no control "))
+    if (type == QtWarningMsg &&
+        (msg.contains(" has no control ") || msg.contains(" has two controls ")))
         ADD_FAILURE() << text;
     else if (type != QtDebugMsg && type != QtInfoMsg)
         std::fprintf(stderr, "%s\n", text.c_str());
@@ -28,6 +30,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     InitToolkit();
     ReportMissingItems(true);
-    qInstallMessageHandler(FailOnMissingControl);
+    qInstallMessageHandler(FailOnBadControlId);
     return RUN_ALL_TESTS();
 }

@@ -9,8 +9,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRegularExpressionValidator>
-#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTimerEvent>
 #include <algorithm>
 #include <cstdlib>

@@ -60,12 +60,18 @@ std::map<int, int> TemplateIds(const QString& path) {
     return ids;
 }
 
-// The IDC_ names used by a dialog's sources: app/<Dlg>.h and app/<Dlg>*.cpp.
+// The IDC_ names used by a dialog's sources, app/<Name>Dlg.h and
+// app/<Name>Dlg*.cpp, and defined by its own identifier header,
+// app/<Name>Ids.h, where it has one.
 std::set<QString> UsedIds(const QString& dialog) {
     std::set<QString> names;
     const QRegularExpression use(R"(\bIDC_\w+)");
     QFileInfoList files = QDir(SourceDir + "/app").entryInfoList({dialog + "*.cpp"}, QDir::Files);
     files << QFileInfo(SourceDir + "/app/" + dialog + ".h");
+    QString name = dialog;
+    if (name.endsWith("Dlg"))
+        name.chop(3);
+    files << QFileInfo(SourceDir + "/app/" + name + "Ids.h");
     for (const QFileInfo& file : files) {
         auto it = use.globalMatch(ReadAll(file.filePath()));
         while (it.hasNext())

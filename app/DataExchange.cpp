@@ -1,9 +1,5 @@
 #include "app/DataExchange.h"
 
-#include <QAbstractButton>
-#include <QComboBox>
-#include <QLineEdit>
-
 #include "app/DialogBase.h"
 #include "app/MessageBox.h"
 
@@ -14,8 +10,7 @@ void CDataExchange::Fail(int id, const QString& message) {
     m_bFailed = true;
     MessageBox(&m_dlg, message, QStringLiteral("提示"), MB_ICONEXCLAMATION);
     m_dlg.FocusItem(id);
-    if (auto* edit = m_dlg.GetDlgItemAs<QLineEdit>(id))
-        edit->selectAll();
+    m_dlg.SetSel(id, 0, -1);
 }
 
 bool CDataExchange::ReadInt(int id, int& value) {
@@ -59,9 +54,8 @@ void CDataExchange::Text(int id, QString& value, int nMaxChars) {
     if (m_bFailed)
         return;
     if (!m_bSaveAndValidate) {
-        auto* edit = m_dlg.GetDlgItemAs<QLineEdit>(id);
-        if (edit && nMaxChars > 0)
-            edit->setMaxLength(nMaxChars);
+        if (nMaxChars > 0)
+            m_dlg.LimitText(id, nMaxChars);
         m_dlg.SetItemText(id, value);
         return;
     }

@@ -7,6 +7,7 @@
 
 CDialingDlg::CDialingDlg(QWidget* parent) : CDialogBase(parent) {
     LoadTemplate<Ui::DialingDlg>();
+    setWindowTitle(QString::fromUtf8(DIALING_CAPTION));
     // No close entry on the title bar: only Cancel ends a dial early.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     if (QWidget* text = GetDlgItem(IDC_DIALING_TEXT)) {

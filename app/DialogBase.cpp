@@ -7,8 +7,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QRegularExpressionValidator>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimerEvent>
+#include <algorithm>
+#include <cstdlib>
 
 #include "app/DataExchange.h"
 #include "app/MessageBox.h"
@@ -17,6 +22,25 @@
 namespace {
 
 const char* const ResIdProperty = "resId";
+const char* const MaxCharsProperty = "maxChars";
+const char* const StepProperty = "progressStep";
+const char* const UpperProperty = "progressUpper";
+
+// A plain-text edit has no maximum length of its own: text that goes past
+// the limit is taken out again where it went in.
+void TrimToLimit(QPlainTextEdit* edit, int position, int added) {
+    const int limit = edit->property(MaxCharsProperty).toInt();
+    if (limit <= 0 || added <= 0)
+        return;
+    QTextDocument* doc = edit->document();
+    const int excess = doc->characterCount() - 1 - limit;
+    if (excess <= 0)
+        return;
+    QTextCursor cursor(doc);
+    cursor.setPosition(position + added);
+    cursor.setPosition(position + added - std::min(excess, added), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+}
 
 // Edits of the upper-case style turn letters to upper case as they are typed or pasted.
 class CUpperCaseValidator : public QValidator {
@@ -57,13 +81,17 @@ void CDialogBase::AttachTemplate() {
     for (QWidget* w : findChildren<QWidget*>()) {
         bool ok = false;
         int id = w->property(ResIdProperty).toInt(&ok);
-        if (ok && id != 0)
-            m_controls.emplace(id, w);
+        if (ok && id != 0 && !m_controls.emplace(id, w).second && ReportsMissingItems())
+            qWarning("dialog %s has two controls %d", qPrintable(objectName()), id);
         ApplyStyles(w);
         w->installEventFilter(this);
     }
-    OnClicked(IDOK, [this] { OnOK(); });
-    OnClicked(IDCANCEL, [this] { OnCancel(); });
+    // Templates without an OK or Cancel button are common: no warning.
+    for (int id : {IDOK, IDCANCEL}) {
+        if (auto* button = qobject_cast<QAbstractButton*>(FindItem(id)))
+            connect(button, &QAbstractButton::clicked, this,
+                    [this, id] { id == IDOK ? OnOK() : OnCancel(); });
+    }
 }
 
 int CDialogBase::DoModal() {
@@ -91,9 +119,16 @@ void CDialogBase::EndDialog(int result) {
     done(result);
 }
 
-QWidget* CDialogBase::GetDlgItem(int id) const {
+QWidget* CDialogBase::FindItem(int id) const {
     auto it = m_controls.find(id);
     return it == m_controls.end() ? nullptr : it->second;
+}
+
+QWidget* CDialogBase::GetDlgItem(int id) const {
+    QWidget* w = FindItem(id);
+    if (!w && ReportsMissingItems())
+        qWarning("dialog %s has no control %d", qPrintable(objectName()), id);
+    return w;
 }
 
 int CDialogBase::GetDlgCtrlID(const QWidget* w) const {
@@ -152,6 +187,120 @@ QString CDialogBase::GetItemText(int id) const {
     if (auto* combo = qobject_cast<QComboBox*>(w))
         return combo->currentText();
     return {};
+}
+
+void CDialogBase::AppendItemText(int id, const QString& text) {
+    QWidget* w = GetDlgItem(id);
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        QTextCursor cursor(plain->document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(text);
+        plain->setTextCursor(cursor);
+    } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        edit->end(false);
+        edit->insert(text);
+    }
+}
+
+int CDialogBase::GetLineCount(int id) const {
+    QWidget* w = GetDlgItem(id);
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
+        return plain->document()->blockCount();
+    if (qobject_cast<QLineEdit*>(w))
+        return 1;
+    return 0;
+}
+
+void CDialogBase::SetSel(int id, int start, int end) {
+    QWidget* w = GetDlgItem(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        const int length = static_cast<int>(edit->text().size());
+        if (start < 0) {
+            edit->deselect();
+            return;
+        }
+        start = std::min(start, length);
+        end = end < 0 ? length : std::min(end, length);
+        edit->setSelection(std::min(start, end), std::abs(end - start));
+    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        QTextCursor cursor = plain->textCursor();
+        const int length = plain->document()->characterCount() - 1;
+        if (start < 0) {
+            cursor.clearSelection();
+        } else {
+            start = std::min(start, length);
+            end = end < 0 ? length : std::clamp(end, 0, length);
+            cursor.setPosition(start);
+            cursor.setPosition(end, QTextCursor::KeepAnchor);
+        }
+        plain->setTextCursor(cursor);
+    }
+}
+
+void CDialogBase::ReplaceSel(int id, const QString& text) {
+    QWidget* w = GetDlgItem(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        edit->insert(text);
+    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        QTextCursor cursor = plain->textCursor();
+        cursor.insertText(text);
+        plain->setTextCursor(cursor);
+    }
+}
+
+void CDialogBase::LimitText(int id, int maxChars) {
+    QWidget* w = GetDlgItem(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        edit->setMaxLength(maxChars > 0 ? maxChars : 32767);
+    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        const bool watched = plain->property(MaxCharsProperty).isValid();
+        plain->setProperty(MaxCharsProperty, maxChars);
+        if (!watched)
+            connect(plain->document(), &QTextDocument::contentsChange, plain,
+                    [plain](int position, int, int added) { TrimToLimit(plain, position, added); });
+    }
+}
+
+void CDialogBase::SetProgressRange(int id, int lower, int upper) {
+    if (auto* bar = GetDlgItemAs<QProgressBar>(id)) {
+        // Qt shows a busy bar for an empty range.
+        bar->setRange(lower, std::max(upper, lower + 1));
+        bar->setProperty(UpperProperty, std::max(upper, lower));
+        bar->setValue(lower);
+    }
+}
+
+void CDialogBase::SetProgressStep(int id, int step) {
+    if (auto* bar = GetDlgItemAs<QProgressBar>(id))
+        bar->setProperty(StepProperty, step);
+}
+
+int CDialogBase::StepIt(int id) {
+    auto* bar = GetDlgItemAs<QProgressBar>(id);
+    if (!bar)
+        return 0;
+    const int before = std::max(bar->value(), bar->minimum());
+    const QVariant step = bar->property(StepProperty);
+    SetProgressPos(id, before + (step.isValid() ? step.toInt() : 10));
+    return before;
+}
+
+void CDialogBase::SetProgressPos(int id, int pos) {
+    if (auto* bar = GetDlgItemAs<QProgressBar>(id)) {
+        const QVariant upper = bar->property(UpperProperty);
+        const int top = upper.isValid() ? upper.toInt() : bar->maximum();
+        bar->setValue(std::clamp(pos, bar->minimum(), std::max(top, bar->minimum())));
+    }
+}
+
+void CDialogBase::SetNoClose(bool noClose) {
+    m_bNoClose = noClose;
+    const bool visible = isVisible();
+    setWindowFlag(Qt::CustomizeWindowHint, noClose);
+    setWindowFlag(Qt::WindowTitleHint, true);
+    setWindowFlag(Qt::WindowCloseButtonHint, !noClose);
+    if (visible)
+        show();
 }
 
 void CDialogBase::CheckItem(int id, bool checked) {
@@ -282,7 +431,9 @@ void CDialogBase::accept() {
 }
 
 void CDialogBase::reject() {
-    OnCancel();
+    // Escape and the window manager's close arrive here.
+    if (!m_bNoClose)
+        OnCancel();
 }
 
 bool CDialogBase::eventFilter(QObject* watched, QEvent* event) {

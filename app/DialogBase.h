@@ -41,7 +41,8 @@ class CDialogBase : public QDialog {
     // The handle that posted messages for this dialog are addressed to.
     WindowHandle GetSafeHwnd() const { return m_hWnd; }
 
-    // The control with this identifier, or nullptr when the template has none.
+    // The control with this identifier, or nullptr when the template has none
+    // (said by a warning while ReportMissingItems is on).
     QWidget* GetDlgItem(int id) const;
     template <class T> T* GetDlgItemAs(int id) const { return qobject_cast<T*>(GetDlgItem(id)); }
     // The identifier of the control that holds w, or 0.
@@ -53,12 +54,44 @@ class CDialogBase : public QDialog {
     // The control's own state (greyed by its panel or not).
     bool IsItemEnabled(int id) const;
     void ShowItem(int id, bool show);
+    // Replaces the whole text; a plain-text edit that grows is appended to
+    // with AppendItemText instead.
     void SetItemText(int id, const QString& text);
     QString GetItemText(int id) const;
     void CheckItem(int id, bool checked);
     bool IsItemChecked(int id) const;
     void SetCurSel(int id, int index); // combo box; -1 selects nothing
     int GetCurSel(int id) const;
+
+    // Edits. AppendItemText adds text at the end of a plain-text or line edit
+    // without rewriting what it holds (no line break added) and moves the
+    // caret behind it.
+    void AppendItemText(int id, const QString& text);
+    // Lines of an edit: its line breaks plus one (an empty edit has one
+    // line); 0 for an identifier without an edit.
+    int GetLineCount(int id) const;
+    // Selects characters start..end of an edit; end -1 means to the end, and
+    // start -1 removes the selection. (0, -1) selects all.
+    void SetSel(int id, int start, int end);
+    // Replaces the selection with text, or inserts it at the caret.
+    void ReplaceSel(int id, const QString& text);
+    // The most characters an edit holds: typed, pasted or inserted text past
+    // it is dropped. 0 or less lifts the limit.
+    void LimitText(int id, int maxChars);
+
+    // Progress bars. An empty range (upper <= lower) shows an empty bar, not
+    // a busy one; positions are kept inside the range.
+    void SetProgressRange(int id, int lower, int upper);
+    void SetProgressStep(int id, int step);
+    // Advances by the step, stopping at the range's end; returns the
+    // position before, or 0 for an identifier without a bar.
+    int StepIt(int id);
+    void SetProgressPos(int id, int pos);
+
+    // Takes away the title-bar close and makes Escape and the window
+    // manager's close do nothing: only EndDialog ends the dialog. Call before
+    // the dialog is shown.
+    void SetNoClose(bool noClose);
     void FocusItem(int id);
     // Presses a button as a click would; false when it is disabled or absent.
     bool ClickItem(int id);
@@ -117,10 +150,13 @@ class CDialogBase : public QDialog {
     void timerEvent(QTimerEvent* event) override;
 
   private:
+    QWidget* FindItem(int id) const;
+
     WindowHandle m_hWnd;
     std::map<int, QWidget*> m_controls;
     std::map<int, int> m_timers; // identifier -> Qt timer
     std::map<int, std::function<void()>> m_killFocus;
     int m_nResult = IDCANCEL;
     bool m_bEnded = false;
+    bool m_bNoClose = false;
 };

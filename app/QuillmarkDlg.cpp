@@ -16,49 +16,30 @@
 #include "comm/DialModem.h"
 #include "comm/SerialPort.h"
 #include "protocol/ResultCodes.h"
+#include "protocol/StatusText.h"
 #include "ui_QuillmarkDlg.h"
 
 namespace {
 
-// The console's own texts.
+// The console's own texts; those of result codes and channel states come
+// from the core's table.
 namespace txt {
 const char* const AboutMenu = "关于 Quillmark(&A)...";
 const char* const ConfigMissing = "程序配置文件config.xml丢失,退出!";
 const char* const ConfigBroken = "加载程序配置文件config.xml失败,退出!";
-const char* const OpenPortFailed = "打开串口COM%d失败,请检查该串口是否已被占用!";
 const char* const Error = "错误";
-const char* const TcpBadAddress = "建立连接不成功,错误的IP地址";
-const char* const TcpTimeout = "建立连接不成功,超时退出";
-const char* const TcpOtherError = "连接终端错误，返回代码%d";
-const char* const UdpNoNetwork = "系统中不存在网络连接,绑定失败!";
-const char* const UdpBindFailed = "调用绑定函数失败,请检查GPRS连接是否可用!";
-const char* const UdpNoGprs = "GPRS连接不存在,绑定失败!";
-const char* const DialNoAnswer = "拨号失败,终端无反应!";
-const char* const DialRecvError = "拨号失败,接收数据错!";
-const char* const DialingCaption = "正在拨号...";
 const char* const OpenPort = "打开串口";
 const char* const ClosePort = "关闭串口";
 const char* const Dial = "拨号";
 const char* const HangUp = "挂断";
-const char* const ComNotOpen = "未打开";
-const char* const ModemNotConnected = "未连线";
-const char* const ComOpened = "已打开!";
-const char* const ModemConnected = "已连线!";
-const char* const DialFailed = "拨号失败!";
-const char* const ComClosed = "已关闭!";
-const char* const ModemHungUp = "已挂断!";
-const char* const TcpIdle = "未连接";
-const char* const TcpConnected = "已连接!";
-const char* const TcpFailed = "连接失败!";
-const char* const TcpDisconnected = "未连接!";
-const char* const UdpIdle = "未绑定";
-const char* const UdpBound = "已绑定!";
-const char* const UdpFailed = "绑定失败!";
-const char* const UdpClosed = "未绑定!";
 } // namespace txt
 
 QString Text(const char* s) {
     return QString::fromUtf8(s);
+}
+
+QString Text(const std::string& s) {
+    return QString::fromStdString(s);
 }
 
 const char* const SectionOf[] = {"Quillmark/COMPort", "Quillmark/Modem", "Quillmark/TCP",
@@ -279,9 +260,9 @@ void CQuillmarkDlg::OnSelchangeChannel() {
     m_config.GetInt("FirstChar", m_nFirstCharTimeout);
     m_config.GetInt("RevTimeOut", m_nInterCharTimeout);
 
-    m_strComStatus = Text(m_nChannel == CH_MODEM ? txt::ModemNotConnected : txt::ComNotOpen);
-    m_strTcpStatus = Text(txt::TcpIdle);
-    m_strUdpStatus = Text(txt::UdpIdle);
+    m_strComStatus = Text(ChannelIdleText(m_nChannel == CH_MODEM ? CH_MODEM : CH_SERIAL));
+    m_strTcpStatus = Text(ChannelIdleText(CH_TCP));
+    m_strUdpStatus = Text(ChannelIdleText(CH_UDP));
     UpdateData(false);
 }
 
@@ -342,15 +323,14 @@ void CQuillmarkDlg::OnOpenPort() {
     const int port = modem ? m_settings.nModemPort : m_settings.nComPort;
     const long baud = modem ? m_settings.nModemBaud : m_settings.nComBaud;
     if (ComOpen(port, ComBaudIndex(baud)) < 0) {
-        MessageBox(QString::asprintf(txt::OpenPortFailed, port), Text(txt::Error),
-                   MB_ICONEXCLAMATION);
+        MessageBox(Text(OpenPortFailedText(port)), Text(txt::Error), MB_ICONEXCLAMATION);
         return;
     }
 
     if (!modem) {
         m_job.nPort = port;
         StartChannelWorker(CH_SERIAL);
-        m_strComStatus = Text(txt::ComOpened);
+        m_strComStatus = Text(ConnectStatusText(CH_SERIAL, true));
         m_bPortOpen = 1;
         EnableItem(IDC_OPEN_PORT, false);
         EnableItem(IDC_CLOSE_PORT, true);
@@ -417,59 +397,38 @@ void CQuillmarkDlg::OnConnectOutcome(int code, int channel) {
         return;
     m_nConnecting = -1;
     const bool connected = code == RC_CONNECTED;
-    const int reason = m_job.nResult;
-    const QString caption = Text(txt::Error);
+    if (!connected) {
+        const std::string failure = ConnectFailedText(channel, m_job.nResult);
+        if (!failure.empty())
+            MessageBox(Text(failure), Text(txt::Error), MB_ICONEXCLAMATION);
+    }
+    const char* status = ConnectStatusText(channel, connected);
 
     switch (channel) {
     case CH_TCP:
+        m_strTcpStatus = Text(status);
+        m_bTcpConnected = connected;
         if (connected) {
-            m_strTcpStatus = Text(txt::TcpConnected);
-            m_bTcpConnected = 1;
             EnableItem(IDC_TCP_CONNECT, false);
             EnableItem(IDC_TCP_DISCONNECT, true);
-            break;
         }
-        if (reason == RES_BAD_ADDRESS || reason == RES_SOCKET_FAILED)
-            MessageBox(Text(txt::TcpBadAddress), caption, MB_ICONEXCLAMATION);
-        else if (reason == RES_OPEN_FAILED)
-            MessageBox(Text(txt::TcpTimeout), caption, MB_ICONEXCLAMATION);
-        else
-            MessageBox(QString::asprintf(txt::TcpOtherError, reason), caption, MB_ICONEXCLAMATION);
-        m_strTcpStatus = Text(txt::TcpFailed);
-        m_bTcpConnected = 0;
         break;
     case CH_UDP:
+        m_strUdpStatus = Text(status);
+        m_bUdpBound = connected;
         if (connected) {
-            m_strUdpStatus = Text(txt::UdpBound);
-            m_bUdpBound = 1;
             EnableItem(IDC_UDP_BIND, false);
             EnableItem(IDC_UDP_CLOSE, true);
-            break;
         }
-        if (reason == UDP_NO_ADAPTER)
-            MessageBox(Text(txt::UdpNoNetwork), caption, MB_ICONEXCLAMATION);
-        else if (reason == UDP_NO_PORT)
-            MessageBox(Text(txt::UdpBindFailed), caption, MB_ICONEXCLAMATION);
-        else if (reason == UDP_NO_ETHERNET)
-            MessageBox(Text(txt::UdpNoGprs), caption, MB_ICONEXCLAMATION);
-        m_strUdpStatus = Text(txt::UdpFailed);
-        m_bUdpBound = 0;
         break;
     case CH_MODEM:
+        m_strComStatus = Text(status);
+        m_bPortOpen = connected;
         if (connected) {
-            m_strComStatus = Text(txt::ModemConnected);
-            m_bPortOpen = 1;
             EnableItem(IDC_OPEN_PORT, false);
             EnableItem(IDC_CLOSE_PORT, true);
-        } else {
-            if (reason == RES_NO_START)
-                MessageBox(Text(txt::DialNoAnswer), caption, MB_ICONEXCLAMATION);
-            else if (reason == RES_RECV_ERROR)
-                MessageBox(Text(txt::DialRecvError), caption, MB_ICONEXCLAMATION);
-            m_strComStatus = Text(txt::DialFailed);
-            m_bPortOpen = 0;
         }
-        if (CDialogBase* dlgDialing = FindWindowByCaption(Text(txt::DialingCaption)))
+        if (CDialogBase* dlgDialing = FindWindowByCaption(Text(DIALING_CAPTION)))
             dlgDialing->OnOK();
         break;
     default:
@@ -499,7 +458,7 @@ void CQuillmarkDlg::OnTcpDisconnect() {
     EnableItem(IDC_TCP_CONNECT, true);
     EnableItem(IDC_TCP_DISCONNECT, false);
     m_bTcpConnected = 0;
-    m_strTcpStatus = Text(txt::TcpDisconnected);
+    m_strTcpStatus = Text(ChannelClosedText(CH_TCP));
     UpdateData(false);
     StopTimedSending();
 }
@@ -509,7 +468,7 @@ void CQuillmarkDlg::OnUdpClose() {
     EnableItem(IDC_UDP_BIND, true);
     EnableItem(IDC_UDP_CLOSE, false);
     m_bUdpBound = 0;
-    m_strUdpStatus = Text(txt::UdpClosed);
+    m_strUdpStatus = Text(ChannelClosedText(CH_UDP));
     UpdateData(false);
     StopTimedSending();
 }
@@ -517,7 +476,7 @@ void CQuillmarkDlg::OnUdpClose() {
 void CQuillmarkDlg::OnClosePort() {
     const bool modem = m_nChannel == CH_MODEM;
     ComClose(modem ? m_settings.nModemPort : m_settings.nComPort);
-    m_strComStatus = Text(modem ? txt::ModemHungUp : txt::ComClosed);
+    m_strComStatus = Text(ChannelClosedText(modem ? CH_MODEM : CH_SERIAL));
     m_bPortOpen = 0;
     EnableItem(IDC_OPEN_PORT, true);
     EnableItem(IDC_CLOSE_PORT, false);

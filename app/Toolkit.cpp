@@ -1,7 +1,10 @@
 #include "app/Toolkit.h"
 
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFont>
 #include <QPixmap>
+#include <QStringList>
 #include <filesystem>
 #include <system_error>
 
@@ -31,4 +34,77 @@ std::string GetExeDir() {
         return {};
     std::string dir = exe.parent_path().string();
     return dir.ends_with('/') ? dir : dir + '/';
+}
+
+namespace {
+
+#ifdef NDEBUG
+bool g_bReportMissingItems = false;
+#else
+bool g_bReportMissingItems = true;
+#endif
+
+std::function<int(QString&)>& FileDialogHook() {
+    static std::function<int(QString&)> hook;
+    return hook;
+}
+
+} // namespace
+
+void ReportMissingItems(bool report) {
+    g_bReportMissingItems = report;
+}
+
+bool ReportsMissingItems() {
+    return g_bReportMissingItems;
+}
+
+QString FileDialogFilter(const QString& filter) {
+    const QStringList parts = filter.split('|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString description = parts[i].trimmed();
+        const QString& pattern = parts[i + 1];
+        if (description.isEmpty() && pattern.isEmpty())
+            break;
+        // The dialog reads the patterns from the description's last
+        // parentheses, so a description carrying its own is rewritten.
+        const qsizetype open = description.lastIndexOf('(');
+        if (open > 0 && description.endsWith(')'))
+            description = description.left(open).trimmed();
+        QStringList patterns;
+        for (const QString& p : pattern.split(';', Qt::SkipEmptyParts))
+            patterns << (p.trimmed() == "*.*" ? QStringLiteral("*") : p.trimmed());
+        filters << QStringLiteral("%1 (%2)").arg(description, patterns.join(' '));
+    }
+    return filters.join(";;");
+}
+
+int DoFileOpenDialog(QWidget* parent, const QString& defExt, const QString& filter, QString& path) {
+    if (FileDialogHook()) {
+        QString chosen = path;
+        const int result = FileDialogHook()(chosen);
+        if (result == IDOK)
+            path = chosen;
+        return result == IDOK ? IDOK : IDCANCEL;
+    }
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(FileDialogFilter(filter));
+    dialog.setDefaultSuffix(defExt);
+    dialog.setSizeGripEnabled(true);
+    if (!path.isEmpty()) {
+        const QFileInfo info(path);
+        dialog.setDirectory(info.absolutePath());
+        dialog.selectFile(info.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return IDCANCEL;
+    path = dialog.selectedFiles().constFirst();
+    return IDOK;
+}
+
+void SetFileDialogHook(std::function<int(QString& path)> hook) {
+    FileDialogHook() = std::move(hook);
 }

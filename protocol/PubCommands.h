@@ -7,9 +7,8 @@
 
 // The public commands dialog ("公用命令"): the terminal's management
 // commands 0xE0-0xE6, their request data from the dialog's inputs, the
-// fields and messages of their replies, and the dialog's own texts.
-
-inline constexpr char PUB_DIALOG_TITLE[] = "公用命令";
+// fields and messages of their replies. The dialog's own texts and control
+// identifiers live with the dialog.
 
 enum PubCommand : int {
     PUB_SET_ID = 0,            // 0xE0 "设置设备ID号(只允许接一台设备)"
@@ -28,10 +27,6 @@ constexpr uint8_t PUB_BROADCAST_MACHINE = 255;
 constexpr int PUB_RATE_COUNT = 8;
 constexpr int PUB_TIMEOUT_MS = 3000; // first-character and inter-character
 constexpr int PUB_BUFFER_SIZE = 388; // the dialog's send and receive buffers
-
-// Key filter messages (caption "提示", warning icon, with a beep).
-inline constexpr char PUB_HEX_KEY_TEXT[] = "请输入十六进制字符 '0'~'9','A'~'F'!";
-inline constexpr char PUB_DEC_KEY_TEXT[] = "请输入十进制字符 '0'~'9'!";
 
 // The command list's item text; nullptr outside 0..6.
 const char* PubCommandName(int index);
@@ -52,13 +47,14 @@ bool PubIdKeyAllowed(int ch);
 // True when ch may be typed into 设备机号: backspace, '0'-'9'.
 bool PubMachineNoKeyAllowed(int ch);
 
-// The controls an input message sends the focus to (text selected).
+// The input an input message sends the focus to (text selected); the dialog
+// maps each to its control.
 enum PubField : int {
     PUB_FIELD_NONE = 0,
-    PUB_FIELD_ID = 1014,
-    PUB_FIELD_MACHINE_NO = 1015,
-    PUB_FIELD_LOW_ID = 1010,
-    PUB_FIELD_RATE = 1003
+    PUB_FIELD_ID = 1,
+    PUB_FIELD_MACHINE_NO = 2,
+    PUB_FIELD_LOW_ID = 3,
+    PUB_FIELD_RATE = 4
 };
 
 // One message box of the dialog; an empty text means none.

@@ -76,6 +76,36 @@ const char* ConnectStatusText(int channel, bool connected) {
     }
 }
 
+const char* ChannelIdleText(int channel) {
+    switch (channel) {
+    case CH_SERIAL:
+        return "未打开";
+    case CH_MODEM:
+        return "未连线";
+    case CH_TCP:
+        return "未连接";
+    case CH_UDP:
+        return "未绑定";
+    default:
+        return nullptr;
+    }
+}
+
+const char* ChannelClosedText(int channel) {
+    switch (channel) {
+    case CH_SERIAL:
+        return "已关闭!";
+    case CH_MODEM:
+        return "已挂断!";
+    case CH_TCP:
+        return "未连接!";
+    case CH_UDP:
+        return "未绑定!";
+    default:
+        return nullptr;
+    }
+}
+
 std::string OpenPortFailedText(int port) {
     return Format("打开串口COM%d失败,请检查该串口是否已被占用!", port);
 }

@@ -2,8 +2,10 @@
 
 #include <string>
 
-// The console's texts for result codes, outside the receive window: reply
-// reads, connect outcomes, port opens, sends and downloads.
+// The front ends' texts for result codes and channel states, outside the
+// receive window: reply reads, connect outcomes, channel labels, port opens,
+// sends and downloads. Channels are the channel kinds 0 serial, 1 modem,
+// 2 TCP, 3 UDP.
 
 // Shown for every reply-read code without a text of its own.
 inline constexpr char GENERAL_RECV_FAILED_TEXT[] = "终端机无反应，接收失败!";
@@ -24,6 +26,14 @@ std::string ConnectFailedText(int channel, int reason);
 // failure (nullptr for a serial failure, which keeps its label). nullptr for
 // an unknown channel.
 const char* ConnectStatusText(int channel, bool connected);
+
+// The channel's status label once it is chosen, before it is opened:
+// "未打开" / "未连线" / "未连接" / "未绑定". nullptr for an unknown channel.
+const char* ChannelIdleText(int channel);
+
+// The channel's status label after the user closed it: "已关闭!" / "已挂断!" /
+// "未连接!" / "未绑定!". nullptr for an unknown channel.
+const char* ChannelClosedText(int channel);
 
 // The message (caption "错误") for a COM port that cannot be opened.
 std::string OpenPortFailedText(int port);

@@ -57,6 +57,25 @@ TEST(StatusText, ChannelLabelsAndWarnings) {
     EXPECT_STREQ(NotConnectedText(CH_UDP), "尚未绑定端口!!!");
     EXPECT_EQ(NotConnectedText(-1), nullptr);
 
+    struct Labels {
+        int channel;
+        const char* idle;
+        const char* closed;
+    } labels[] = {
+        {CH_SERIAL, "未打开", "已关闭!"},
+        {CH_MODEM, "未连线", "已挂断!"},
+        {CH_TCP, "未连接", "未连接!"},
+        {CH_UDP, "未绑定", "未绑定!"},
+    };
+    for (const Labels& l : labels) {
+        EXPECT_STREQ(ChannelIdleText(l.channel), l.idle) << l.channel;
+        EXPECT_STREQ(ChannelClosedText(l.channel), l.closed) << l.channel;
+    }
+    for (int channel : {-1, 4}) {
+        EXPECT_EQ(ChannelIdleText(channel), nullptr);
+        EXPECT_EQ(ChannelClosedText(channel), nullptr);
+    }
+
     EXPECT_EQ(OpenPortFailedText(3), "打开串口COM3失败,请检查该串口是否已被占用!");
 }
 

@@ -1,9 +1,16 @@
-// The dialog toolkit: data exchange, posted messages, timers, the key
-// filter, finding a window by caption, the beep.
+// The dialog toolkit: data exchange, edits, progress bars, posted messages,
+// timers, the key filter, finding a window by caption, the file dialog, the
+// beep.
+#include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTextBlock>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <functional>
@@ -17,10 +24,11 @@
 #include "app/DataExchange.h"
 #include "app/DialogBase.h"
 #include "app/WindowMessages.h"
+#include "protocol/DisplayText.h"
 
 namespace {
 
-enum { ID_NUMBER = 10, ID_TEXT = 11, ID_FLAG = 12, ID_UPPER = 13 };
+enum { ID_NUMBER = 10, ID_TEXT = 11, ID_FLAG = 12, ID_UPPER = 13, ID_LOG = 14, ID_BAR = 15 };
 
 // A dialog whose "template" is built in code, with the identifiers a
 // Designer template would carry.
@@ -34,6 +42,8 @@ class CTestDlg : public CDialogBase {
         auto* upper = new QLineEdit;
         upper->setProperty("upperCase", true);
         Add(layout, upper, ID_UPPER);
+        Add(layout, new QPlainTextEdit, ID_LOG);
+        Add(layout, new QProgressBar, ID_BAR);
         Add(layout, new QPushButton("OK"), IDOK);
         AttachTemplate();
     }
@@ -247,6 +257,240 @@ TEST(TemplateStyles, UpperCaseEditTurnsTypedLettersUp) {
     TypeKey(upper, Qt::Key_A, "a");
     TypeKey(upper, Qt::Key_F, "f");
     EXPECT_EQ(dlg.GetItemText(ID_UPPER), "AF");
+}
+
+TEST(Edits, AppendAddsAtTheEndWithoutRewritingTheWindow) {
+    CTestDlg dlg;
+    dlg.SetItemText(ID_LOG, "C0 01\r\nC1");
+    auto* log = dlg.GetDlgItemAs<QPlainTextEdit>(ID_LOG);
+    // A mark on the first line survives an append, not a rewrite of the text.
+    log->document()->firstBlock().setUserState(7);
+    dlg.SetSel(ID_LOG, 0, 2); // the user's selection does not steer the append
+    dlg.AppendItemText(ID_LOG, " 00\r\n");
+    dlg.AppendItemText(ID_LOG, "02");
+    EXPECT_EQ(dlg.GetItemText(ID_LOG), "C0 01\nC1 00\n02");
+    EXPECT_EQ(log->document()->firstBlock().userState(), 7);
+    EXPECT_EQ(log->textCursor().position(), dlg.GetItemText(ID_LOG).size());
+
+    dlg.SetItemText(ID_TEXT, "ab");
+    dlg.AppendItemText(ID_TEXT, "cd");
+    EXPECT_EQ(dlg.GetItemText(ID_TEXT), "abcd");
+}
+
+TEST(Edits, LineCountMatchesTheWindowTextRule) {
+    CTestDlg dlg;
+    for (const char* text : {"", "x", "x\r\n", "a\r\nb\r\nc", "\r\n\r\n"}) {
+        dlg.SetItemText(ID_LOG, text);
+        EXPECT_EQ(dlg.GetLineCount(ID_LOG), WindowLineCount(text)) << text;
+    }
+    dlg.SetItemText(ID_LOG, "");
+    for (int i = 0; i < 401; ++i)
+        dlg.AppendItemText(ID_LOG, "00 01 02\r\n");
+    EXPECT_EQ(dlg.GetLineCount(ID_LOG), 402);
+    EXPECT_TRUE(MustEmptyWindow(DISPLAY_SENT, dlg.GetLineCount(ID_LOG)));
+    EXPECT_EQ(dlg.GetLineCount(ID_TEXT), 1);
+    EXPECT_EQ(dlg.GetLineCount(ID_FLAG), 0);
+}
+
+TEST(Edits, SetSelAndReplaceSelInBothKindsOfEdit) {
+    struct Case {
+        int start, end;
+        const char* insert;
+        const char* result;
+    } cases[] = {
+        {2, 5, "ab", "01ab56789"},    {0, -1, "x", "x"},
+        {8, 100, "Z", "01234567Z"},   {5, 2, "-", "01-56789"},
+        {10, 10, "!", "0123456789!"}, {0, 0, "", "0123456789"},
+    };
+    CTestDlg dlg;
+    for (int id : {ID_TEXT, ID_LOG}) {
+        for (const Case& c : cases) {
+            dlg.SetItemText(id, "0123456789");
+            dlg.SetSel(id, c.start, c.end);
+            dlg.ReplaceSel(id, c.insert);
+            EXPECT_EQ(dlg.GetItemText(id), c.result) << id << " " << c.start << ".." << c.end;
+        }
+        // No selection: the text goes in at the caret, which stays where
+        // the selection ended.
+        dlg.SetItemText(id, "0123456789");
+        dlg.SetSel(id, 3, 6);
+        dlg.SetSel(id, -1, 0);
+        dlg.ReplaceSel(id, "+");
+        EXPECT_EQ(dlg.GetItemText(id), "012345+6789") << id;
+    }
+}
+
+TEST(Edits, LimitTextDropsWhatGoesPastTheLimit) {
+    CTestDlg dlg;
+    for (int id : {ID_TEXT, ID_LOG}) {
+        dlg.SetItemText(id, "");
+        dlg.LimitText(id, 5);
+        dlg.ReplaceSel(id, "abcdefgh");
+        EXPECT_EQ(dlg.GetItemText(id), "abcde") << id;
+        TypeKey(dlg.GetDlgItem(id), Qt::Key_X, "x");
+        EXPECT_EQ(dlg.GetItemText(id), "abcde") << id;
+        dlg.SetSel(id, 0, 1);
+        dlg.ReplaceSel(id, "XY");
+        EXPECT_EQ(dlg.GetItemText(id).size(), 5) << id;
+        EXPECT_TRUE(dlg.GetItemText(id).startsWith('X')) << id;
+        dlg.LimitText(id, 0);
+        dlg.AppendItemText(id, "123");
+        EXPECT_EQ(dlg.GetItemText(id).size(), 8) << id;
+    }
+}
+
+TEST(Progress, StepReturnsThePositionBeforeAndStopsAtTheEnd) {
+    CTestDlg dlg;
+    auto* bar = dlg.GetDlgItemAs<QProgressBar>(ID_BAR);
+    dlg.SetProgressRange(ID_BAR, 0, 2);
+    dlg.SetProgressStep(ID_BAR, 1);
+    std::vector<int> before;
+    for (int i = 0; i < 4; ++i)
+        before.push_back(dlg.StepIt(ID_BAR));
+    // Four steps over a range of two: the last one must not start over.
+    EXPECT_EQ(before, (std::vector<int>{0, 1, 2, 2}));
+    EXPECT_EQ(bar->value(), 2);
+
+    dlg.SetProgressPos(ID_BAR, 9);
+    EXPECT_EQ(bar->value(), 2);
+    dlg.SetProgressPos(ID_BAR, -3);
+    EXPECT_EQ(bar->value(), 0);
+
+    // An empty range, as a download of under one block gives: an empty
+    // bar, not Qt's busy one.
+    dlg.SetProgressRange(ID_BAR, 0, 0);
+    EXPECT_GT(bar->maximum(), bar->minimum());
+    EXPECT_EQ(dlg.StepIt(ID_BAR), 0);
+    EXPECT_EQ(dlg.StepIt(ID_BAR), 0);
+    EXPECT_EQ(bar->value(), 0);
+
+    EXPECT_EQ(dlg.StepIt(ID_TEXT), 0);
+}
+
+TEST(Progress, DefaultStepIsTen) {
+    CTestDlg dlg;
+    dlg.SetProgressRange(ID_BAR, 0, 100);
+    EXPECT_EQ(dlg.StepIt(ID_BAR), 0);
+    EXPECT_EQ(dlg.StepIt(ID_BAR), 10);
+}
+
+TEST(ModalRun, NoCloseIgnoresEscapeAndTheTitleBarClose) {
+    CTestDlg dlg;
+    dlg.SetNoClose(true);
+    EXPECT_FALSE(dlg.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    bool stillOpen = false;
+    QTimer::singleShot(0, [&] {
+        TypeKey(&dlg, Qt::Key_Escape, {});
+        dlg.close();
+        Pump(20);
+        stillOpen = dlg.isVisible();
+        dlg.EndDialog(IDOK);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_TRUE(stillOpen);
+
+    dlg.SetNoClose(false);
+    QTimer::singleShot(0, [&] { TypeKey(&dlg, Qt::Key_Escape, {}); });
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+}
+
+TEST(FileDialog, FilterListBecomesTheDialogsFilter) {
+    struct Case {
+        const char* list;
+        const char* filter;
+    } cases[] = {
+        {"Bin File(*.bin)|*.bin|All Files(*.*)|*.*||", "Bin File (*.bin);;All Files (*)"},
+        {"Images|*.png;*.xpm||", "Images (*.png *.xpm)"},
+        {"Text (*.txt)|*.txt|", "Text (*.txt)"},
+        {"", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FileDialogFilter(c.list), c.filter) << c.list;
+}
+
+TEST(FileDialog, HookAnswersInsteadOfAWindow) {
+    QString seen;
+    SetFileDialogHook([&](QString& path) {
+        seen = path;
+        path = "/tmp/image.bin";
+        return IDOK;
+    });
+    QString path = "/tmp/old.bin";
+    EXPECT_EQ(DoFileOpenDialog(nullptr, "bin", "Bin File(*.bin)|*.bin||", path), IDOK);
+    EXPECT_EQ(seen, "/tmp/old.bin");
+    EXPECT_EQ(path, "/tmp/image.bin");
+
+    SetFileDialogHook([](QString& path) {
+        path = "/tmp/ignored.bin";
+        return IDCANCEL;
+    });
+    EXPECT_EQ(DoFileOpenDialog(nullptr, "bin", "Bin File(*.bin)|*.bin||", path), IDCANCEL);
+    EXPECT_EQ(path, "/tmp/image.bin");
+    SetFileDialogHook({});
+}
+
+// Answers the next modal file dialog once it shows.
+void AnswerFileDialog(std::function<void(QFileDialog*)> answer) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, answer = std::move(answer)] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            answer(dialog);
+        }
+    });
+    poll->start(5);
+}
+
+TEST(FileDialog, RealDialogOpensInThePathsFolderWithTheFilter) {
+    TempDir dir;
+    dir.Write("image.bin", "x");
+    QString path = QString::fromStdString(dir.path + "/old.bin");
+    QStringList filters;
+    QString suffix, folder;
+    AnswerFileDialog([&](QFileDialog* dialog) {
+        filters = dialog->nameFilters();
+        suffix = dialog->defaultSuffix();
+        folder = dialog->directory().absolutePath();
+        dialog->selectFile(QString::fromStdString(dir.path + "/image.bin"));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    EXPECT_EQ(DoFileOpenDialog(nullptr, "bin", "Bin File(*.bin)|*.bin|All Files(*.*)|*.*||", path),
+              IDOK);
+    EXPECT_EQ(filters, (QStringList{"Bin File (*.bin)", "All Files (*)"}));
+    EXPECT_EQ(suffix, "bin");
+    EXPECT_EQ(folder, QDir(QString::fromStdString(dir.path)).absolutePath());
+    EXPECT_EQ(path, QString::fromStdString(dir.path + "/image.bin"));
+
+    AnswerFileDialog([](QFileDialog* dialog) { dialog->reject(); });
+    EXPECT_EQ(DoFileOpenDialog(nullptr, "bin", "Bin File(*.bin)|*.bin||", path), IDCANCEL);
+    EXPECT_EQ(path, QString::fromStdString(dir.path + "/image.bin"));
+}
+
+QStringList g_warnings;
+
+TEST(ControlIds, MissingIdentifierIsReported) {
+    const bool previous = ReportsMissingItems();
+    ReportMissingItems(true);
+    g_warnings.clear();
+    QtMessageHandler handler =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& msg) {
+            if (type == QtWarningMsg)
+                g_warnings << msg;
+        });
+    {
+        CTestDlg dlg; // has no Cancel button: that is no fault
+        dlg.setObjectName("TestDlg");
+        dlg.EnableItem(ID_TEXT, false);
+        EXPECT_TRUE(g_warnings.isEmpty()) << g_warnings.join('\n').toStdString();
+        dlg.SetItemText(999, "x");
+        EXPECT_EQ(dlg.GetItemText(999), "");
+    }
+    qInstallMessageHandler(handler);
+    ReportMissingItems(previous);
+    ASSERT_EQ(g_warnings.size(), 2);
+    EXPECT_TRUE(g_warnings[0].contains("999")) << g_warnings[0].toStdString();
+    EXPECT_TRUE(g_warnings[0].contains("TestDlg")) << g_warnings[0].toStdString();
 }
 
 TEST(Beep, GoesToTheHookWithItsToneAndLength) {

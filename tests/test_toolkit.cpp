@@ -445,26 +445,26 @@ void AnswerFileDialog(std::function<void(QFileDialog*)> answer) {
 TEST(FileDialog, RealDialogOpensInThePathsFolderWithTheFilter) {
     TempDir dir;
     dir.Write("image.bin", "x");
-    QString path = QString::fromStdString(dir.path + "/old.bin");
+    QString path = QString::fromStdString((dir.path / "old.bin").string());
     QStringList filters;
     QString suffix, folder;
     AnswerFileDialog([&](QFileDialog* dialog) {
         filters = dialog->nameFilters();
         suffix = dialog->defaultSuffix();
         folder = dialog->directory().absolutePath();
-        dialog->selectFile(QString::fromStdString(dir.path + "/image.bin"));
+        dialog->selectFile(QString::fromStdString((dir.path / "image.bin").string()));
         QMetaObject::invokeMethod(dialog, "accept");
     });
     EXPECT_EQ(DoFileOpenDialog(nullptr, "bin", "Bin File(*.bin)|*.bin|All Files(*.*)|*.*||", path),
               IDOK);
     EXPECT_EQ(filters, (QStringList{"Bin File (*.bin)", "All Files (*)"}));
     EXPECT_EQ(suffix, "bin");
-    EXPECT_EQ(folder, QDir(QString::fromStdString(dir.path)).absolutePath());
-    EXPECT_EQ(path, QString::fromStdString(dir.path + "/image.bin"));
+    EXPECT_EQ(folder, QDir(QString::fromStdString(dir.path.string())).absolutePath());
+    EXPECT_EQ(path, QString::fromStdString((dir.path / "image.bin").string()));
 
     AnswerFileDialog([](QFileDialog* dialog) { dialog->reject(); });
     EXPECT_EQ(DoFileOpenDialog(nullptr, "bin", "Bin File(*.bin)|*.bin||", path), IDCANCEL);
-    EXPECT_EQ(path, QString::fromStdString(dir.path + "/image.bin"));
+    EXPECT_EQ(path, QString::fromStdString((dir.path / "image.bin").string()));
 }
 
 QStringList g_warnings;

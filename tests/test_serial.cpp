@@ -92,10 +92,14 @@ TEST(SerialNames, BaudTableBothWays) {
 TEST_F(SerialTest, OpenFailsForPortsWithoutAUsableDevice) {
     ComBindDevice(kOtherPort, "/dev/quillmark-absent");
     EXPECT_EQ(ComOpen(kOtherPort, 0), -7);
+    EXPECT_EQ(ComOpenError(), ENOENT);
     ComBindDevice(kOtherPort, "/dev/null"); // exists, but no tty
     EXPECT_EQ(ComOpen(kOtherPort, 0), -7);
-    for (int n : {0, 97, 255, -1, 256})
+    EXPECT_EQ(ComOpenError(), ENOTTY);
+    for (int n : {0, 97, 255, -1, 256}) {
         EXPECT_EQ(ComOpen(n, 0), -7) << "COM" << n;
+        EXPECT_EQ(ComOpenError(), ENODEV) << "COM" << n;
+    }
 
     // The entry stays closed.
     const uint8_t b = 0x55;
@@ -113,8 +117,10 @@ TEST_F(SerialTest, OpenIsExclusiveAndCloseReleasesIt) {
     EXPECT_EQ(excl, 1);
 
     EXPECT_EQ(ComOpen(kPort, 0), -7) << "same number while open";
+    EXPECT_EQ(ComOpenError(), EBUSY);
     ComBindDevice(kOtherPort, pty.path.c_str());
     EXPECT_EQ(ComOpen(kOtherPort, 0), -7) << "same device under another number";
+    EXPECT_EQ(ComOpenError(), EWOULDBLOCK);
 
     EXPECT_EQ(ComClose(kPort), 0);
     EXPECT_EQ(ComClose(kPort), 0);
@@ -122,6 +128,7 @@ TEST_F(SerialTest, OpenIsExclusiveAndCloseReleasesIt) {
     EXPECT_EQ(excl, 0) << "a closed port must not stay exclusive";
 
     EXPECT_EQ(ComOpen(kOtherPort, 0), 0);
+    EXPECT_EQ(ComOpenError(), 0) << "an open clears the last reason";
     EXPECT_EQ(ComClose(kOtherPort), 0);
     EXPECT_EQ(ComOpen(kPort, 0), 0);
 }

@@ -300,12 +300,6 @@ void CQuillmarkDlg::OnUdpSettings() {
 }
 
 void CQuillmarkDlg::StartChannelWorker(int channel) {
-    m_job.nChannel = channel;
-    m_job.pSendBuf = nullptr;
-    m_job.pRecvBuf = nullptr;
-    m_job.nSendBufSize = 0;
-    m_job.nRecvBufSize = 0;
-    m_job.hNotifyWnd = GetSafeHwnd();
     // A worker that ended by itself (failed connect, bind or dial) is
     // joined before the next one starts.
     ::StopWorker(m_job, m_worker);
@@ -328,7 +322,7 @@ void CQuillmarkDlg::OnOpenPort() {
     }
 
     if (!modem) {
-        m_job.nPort = port;
+        FillOpenJob(m_job, CH_SERIAL, port, {}, GetSafeHwnd());
         StartChannelWorker(CH_SERIAL);
         m_strComStatus = Text(ConnectStatusText(CH_SERIAL, true));
         m_bPortOpen = 1;
@@ -339,8 +333,7 @@ void CQuillmarkDlg::OnOpenPort() {
     }
 
     m_strDialCmd = "ATDT" + m_settings.strAddedNo + m_settings.strCalledNo + "\n";
-    m_job.strAddress = m_strDialCmd;
-    m_job.nPort = port;
+    FillOpenJob(m_job, CH_MODEM, port, m_strDialCmd, GetSafeHwnd());
     StartChannelWorker(CH_MODEM);
     CDialingDlg dlgDialing(this);
     if (dlgDialing.DoModal() != IDOK)
@@ -363,18 +356,14 @@ void CQuillmarkDlg::AbandonDial(int port) {
 void CQuillmarkDlg::OnTcpConnect() {
     if (WorkerRuns())
         return;
-    m_job.strAddress = m_settings.strTcpIp;
-    m_job.nPort = m_settings.nTcpPort;
-    m_job.nOperation = OP_EXCHANGE;
+    FillOpenJob(m_job, CH_TCP, m_settings.nTcpPort, m_settings.strTcpIp, GetSafeHwnd());
     StartChannelWorker(CH_TCP);
 }
 
 void CQuillmarkDlg::OnUdpBind() {
     if (WorkerRuns())
         return;
-    m_job.strAddress = m_settings.strUdpIp;
-    m_job.nPort = m_settings.nUdpPort;
-    m_job.nOperation = OP_EXCHANGE;
+    FillOpenJob(m_job, CH_UDP, m_settings.nUdpPort, m_settings.strUdpIp, GetSafeHwnd());
     StartChannelWorker(CH_UDP);
 }
 

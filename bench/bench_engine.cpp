@@ -30,10 +30,10 @@
 
 #include "comm/CommJob.h"
 #include "comm/CommThread.h"
+#include "comm/DownloadRunner.h"
 #include "comm/NetDriver.h"
 #include "comm/Notify.h"
 #include "comm/SerialPort.h"
-#include "protocol/Download.h"
 #include "protocol/Frame.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "cli/CliText.h"
 #include "comm/CommThread.h"
 #include "comm/NetDriver.h"
 #include "comm/SerialPort.h"
@@ -41,7 +42,6 @@ bool LocalAdapter(std::vector<NetAdapter>& out) {
 
 CCliChannel::CCliChannel() {
     m_events.AttachTo(m_job);
-    m_job.hNotifyWnd = CLI_WINDOW;
     SetCommResultPoster(QueueResult);
 }
 
@@ -50,12 +50,8 @@ CCliChannel::~CCliChannel() {
 }
 
 bool CCliChannel::Open(const ChannelSpec& chan) {
-    m_job.nChannel = chan.nChannel;
     m_job.nFirstCharTimeout = chan.nFirstChar;
     m_job.nInterCharTimeout = chan.nInterChar;
-    m_job.pSendBuf = nullptr;
-    m_job.pRecvBuf = nullptr;
-    m_job.nOperation = OP_EXCHANGE;
 
     if (chan.nChannel == CH_SERIAL) {
         if (!chan.strDevice.empty())
@@ -64,16 +60,16 @@ bool CCliChannel::Open(const ChannelSpec& chan) {
             std::string text = OpenPortFailedText(chan.nComPort);
             if (!chan.strDevice.empty())
                 text += " (" + chan.strDevice + ")";
+            text += OsReasonText(ComOpenError());
             std::fprintf(stderr, "%s\n", text.c_str());
             return false;
         }
-        m_job.nPort = chan.nComPort;
+        FillOpenJob(m_job, CH_SERIAL, chan.nComPort, {}, CLI_WINDOW);
         m_worker = StartWorker(m_job);
         return true;
     }
 
-    m_job.strAddress = chan.strAddress;
-    m_job.nPort = chan.nPort;
+    FillOpenJob(m_job, chan.nChannel, chan.nPort, chan.strAddress, CLI_WINDOW);
     if (chan.nChannel == CH_UDP && !chan.strUdpLocal.empty()) {
         g_udpLocal = chan.strUdpLocal;
         NetSetAdapterSource(LocalAdapter);
@@ -86,9 +82,14 @@ bool CCliChannel::Open(const ChannelSpec& chan) {
     std::string text = ConnectFailedText(chan.nChannel, m_job.nResult);
     if (text.empty())
         text = ConnectStatusText(chan.nChannel, false);
+    text += OsReasonText(m_job.nError);
     std::fprintf(stderr, "%s\n", text.c_str());
     Close();
     return false;
+}
+
+WindowHandle CCliChannel::Window() const {
+    return CLI_WINDOW;
 }
 
 void CCliChannel::File() {

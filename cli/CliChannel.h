@@ -35,12 +35,16 @@ class CCliChannel {
 
     // Opens the channel as the console does (serial port by the tool, TCP
     // connect and UDP bind by the worker) and starts the worker. Returns
-    // true when open; otherwise the console's failure text goes to stderr.
+    // true when open; otherwise the console's failure text goes to stderr,
+    // with the system's reason behind it when there is one.
     bool Open(const ChannelSpec& chan);
 
     // The job record; fill it only between Open and File, or after the
     // results of the last job have arrived.
     CommJob& Job() { return m_job; }
+
+    // The window the worker's posts for this channel go to.
+    WindowHandle Window() const;
 
     // Hands the filled job to the worker.
     void File();

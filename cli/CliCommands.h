@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/CliChannel.h"
+#include "protocol/Limits.h"
 #include "protocol/PubCommands.h"
 
 // The subcommands of quillmark-cli. Arguments arrive checked (main.cpp);
@@ -10,7 +11,7 @@
 // success, 1 on failure.
 
 // The console's send and receive buffers hold this many bytes.
-constexpr int CLI_BUFFER_SIZE = 600;
+constexpr int CLI_BUFFER_SIZE = FRAME_BUF_SIZE;
 
 // Prints the checksum of the hex bytes as four upper-case hex digits.
 int RunCrc(const std::string& hex);

@@ -34,14 +34,8 @@ void PrintStatus(const char* text, long value) {
 
 void FileExchange(CCliChannel& ch, uint8_t* sendBuf, int sendBufSize, int len, uint8_t* recvBuf,
                   int recvBufSize, bool bNoReceive) {
-    CommJob& job = ch.Job();
-    job.pSendBuf = sendBuf;
-    job.nSendBufSize = sendBufSize;
-    job.nSendLen = len;
-    job.pRecvBuf = recvBuf;
-    job.nRecvBufSize = recvBufSize;
-    job.nOperation = OP_EXCHANGE;
-    job.bNoReceive = bNoReceive;
+    FillExchangeJob(ch.Job(), sendBuf, sendBufSize, len, recvBuf, recvBufSize, bNoReceive,
+                    ch.Window());
     ch.File();
 }
 
@@ -70,13 +64,10 @@ int ExchangeAndShow(CCliChannel& ch, uint8_t* sendBuf, int len, DiagPending pend
 int CollectRaw(CCliChannel& ch, const ChannelSpec& chan, std::vector<uint8_t>& out) {
     using Clock = std::chrono::steady_clock;
     uint8_t recvBuf[CLI_BUFFER_SIZE];
-    CommJob& job = ch.Job();
     auto deadline = Clock::now() + std::chrono::milliseconds(chan.nFirstChar);
     int last = 0;
     for (;;) {
-        job.pRecvBuf = recvBuf;
-        job.nRecvBufSize = CLI_BUFFER_SIZE;
-        job.nOperation = OP_RAW_RECEIVE;
+        FillRawReceiveJob(ch.Job(), recvBuf, CLI_BUFFER_SIZE, ch.Window());
         ch.File();
         last = static_cast<int>(ch.WaitFor(RC_RAW_RECEIVED).nValue);
         if (last > 0) {
@@ -261,13 +252,7 @@ int RunDownload(const ChannelSpec& chan, const std::string& path, int machine) {
     CCliChannel ch;
     if (!ch.Open(chan))
         return 1;
-    CommJob& job = ch.Job();
-    job.nOperation = OP_DOWNLOAD;
-    job.strFilePath = path;
-    job.nMachineNo = machine;
-    job.pSendBuf = nullptr;
-    job.pRecvBuf = nullptr;
-    job.nSendLen = 0;
+    FillDownloadJob(ch.Job(), path, machine, ch.Window());
     ch.File();
 
     CProgress progress(path);

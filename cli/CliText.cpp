@@ -1,5 +1,8 @@
 #include "cli/CliText.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include <cstdio>
 
 #include "protocol/Frame.h"
@@ -49,4 +52,16 @@ std::string TerminalText(std::string_view windowText) {
 void PrintText(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
+}
+
+std::string OsReasonText(int err) {
+    if (err == 0)
+        return {};
+    std::string text = std::string(" (") + std::strerror(err) + ")";
+    if (err == EACCES || err == EPERM)
+        text += "\n提示: 当前用户无权打开该设备, 请把用户加入 dialout 组 (sudo usermod -aG dialout "
+                "$USER) 后重新登录";
+    else if (err == EBUSY || err == EWOULDBLOCK)
+        text += "\n提示: 该串口已被另一个程序占用, 请先关闭占用它的程序";
+    return text;
 }

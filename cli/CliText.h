@@ -26,3 +26,9 @@ std::string TerminalText(std::string_view windowText);
 
 // Writes text to stdout and flushes it.
 void PrintText(std::string_view text);
+
+// " (the system's words for err)" to put behind a failure text, plus on a
+// line of its own a hint for the causes users hit most: a device they may
+// not open (not in the dialout group) and a port another program holds.
+// Empty when err is 0.
+std::string OsReasonText(int err);

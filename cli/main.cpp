@@ -11,15 +11,11 @@
 #include "comm/SerialPort.h"
 #include "protocol/Diagnostics.h"
 #include "protocol/Frame.h"
+#include "protocol/Limits.h"
 
 namespace {
 
 constexpr int EXIT_BAD_ARGS = 2;
-// The console's range checks of its time-out fields.
-constexpr int FIRST_CHAR_MIN = 1;
-constexpr int FIRST_CHAR_MAX = 50000;
-constexpr int INTER_CHAR_MIN = 10;
-constexpr int INTER_CHAR_MAX = 10000;
 // A device path that is no slot of the serial driver's table is bound to
 // this COM number, which the table leaves free.
 constexpr int CLI_DEVICE_PORT = 0;
@@ -157,11 +153,11 @@ void AddChannelOptions(CLI::App* sub, ChannelArgs& a, int defaultTimeout) {
     sub->add_option("--first-char", a.nFirstChar, "First-character time-out")
         ->type_name("MS")
         ->capture_default_str()
-        ->check(CLI::Range(FIRST_CHAR_MIN, FIRST_CHAR_MAX));
+        ->check(CLI::Range(FIRST_CHAR_MIN_MS, FIRST_CHAR_MAX_MS));
     sub->add_option("--inter-char", a.nInterChar, "Inter-character time-out")
         ->type_name("MS")
         ->capture_default_str()
-        ->check(CLI::Range(INTER_CHAR_MIN, INTER_CHAR_MAX));
+        ->check(CLI::Range(INTER_CHAR_MIN_MS, INTER_CHAR_MAX_MS));
 }
 
 ChannelSpec ToSpec(const ChannelArgs& a) {

@@ -6,12 +6,7 @@
 
 #include "comm/Event.h"
 #include "comm/Notify.h"
-
-// The channel kinds, in the order of the console's channel list.
-enum ChannelKind : int { CH_SERIAL = 0, CH_MODEM = 1, CH_TCP = 2, CH_UDP = 3 };
-
-// The job's operation.
-enum OpKind : int { OP_EXCHANGE = 0, OP_DOWNLOAD = 1, OP_RAW_RECEIVE = 2 };
+#include "protocol/Channel.h"
 
 // The job record between the console (or a dialog that borrows it) and the
 // worker. The console writes the fields of an operation only while the
@@ -30,6 +25,7 @@ struct CommJob {
     int nFirstCharTimeout = 1000;
     int nInterCharTimeout = 1000;
     std::atomic<int> nResult{0}; // last connect or dial result, written by the worker
+    std::atomic<int> nError{0};  // errno behind a failed connect or bind, else 0
     int nChannel = CH_SERIAL;
     bool bNoReceive = false;
     int nOperation = OP_EXCHANGE;
@@ -54,3 +50,22 @@ struct CommEvents {
 
     void AttachTo(CommJob& job);
 };
+
+// One helper per job kind: each fills the fields its operation reads and
+// clears the buffers it does not use. Call them only while the worker waits
+// on the job event (or before it starts), then set the job event.
+
+// The channel a new worker opens: COM number for serial and modem (address:
+// the dial command), peer address and port for TCP and UDP; no buffers.
+void FillOpenJob(CommJob& job, int channel, int port, const std::string& address, WindowHandle wnd);
+
+// A frame or raw bytes to send, and where the reply goes (none when
+// bNoReceive).
+void FillExchangeJob(CommJob& job, uint8_t* sendBuf, int sendBufSize, int sendLen, uint8_t* recvBuf,
+                     int recvBufSize, bool bNoReceive, WindowHandle wnd);
+
+// One raw receive into recvBuf, which must hold more than RAW_RECV_MAX bytes.
+void FillRawReceiveJob(CommJob& job, uint8_t* recvBuf, int recvBufSize, WindowHandle wnd);
+
+// The program image at path, for the terminal with that machine number.
+void FillDownloadJob(CommJob& job, const std::string& path, int machine, WindowHandle wnd);

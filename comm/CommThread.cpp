@@ -1,9 +1,9 @@
 #include "comm/CommThread.h"
 
 #include "comm/DialModem.h"
+#include "comm/DownloadRunner.h"
 #include "comm/NetDriver.h"
 #include "comm/SerialPort.h"
-#include "protocol/Download.h"
 #include "protocol/ResultCodes.h"
 
 namespace {
@@ -103,6 +103,7 @@ bool OpenNetChannel(int& sock, CommJob& job) {
     const int result = job.nChannel == CH_TCP ? TcpConnect(job.strAddress.c_str(), job.nPort,
                                                            TCP_CONNECT_TIMEOUT_MS, opened)
                                               : UdpOpen(opened);
+    job.nError = result != 0 ? NetLastError() : 0;
     job.nResult = result;
     if (result != 0) {
         PostCommResult(job.hNotifyWnd, RC_CONNECT_FAILED, job.nChannel);

@@ -11,7 +11,8 @@
 int CommThreadProc(CommJob* job);
 
 // TCP connect or UDP bind of the job's channel. Posts RC_CONNECTED or
-// RC_CONNECT_FAILED with the channel, sets nResult, stores the socket.
+// RC_CONNECT_FAILED with the channel, sets nResult and nError, stores the
+// socket.
 // Returns true when connected; any other channel gives false, posts nothing.
 bool OpenNetChannel(int& sock, CommJob& job);
 

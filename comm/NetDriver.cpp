@@ -19,6 +19,9 @@
 
 namespace {
 
+// The reason of this thread's last failed connect or bind, for its caller to show.
+thread_local int g_lastError = 0;
+
 constexpr int kRetryPauseMs = 50;
 constexpr int kUdpDatagramMax = 512;
 constexpr int kUdpFirstPort = 6000;
@@ -143,6 +146,10 @@ int RecvDatagram(int sock, uint8_t* dst, int max) {
 
 } // namespace
 
+int NetLastError() {
+    return g_lastError;
+}
+
 int NetStartup() {
     return RES_OK;
 }
@@ -152,6 +159,7 @@ int NetCleanup() {
 }
 
 int TcpConnect(const char* addr, int port, int timeoutMs, int& sock) {
+    g_lastError = 0;
     sockaddr_in sa;
     if (!MakeAddress(addr, port, sa))
         return RES_BAD_ADDRESS;
@@ -159,10 +167,13 @@ int TcpConnect(const char* addr, int port, int timeoutMs, int& sock) {
     const uint32_t start = TickMs();
     for (;;) {
         const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-        if (fd < 0)
+        if (fd < 0) {
+            g_lastError = errno;
             return RES_SOCKET_FAILED;
+        }
         const int left = std::max(0, timeoutMs - static_cast<int>(ElapsedMs(start)));
-        if (ConnectOnce(fd, sa, left) == 0) {
+        const int err = ConnectOnce(fd, sa, left);
+        if (err == 0) {
             // Sends block until taken; reads never do (they wait in poll()).
             fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
             const int one = 1;
@@ -170,6 +181,7 @@ int TcpConnect(const char* addr, int port, int timeoutMs, int& sock) {
             sock = fd;
             return RES_OK;
         }
+        g_lastError = err;
         close(fd);
         // A refused connect fails at once; pause so that retrying until the
         // time-out does not become a hot loop.
@@ -252,6 +264,7 @@ int UdpBind(const char* addr, int port, int& sock) {
 }
 
 int UdpOpen(int& sock) {
+    g_lastError = 0;
     std::vector<NetAdapter> adapters;
     if (!NetReadAdapters(adapters) || adapters.empty())
         return UDP_NO_ADAPTER;
@@ -261,8 +274,10 @@ int UdpOpen(int& sock) {
     if (it == adapters.end())
         return UDP_NO_ETHERNET;
     for (int port = kUdpFirstPort; port <= kUdpLastPort; port += kUdpPortStep) {
-        if (UdpBind(it->ipv4.c_str(), port, sock) == RES_OK)
+        const int rc = UdpBind(it->ipv4.c_str(), port, sock);
+        if (rc == RES_OK)
             return RES_OK;
+        g_lastError = rc > 0 ? rc : errno;
     }
     return UDP_NO_PORT;
 }

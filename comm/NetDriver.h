@@ -18,6 +18,11 @@ int NetCleanup();
 // socket exists), -14 no socket, -7 not connected in time.
 int TcpConnect(const char* addr, int port, int timeoutMs, int& sock);
 
+// The errno behind this thread's last failed TcpConnect or UdpOpen (of the
+// last attempt or port tried); 0 when the failure had none (bad address, no
+// adapter).
+int NetLastError();
+
 // Shuts the connection down both ways and closes it. Returns 0 or -8.
 int TcpClose(int sock);
 

@@ -48,6 +48,14 @@ constexpr int TTY_FAMILY_SIZE = 32;
 
 std::atomic<ComModemLines*> g_modemLines{nullptr};
 
+// The reason of this thread's last failed ComOpen, for its caller to show.
+thread_local int g_openError = 0;
+
+int OpenFailed(int err) {
+    g_openError = err;
+    return RES_OPEN_FAILED;
+}
+
 constexpr int BAUD_RATES[] = {19200, 9600, 4800, 2400, 1200, 28800, 57600, 115200, 921600};
 constexpr int BAUD_COUNT = static_cast<int>(sizeof BAUD_RATES / sizeof BAUD_RATES[0]);
 
@@ -241,36 +249,44 @@ unsigned ComBaudIndex(long rate) {
 }
 
 int ComOpen(int n, unsigned baudIndex) {
+    g_openError = 0;
     const std::string path = ComDevicePath(n);
     if (path.empty())
-        return RES_OPEN_FAILED;
+        return OpenFailed(ENODEV);
     PortEntry& e = g_ports[n];
     std::lock_guard<std::mutex> lock(e.mutex);
     if (e.fd >= 0)
-        return RES_OPEN_FAILED;
+        return OpenFailed(EBUSY);
 
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return RES_OPEN_FAILED;
+        return OpenFailed(errno);
     // flock before TIOCEXCL: a port another holder has locked must keep its
     // exclusive flag when we back out.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
         CloseDevice(fd, false);
-        return RES_OPEN_FAILED;
+        return OpenFailed(err);
     }
     if (ioctl(fd, TIOCEXCL) != 0 || SetRaw(fd, ComBaudRate(baudIndex)) != 0 ||
         tcflush(fd, TCIOFLUSH) != 0) {
+        const int err = errno;
         CloseDevice(fd, true);
-        return RES_OPEN_FAILED;
+        return OpenFailed(err);
     }
     const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd < 0) {
+        const int err = errno;
         CloseDevice(fd, true);
-        return RES_OPEN_FAILED;
+        return OpenFailed(err);
     }
     e.fd = fd;
     e.wakeFd = wakeFd;
     return RES_OK;
+}
+
+int ComOpenError() {
+    return g_openError;
 }
 
 int ComClose(int n) {

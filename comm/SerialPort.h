@@ -32,8 +32,15 @@ int ComBaudRate(unsigned index);
 unsigned ComBaudIndex(long rate);
 
 // Opens COMn exclusively, raw 8N1 at the indexed speed. Returns 0, or -7
-// when the device is absent, busy or cannot be set up.
+// when the device is absent, busy or cannot be set up; ComOpenError then
+// says why.
 int ComOpen(int n, unsigned baudIndex);
+
+// The errno behind this thread's last failed ComOpen: the system's own for
+// the device (ENOENT, EACCES, EWOULDBLOCK held by another program, ENOTTY
+// not a tty, ...), ENODEV for a COM number without a device, EBUSY for a port
+// this program has open already. 0 after a successful open.
+int ComOpenError();
 
 // Closes COMn; closing a closed port returns 0. Waits until no reader or
 // writer of the other thread still uses the descriptor. Returns 0 or -7.

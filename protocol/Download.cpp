@@ -9,8 +9,8 @@
 #include <system_error>
 #include <thread>
 
-#include "comm/CommThread.h"
 #include "protocol/Frame.h"
+#include "protocol/ResultCodes.h"
 
 namespace {
 
@@ -28,18 +28,9 @@ constexpr int SIZE_UNIT = 512;
 // The terminal gets this long after "LoadP", answered or not, before anything else.
 constexpr auto START_PAUSE = std::chrono::milliseconds(128);
 
-// The channel and terminal one download talks to.
-struct Link {
-    int handle;
-    uint8_t machine;
-    int channel;
-    const char* addr;
-    int port;
-};
-
-int Step(const Link& link, uint8_t command, uint8_t* data, int len) {
-    return Transact(link.handle, link.machine, command, DOWNLOAD_TIMEOUT_MS, DOWNLOAD_TIMEOUT_MS,
-                    len, data, TRANSACT_DATA_MAX, link.channel, link.addr, link.port);
+int Step(FrameExchange& link, uint8_t machine, uint8_t command, uint8_t* data, int len) {
+    return Transact(link, machine, command, DOWNLOAD_TIMEOUT_MS, DOWNLOAD_TIMEOUT_MS, len, data,
+                    TRANSACT_DATA_MAX);
 }
 
 // A file already known to be too large is refused before the terminal hears
@@ -77,26 +68,27 @@ int ReadImage(const char* path, uint8_t* image, int& size) {
 
 // Sends the block of up to 128 image bytes at offset: offset high, offset
 // low, count, bytes.
-int SendBlock(const Link& link, const uint8_t* image, int size, int offset, uint8_t* data) {
+int SendBlock(FrameExchange& link, uint8_t machine, const uint8_t* image, int size, int offset,
+              uint8_t* data) {
     const int n = std::min(DOWNLOAD_BLOCK, size - offset);
     data[0] = static_cast<uint8_t>(offset >> 8);
     data[1] = static_cast<uint8_t>(offset & 0xFF);
     data[2] = static_cast<uint8_t>(n);
     std::memcpy(data + 3, image + offset, static_cast<size_t>(n));
-    return Step(link, CMD_BLOCK, data, n + 3);
+    return Step(link, machine, CMD_BLOCK, data, n + 3);
 }
 
 } // namespace
 
-int Transact(int handle, uint8_t machine, uint8_t command, int F, int I, int& len, uint8_t* data,
-             int dataSize, int channel, const char* addr, int port) {
+int Transact(FrameExchange& link, uint8_t machine, uint8_t command, int F, int I, int& len,
+             uint8_t* data, int dataSize) {
     if (len < 0 || len > TRANSACT_LEN_MAX)
         return RES_BAD_LENGTH;
     uint8_t buf[TRANSACT_BUF];
     const int sendLen = BuildFrame(machine, command, data, len, buf);
     if (sendLen < 0)
         return sendLen;
-    int got = ExchangeFrame(handle, buf, TRANSACT_BUF, sendLen, F, I, channel, addr, port);
+    int got = link.Exchange(buf, TRANSACT_BUF, sendLen, F, I);
     if (got < 0)
         return got;
 
@@ -120,15 +112,14 @@ int Transact(int handle, uint8_t machine, uint8_t command, int F, int I, int& le
     return reply[2];
 }
 
-int DownloadProgram(int handle, int machine, const char* path, int channel, WindowHandle wnd,
-                    const char* addr, int port) {
+int DownloadImage(FrameExchange& link, uint8_t machine, const char* path,
+                  DownloadProgress& progress) {
     if (KnownTooLarge(path))
         return RES_IMAGE_TOO_LARGE;
-    const Link link{handle, static_cast<uint8_t>(machine), channel, addr, port};
     uint8_t data[TRANSACT_DATA_MAX];
 
     std::memcpy(data, START_DATA, sizeof START_DATA - 1);
-    int rc = Step(link, CMD_START, data, sizeof START_DATA - 1);
+    int rc = Step(link, machine, CMD_START, data, sizeof START_DATA - 1);
     std::this_thread::sleep_for(START_PAUSE);
     if (rc != 0)
         return rc;
@@ -140,29 +131,29 @@ int DownloadProgram(int handle, int machine, const char* path, int channel, Wind
         return rc;
 
     data[0] = static_cast<uint8_t>(size / SIZE_UNIT + 1);
-    rc = Step(link, CMD_SIZE, data, 1);
+    rc = Step(link, machine, CMD_SIZE, data, 1);
     if (rc != 0)
         return rc;
-    PostCommResult(wnd, RC_DOWNLOAD_START, size / DOWNLOAD_BLOCK);
+    progress.Started(size / DOWNLOAD_BLOCK);
 
     // The head of the image goes last, after every other block.
     for (int offset = DOWNLOAD_BLOCK; offset < size; offset += DOWNLOAD_BLOCK) {
-        rc = SendBlock(link, image, size, offset, data);
+        rc = SendBlock(link, machine, image, size, offset, data);
         if (rc != 0)
             return rc;
-        PostCommResult(wnd, RC_DOWNLOAD_STEP, 0);
+        progress.Stepped();
     }
-    rc = SendBlock(link, image, size, 0, data);
+    rc = SendBlock(link, machine, image, size, 0, data);
     if (rc != 0)
         return rc;
-    PostCommResult(wnd, RC_DOWNLOAD_STEP, 0);
+    progress.Stepped();
 
     const uint32_t sum = std::accumulate(image, image + size, uint32_t{0});
     data[0] = static_cast<uint8_t>((sum >> 8) & 0xFF);
     data[1] = static_cast<uint8_t>(sum & 0xFF);
-    rc = Step(link, CMD_CHECKSUM, data, 2);
+    rc = Step(link, machine, CMD_CHECKSUM, data, 2);
     if (rc != 0)
         return rc;
-    PostCommResult(wnd, RC_DOWNLOAD_STEP, 0);
+    progress.Stepped();
     return RES_OK;
 }

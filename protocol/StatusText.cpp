@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "comm/CommJob.h"
+#include "protocol/Channel.h"
 #include "protocol/ResultCodes.h"
 
 namespace {

@@ -2,10 +2,15 @@
 // pseudo-terminal, TCP and UDP on 127.0.0.1, both run as processes.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -312,6 +317,89 @@ TEST(CliChannelOpen, ReportsAPortThatCannotBeOpened) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("失败,请检查该串口是否已被占用!"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
+}
+
+// The system's reason follows the console's text, with a hint for the two
+// causes users hit most.
+TEST(CliChannelOpen, ShowsTheSystemsReasonForAFailedOpen) {
+    TempDir dir;
+    const std::string file = (dir.path / "not-a-tty").string();
+    WriteFile(file, "x");
+    const std::string missing = (dir.path / "no-such-tty").string();
+    int master = -1;
+    int slave = -1;
+    char held[128] = {};
+    ASSERT_EQ(openpty(&master, &slave, held, nullptr, nullptr), 0);
+    // Another program's hold on the port, as flock refuses it even to root.
+    ASSERT_EQ(flock(slave, LOCK_EX | LOCK_NB), 0);
+
+    struct Case {
+        std::string device;
+        const char* reason;
+        const char* hint; // nullptr: no hint line
+    };
+    const Case cases[] = {
+        {missing, "(No such file or directory)", nullptr},
+        {file, "(Inappropriate ioctl for device)", nullptr},
+        {held, "(Resource temporarily unavailable)", "已被另一个程序占用"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.device);
+        const RunResult r =
+            Cli({"exchange", "--machine", "1", "--cmd", "10", "--serial", c.device});
+        EXPECT_EQ(r.status, 1);
+        const std::string first = r.err.substr(0, r.err.find('\n'));
+        EXPECT_NE(first.find("失败,请检查该串口是否已被占用! (" + c.device + ") " + c.reason),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.err.find("提示") != std::string::npos, c.hint != nullptr) << r.err;
+        if (c.hint != nullptr) {
+            EXPECT_NE(r.err.find(c.hint), std::string::npos) << r.err;
+        }
+    }
+    close(slave);
+    close(master);
+}
+
+// Root opens any file; a refused open needs another user.
+RunResult CliAsNobody(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                    (ProgramDir() / "quillmark-cli").string()};
+    all.insert(all.end(), args.begin(), args.end());
+    return Run("/usr/bin/setpriv", all);
+}
+
+TEST(CliChannelOpen, PermissionDeniedHintsAtTheDialoutGroup) {
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "needs root and setpriv to run the tool as nobody";
+    TempDir dir;
+    const std::string file = (dir.path / "ttyLocked").string();
+    WriteFile(file, "");
+    ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+    const RunResult r =
+        CliAsNobody({"exchange", "--machine", "1", "--cmd", "10", "--serial", file});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("(Permission denied)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("dialout"), std::string::npos) << r.err;
+}
+
+// A connect refused until the time-out: the console's text, then the reason
+// of the last attempt.
+TEST(CliChannelOpen, ShowsTheReasonOfAFailedConnect) {
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&sa), &len), 0);
+    close(probe);
+    const std::string peer = "127.0.0.1:" + std::to_string(ntohs(sa.sin_port));
+
+    const RunResult r = Cli({"exchange", "--machine", "1", "--cmd", "10", "--tcp", peer});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("建立连接不成功,超时退出 (Connection refused)"), std::string::npos)
+        << r.err;
 }
 
 // ---- replies ----------------------------------------------------------

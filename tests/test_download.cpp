@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,18 +15,22 @@
 #include <memory>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "CommTestUtil.h"
 #include "FrameUtil.h"
+#include "PtyUtil.h"
 #include "comm/CommJob.h"
+#include "comm/DownloadRunner.h"
 #include "comm/NetDriver.h"
-#include "comm/Notify.h"
 #include "comm/SerialPort.h"
-#include "protocol/Download.h"
 #include "protocol/Frame.h"
+#include "sim/RequestAssembler.h"
+#include "sim/SimTerminal.h"
 
 namespace {
 
@@ -37,6 +40,7 @@ using Clock = std::chrono::steady_clock;
 constexpr uint8_t kMachine = 7;
 constexpr WindowHandle kWnd = 0x5150;
 constexpr int kComNo = 220;
+constexpr int kAssemblerIdleMs = 1000;
 
 // One request frame as the terminal received it.
 struct Request {
@@ -46,155 +50,113 @@ struct Request {
     bool bWellFormed = false; // start, length, checksum and end byte right
 };
 
-// What the terminal answers to request number i; an empty answer is silence.
-using Script = std::function<Bytes(size_t i, const Request&)>;
+// Replaces the terminal's answer to request number i; nullopt keeps it.
+using Override = std::function<std::optional<Bytes>(size_t i, const Request&)>;
 
-Bytes Ok(const Request& r) {
-    return MakeReply(r.machine, 0, {});
+SimIdentity Identity(uint8_t machine) {
+    SimIdentity me;
+    me.nMachine = machine;
+    return me;
 }
 
-// The terminal: reads request frames from a connected descriptor (a TCP
-// connection it accepts, or a pseudo-terminal master), records them and
-// plays the script's answers. It ends when the other side closes or when
-// stopped with nothing left to read.
-class Terminal {
+// The simulated terminal on a connected descriptor (an accepted TCP
+// connection or a pseudo-terminal master): cuts the request frames out of
+// the stream, records them, and writes what the terminal answers. It ends
+// when the other side closes or when stopped with nothing left to read.
+class SimLine {
   public:
-    Terminal(int fd, bool bListening, Script script)
-        : m_fd(fd), m_bListening(bListening), m_script(std::move(script)),
-          m_thread([this] { Run(); }) {}
-    ~Terminal() { Stop(); }
+    SimLine(const SimIdentity& me, const SimFaultSettings& faults, Override override = {})
+        : m_terminal(me, faults), m_override(std::move(override)) {}
 
-    void Stop() {
-        m_bStop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    // The requests seen; stops the terminal first.
-    const std::vector<Request>& Requests() {
-        Stop();
-        return m_requests;
-    }
-
-  private:
-    void Run() {
-        int conn = m_fd;
-        if (m_bListening) {
-            conn = -1;
-            while (conn < 0 && !m_bStop) {
-                pollfd p{m_fd, POLLIN, 0};
-                if (poll(&p, 1, 50) > 0)
-                    conn = accept(m_fd, nullptr, nullptr);
-            }
-        }
-        Bytes pending;
-        const auto deadline = Clock::now() + std::chrono::seconds(40);
-        while (conn >= 0 && Clock::now() < deadline) {
-            pollfd p{conn, POLLIN, 0};
+    void Serve(int fd) {
+        RequestAssembler assembler(kAssemblerIdleMs);
+        const auto began = Clock::now();
+        const auto deadline = began + std::chrono::seconds(40);
+        while (Clock::now() < deadline) {
+            pollfd p{fd, POLLIN, 0};
             const int ready = poll(&p, 1, 50);
             if (ready == 0) {
                 if (m_bStop)
-                    break;
+                    return;
                 continue;
             }
             uint8_t chunk[4096];
-            const ssize_t got = read(conn, chunk, sizeof chunk);
+            const ssize_t got = read(fd, chunk, sizeof chunk);
             if (got <= 0)
-                break;
-            pending.insert(pending.end(), chunk, chunk + got);
-            Serve(conn, pending);
+                return;
+            std::vector<RequestAssembler::Piece> pieces;
+            assembler.Feed(chunk, static_cast<int>(got), static_cast<uint64_t>(MsSince(began)),
+                           pieces);
+            for (const RequestAssembler::Piece& piece : pieces)
+                if (piece.kind == RequestAssembler::FRAME && !Answer(fd, piece.bytes))
+                    return;
         }
-        if (m_bListening && conn >= 0)
-            close(conn);
     }
 
-    void Serve(int conn, Bytes& pending) {
-        while (pending.size() >= 5) {
-            const size_t n = pending[3] << 8 | pending[4];
-            if (pending.size() < n + 8)
-                return;
-            Request r;
-            r.machine = pending[1];
-            r.command = pending[2];
-            r.data.assign(pending.begin() + 5, pending.begin() + 5 + n);
-            Bytes rebuilt(n + 8);
-            const int len = static_cast<int>(n);
-            r.bWellFormed =
-                BuildFrame(r.machine, r.command, r.data.data(), len, rebuilt.data()) == len + 8 &&
-                std::equal(rebuilt.begin(), rebuilt.end(), pending.begin());
-            pending.erase(pending.begin(), pending.begin() + n + 8);
-            m_requests.push_back(r);
-            const Bytes answer = m_script(m_requests.size() - 1, r);
-            for (size_t sent = 0; sent < answer.size();) {
-                const ssize_t w = write(conn, answer.data() + sent, answer.size() - sent);
-                if (w <= 0)
-                    return;
-                sent += static_cast<size_t>(w);
+    void Stop() { m_bStop = true; }
+    const std::vector<Request>& Requests() const { return m_requests; }
+    const SimTerminal& Terminal() const { return m_terminal; }
+
+  private:
+    // Returns false when the terminal closes the line.
+    bool Answer(int fd, const Bytes& frame) {
+        Request r;
+        const int n = static_cast<int>(frame.size()) - FRAME_OVERHEAD;
+        r.machine = frame[1];
+        r.command = frame[2];
+        r.data.assign(frame.begin() + 5, frame.end() - 3);
+        Bytes rebuilt(frame.size());
+        r.bWellFormed = BuildFrame(r.machine, r.command, r.data.data(), n, rebuilt.data()) ==
+                            static_cast<int>(frame.size()) &&
+                        rebuilt == frame;
+        m_requests.push_back(r);
+
+        if (m_override) {
+            if (const std::optional<Bytes> answer = m_override(m_requests.size() - 1, r)) {
+                WriteBytes(fd, *answer);
+                return true;
             }
         }
+        const SimReply reply = m_terminal.Handle(frame.data(), static_cast<int>(frame.size()));
+        for (const SimWrite& w : reply.writes) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(w.nDelayMs));
+            WriteBytes(fd, w.bytes);
+        }
+        return !reply.bClose;
     }
 
-    int m_fd;
-    bool m_bListening;
-    Script m_script;
+    SimTerminal m_terminal;
+    Override m_override;
     std::atomic<bool> m_bStop{false};
     std::vector<Request> m_requests;
-    std::thread m_thread;
 };
 
-// A TCP terminal on 127.0.0.1 and the console's connection to it.
+// The simulated terminal on 127.0.0.1 and the console's TCP connection to it.
 struct TcpLink {
-    int listener = -1;
+    SimLine line;
+    TcpPeer peer;
     int sock = NO_SOCKET;
-    std::unique_ptr<Terminal> terminal;
 
-    explicit TcpLink(Script script) {
-        listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t alen = sizeof a;
-        if (bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            listen(listener, 4) != 0 ||
-            getsockname(listener, reinterpret_cast<sockaddr*>(&a), &alen) != 0)
-            ADD_FAILURE() << "listener";
-        terminal = std::make_unique<Terminal>(listener, true, std::move(script));
-        EXPECT_EQ(TcpConnect("127.0.0.1", ntohs(a.sin_port), 2000, sock), 0);
+    explicit TcpLink(Override override = {}, SimFaultSettings faults = {})
+        : line(Identity(kMachine), faults, std::move(override)) {
+        peer.Serve([this](int fd) { line.Serve(fd); });
+        EXPECT_EQ(TcpConnect("127.0.0.1", peer.Port(), 2000, sock), 0);
     }
     // Hangs up, then hands over what the terminal saw.
     const std::vector<Request>& Requests() {
         if (sock != NO_SOCKET)
             TcpClose(sock);
         sock = NO_SOCKET;
-        return terminal->Requests();
+        line.Stop();
+        peer.Join();
+        return line.Requests();
     }
-    ~TcpLink() {
-        Requests();
-        close(listener);
-    }
+    ~TcpLink() { Requests(); }
 };
 
-// Records what the engine posts.
-struct Post {
-    WindowHandle wnd;
-    int code;
-    long value;
-};
-std::mutex g_postMutex;
-std::vector<Post> g_posts;
-
-void RecordPost(WindowHandle wnd, int code, long value) {
-    std::lock_guard<std::mutex> lock(g_postMutex);
-    g_posts.push_back({wnd, code, value});
-}
-
-std::vector<Post> Posts() {
-    std::lock_guard<std::mutex> lock(g_postMutex);
-    return g_posts;
-}
-
-int Count(const std::vector<Post>& posts, int code) {
+int Count(const std::vector<Posted>& posts, int code) {
     int n = 0;
-    for (const Post& p : posts)
+    for (const Posted& p : posts)
         n += p.code == code && p.wnd == kWnd;
     return n;
 }
@@ -202,17 +164,9 @@ int Count(const std::vector<Post>& posts, int code) {
 class Download : public ::testing::Test {
   protected:
     void SetUp() override {
-        {
-            std::lock_guard<std::mutex> lock(g_postMutex);
-            g_posts.clear();
-        }
-        SetCommResultPoster(RecordPost);
         m_path = ::testing::TempDir() + "quillmark_download_" + std::to_string(getpid()) + ".bin";
     }
-    void TearDown() override {
-        SetCommResultPoster(nullptr);
-        std::remove(m_path.c_str());
-    }
+    void TearDown() override { std::remove(m_path.c_str()); }
 
     // Writes an image of size bytes with a pattern that has no period of 128.
     Bytes WriteImage(size_t size) {
@@ -233,7 +187,10 @@ class Download : public ::testing::Test {
                                "127.0.0.1", 0);
     }
 
+    std::vector<Posted> Posts() { return m_posts.Posts(); }
+
     std::string m_path;
+    PostRecorder m_posts;
 };
 
 struct SizeCase {
@@ -251,10 +208,11 @@ class DownloadSizes : public Download, public ::testing::WithParamInterface<Size
 TEST_P(DownloadSizes, SendsEveryBlockHeadLastThenTheByteSum) {
     const SizeCase c = GetParam();
     const Bytes image = WriteImage(c.size);
-    TcpLink link([](size_t, const Request& r) { return Ok(r); });
+    TcpLink link;
 
     ASSERT_EQ(Run(link), 0);
     const std::vector<Request>& seen = link.Requests();
+    EXPECT_EQ(link.line.Terminal().Image(), image) << "the terminal took the image";
 
     const size_t blocks = c.size <= 128 ? 1 : (c.size + 127) / 128;
     ASSERT_EQ(seen.size(), 2 + blocks + 1);
@@ -285,7 +243,7 @@ TEST_P(DownloadSizes, SendsEveryBlockHeadLastThenTheByteSum) {
     EXPECT_EQ(seen.back().command, 0x04);
     EXPECT_EQ(seen.back().data, (Bytes{static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum)}));
 
-    const std::vector<Post> posts = Posts();
+    const std::vector<Posted> posts = Posts();
     ASSERT_EQ(posts.size(), blocks + 2);
     EXPECT_EQ(posts[0].code, RC_DOWNLOAD_START);
     EXPECT_EQ(posts[0].value, c.blockTotal);
@@ -300,7 +258,7 @@ INSTANTIATE_TEST_SUITE_P(Files, DownloadSizes,
 
 TEST_F(Download, RefusesAnImageLargerThanTheBufferBeforeSendingAnything) {
     WriteImage(DOWNLOAD_IMAGE_MAX + 1);
-    TcpLink link([](size_t, const Request& r) { return Ok(r); });
+    TcpLink link;
 
     EXPECT_EQ(Run(link), RES_IMAGE_TOO_LARGE);
     EXPECT_TRUE(link.Requests().empty());
@@ -312,7 +270,7 @@ TEST_F(Download, FileThatCannotBeReadFailsAfterTheStartStep) {
     const std::string folder = ::testing::TempDir();
     for (const std::string& path : {missing, folder}) {
         SCOPED_TRACE(path);
-        TcpLink link([](size_t, const Request& r) { return Ok(r); });
+        TcpLink link;
         EXPECT_EQ(Run(link, path.c_str()), RES_NOT_FRAME);
         const std::vector<Request>& seen = link.Requests();
         ASSERT_EQ(seen.size(), 1u);
@@ -341,15 +299,17 @@ class DownloadFails : public Download, public ::testing::WithParamInterface<Fail
 TEST_P(DownloadFails, EndsAtTheFailingStepWithItsResult) {
     const FailCase c = GetParam();
     WriteImage(300);
-    TcpLink link([c](size_t i, const Request& r) {
-        return i == c.failAt ? MakeReply(c.machine, c.status, {}) : Ok(r);
+    TcpLink link([c](size_t i, const Request&) -> std::optional<Bytes> {
+        if (i != c.failAt)
+            return std::nullopt;
+        return MakeReply(c.machine, c.status, {});
     });
 
     const auto began = Clock::now();
     EXPECT_EQ(Run(link), c.result);
     EXPECT_GE(Clock::now() - began, std::chrono::milliseconds(125));
     EXPECT_EQ(link.Requests().size(), c.failAt + 1);
-    const std::vector<Post> posts = Posts();
+    const std::vector<Posted> posts = Posts();
     EXPECT_EQ(Count(posts, RC_DOWNLOAD_START), c.bStartPosted ? 1 : 0);
     EXPECT_EQ(Count(posts, RC_DOWNLOAD_STEP), c.stepsPosted);
 }
@@ -369,7 +329,7 @@ INSTANTIATE_TEST_SUITE_P(Steps, DownloadFails,
 
 TEST_F(Download, SilentTerminalGivesNoStartByteAfterSixSeconds) {
     WriteImage(300);
-    TcpLink link([](size_t, const Request&) { return Bytes{}; });
+    TcpLink link({}, SimFaultSettings{{{FAULT_SILENT, 0xE7}}});
 
     const auto began = Clock::now();
     EXPECT_EQ(Run(link), RES_NO_START);
@@ -379,7 +339,7 @@ TEST_F(Download, SilentTerminalGivesNoStartByteAfterSixSeconds) {
 }
 
 TEST(Transact, RefusesBadLengthsWithoutSending) {
-    TcpLink link([](size_t, const Request& r) { return Ok(r); });
+    TcpLink link;
     uint8_t data[400] = {};
     for (int bad : {-1, 289, 300, 301}) {
         int len = bad;
@@ -393,59 +353,60 @@ TEST(Transact, RefusesBadLengthsWithoutSending) {
 }
 
 TEST(Transact, CopiesNoMoreThanTheCallersBuffer) {
-    Bytes payload(40);
-    std::iota(payload.begin(), payload.end(), uint8_t{1});
-    TcpLink link(
-        [&payload](size_t, const Request& r) { return MakeReply(r.machine, 0x21, payload); });
-
-    // Room behind the 8 bytes handed over, so that an overrun shows.
+    TcpLink link;
+    // Query by ID (0xE2) answers ID, machine number, firmware date and type:
+    // 11 bytes for the 8 handed over, with room behind them so that an
+    // overrun shows.
+    const SimIdentity me = Identity(kMachine);
+    Bytes reply(me.id, me.id + 4);
+    reply.push_back(me.nMachine);
+    reply.insert(reply.end(), me.firmwareDate, me.firmwareDate + 4);
     uint8_t data[64];
     std::fill(std::begin(data), std::end(data), 0xEE);
-    data[0] = 0x99;
+    data[0] = me.id[3];
     int len = 1;
-    EXPECT_EQ(Transact(link.sock, 1, 0x10, 1000, 1000, len, data, 8, CH_TCP, nullptr, 0), 0x21);
-    EXPECT_EQ(len, 40);
-    EXPECT_EQ(Bytes(data, data + 8), Bytes(payload.begin(), payload.begin() + 8));
+    EXPECT_EQ(Transact(link.sock, kMachine, 0xE2, 1000, 1000, len, data, 8, CH_TCP, nullptr, 0), 0);
+    EXPECT_EQ(len, 11);
+    EXPECT_EQ(Bytes(data, data + 8), Bytes(reply.begin(), reply.begin() + 8));
     EXPECT_EQ(Bytes(data + 8, data + 64), Bytes(56, 0xEE));
     const std::vector<Request>& seen = link.Requests();
     ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].data, Bytes{0x99});
+    EXPECT_EQ(seen[0].data, Bytes{me.id[3]});
 }
 
 // A reply behind an acknowledgement, as the serial reader leaves it: the
 // acknowledgement is not the reply.
 TEST(Transact, UnpacksTheReplyBehindAnAcknowledgementOnSerial) {
-    int master = -1;
-    int slave = -1;
-    char name[128] = {};
-    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    PtyPair pty;
+    ASSERT_TRUE(pty.Open());
     termios raw{};
-    tcgetattr(slave, &raw);
+    tcgetattr(pty.slave, &raw);
     cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
-    ASSERT_EQ(ComBindDevice(kComNo, name), 0);
+    tcsetattr(pty.slave, TCSANOW, &raw);
+    ASSERT_EQ(ComBindDevice(kComNo, pty.path.c_str()), 0);
 
     for (const int channel : {CH_SERIAL, CH_MODEM}) {
         for (const uint8_t machine : {uint8_t{1}, uint8_t{0xFF}}) {
             SCOPED_TRACE(std::to_string(channel) + "/" + std::to_string(machine));
             ASSERT_EQ(ComOpen(kComNo, 7), 0);
-            Terminal terminal(master, false, [](size_t, const Request& r) {
-                return Concat(AckBytes(), MakeReply(r.machine, 0x00, {0x5A, 0xA5, 0x3C}));
-            });
+            // The build-date command (0xE5) answers four bytes.
+            SimLine line(Identity(1), SimFaultSettings{{{FAULT_ACK, 0xE5}}});
+            std::thread terminal([&] { line.Serve(pty.master); });
             uint8_t data[8] = {0x42};
             int len = 1;
-            EXPECT_EQ(Transact(kComNo, machine, 0x10, 1000, 1000, len, data, sizeof data, channel,
+            EXPECT_EQ(Transact(kComNo, machine, 0xE5, 1000, 1000, len, data, sizeof data, channel,
                                nullptr, 0),
                       0);
-            EXPECT_EQ(len, 3);
-            EXPECT_EQ(Bytes(data, data + 3), (Bytes{0x5A, 0xA5, 0x3C}));
-            EXPECT_EQ(terminal.Requests().size(), 1u);
+            line.Stop();
+            terminal.join();
+            const uint8_t* date = line.Terminal().Identity().buildDate;
+            EXPECT_EQ(len, 4);
+            EXPECT_EQ(Bytes(data, data + 4), Bytes(date, date + 4));
+            EXPECT_EQ(line.Requests().size(), 1u);
             ComClose(kComNo);
         }
     }
     ComBindDevice(kComNo, "");
-    close(slave);
-    close(master);
 }
 
 struct UdpCase {

@@ -160,7 +160,9 @@ TEST(TcpConnect, BadAddressNeedsNoSocket) {
         EXPECT_EQ(TcpConnect(addr, port, 300, sock), -13) << addr;
     EXPECT_EQ(TcpConnect(nullptr, port, 300, sock), -13);
     EXPECT_EQ(TcpConnect("127.0.0.1", 70000, 300, sock), -13);
+    EXPECT_EQ(NetLastError(), 0) << "a bad address has no system reason";
     EXPECT_EQ(TcpConnect("127.0.0.1", port, 300, sock), -14);
+    EXPECT_EQ(NetLastError(), EMFILE);
     EXPECT_EQ(UdpBind("127.0.0.1", 0, sock), -14);
     EXPECT_EQ(sock, NO_SOCKET);
 }
@@ -174,6 +176,7 @@ TEST(TcpConnect, RefusedUntilTimeOutWithoutSpinning) {
     EXPECT_GE(took, 290);
     EXPECT_LT(took, 1500);
     EXPECT_LT(ThreadCpuMs() - cpu0, 100);
+    EXPECT_EQ(NetLastError(), ECONNREFUSED);
     EXPECT_EQ(sock, NO_SOCKET);
 }
 
@@ -512,6 +515,7 @@ struct OpenCase {
     std::string name;
     NetAdapterSource source;
     int expected;
+    int error = 0; // NetLastError afterwards
 };
 
 std::vector<OpenCase> OpenCases() {
@@ -548,7 +552,13 @@ std::vector<OpenCase> OpenCases() {
              out = {{"eth0", true, true, "not-an-address"}};
              return true;
          },
-         -2},
+         -2, EINVAL},
+        {"address of no interface here",
+         [](std::vector<NetAdapter>& out) {
+             out = {{"eth0", true, true, "203.0.113.9"}};
+             return true;
+         },
+         -2, EADDRNOTAVAIL},
     };
 }
 
@@ -557,6 +567,7 @@ TEST(UdpOpen, AdapterCases) {
         NetSetAdapterSource(c.source);
         int sock = NO_SOCKET;
         EXPECT_EQ(UdpOpen(sock), c.expected) << c.name;
+        EXPECT_EQ(NetLastError(), c.error) << c.name;
         if (c.expected == 0) {
             sockaddr_in sa{};
             socklen_t len = sizeof sa;

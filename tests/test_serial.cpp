@@ -121,10 +121,14 @@ TEST(SerialNames, BaudTableBothWays) {
 TEST_F(SerialTest, OpenFailsForPortsWithoutAUsableDevice) {
     ComBindDevice(OTHER_PORT, "/dev/quillmark-absent");
     EXPECT_EQ(ComOpen(OTHER_PORT, 0), -7);
+    EXPECT_EQ(ComOpenError(), ENOENT);
     ComBindDevice(OTHER_PORT, "/dev/null"); // exists, but no tty
     EXPECT_EQ(ComOpen(OTHER_PORT, 0), -7);
-    for (int n : {0, 97, 255, -1, 256})
+    EXPECT_EQ(ComOpenError(), ENOTTY);
+    for (int n : {0, 97, 255, -1, 256}) {
         EXPECT_EQ(ComOpen(n, 0), -7) << "COM" << n;
+        EXPECT_EQ(ComOpenError(), ENODEV) << "COM" << n;
+    }
 
     // The entry stays closed.
     const uint8_t b = 0x55;
@@ -142,8 +146,10 @@ TEST_F(SerialTest, OpenIsExclusiveAndCloseReleasesIt) {
     EXPECT_EQ(excl, 1);
 
     EXPECT_EQ(ComOpen(PORT, 0), -7) << "same number while open";
+    EXPECT_EQ(ComOpenError(), EBUSY);
     ComBindDevice(OTHER_PORT, pty.path.c_str());
     EXPECT_EQ(ComOpen(OTHER_PORT, 0), -7) << "same device under another number";
+    EXPECT_EQ(ComOpenError(), EWOULDBLOCK);
 
     EXPECT_EQ(ComClose(PORT), 0);
     EXPECT_EQ(ComClose(PORT), 0);
@@ -151,6 +157,7 @@ TEST_F(SerialTest, OpenIsExclusiveAndCloseReleasesIt) {
     EXPECT_EQ(excl, 0) << "a closed port must not stay exclusive";
 
     EXPECT_EQ(ComOpen(OTHER_PORT, 0), 0);
+    EXPECT_EQ(ComOpenError(), 0) << "an open clears the last reason";
     EXPECT_EQ(ComClose(OTHER_PORT), 0);
     EXPECT_EQ(ComOpen(PORT, 0), 0);
 }

@@ -6,6 +6,9 @@
 #include <chrono>
 #include <cstdio>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "app/AboutDlg.h"
 #include "app/DataExchange.h"
 #include "app/DialingDlg.h"
@@ -71,12 +74,11 @@ long ClockMs() {
     return static_cast<long>(duration_cast<milliseconds>(steady_clock::now() - start).count());
 }
 
+// Asks, never opens: opening a FIFO would block until a writer came.
 bool FileReadable(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    std::fclose(f);
-    return true;
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.c_str(), R_OK) == 0;
 }
 
 // Binds COM numbers to the devices the optional Ports element names, e.g.

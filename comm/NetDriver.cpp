@@ -20,6 +20,8 @@
 namespace {
 
 constexpr int kRetryPauseMs = 50;
+// A peer that takes no byte for this long has stopped reading.
+constexpr int kSendStallMs = 2000;
 constexpr int kUdpDatagramMax = 512;
 constexpr int kUdpFirstPort = 6000;
 constexpr int kUdpLastPort = 10000;
@@ -44,6 +46,7 @@ bool IsLost(int err) {
     case ETIMEDOUT:
     case ECONNRESET:
     case EPIPE:
+    case ENOTCONN:
         return true;
     default:
         return false;
@@ -77,6 +80,14 @@ short PollFor(int fd, short events, int waitMs) {
         if (rc == 0 || errno != EINTR)
             return 0;
     }
+}
+
+// Disconnects a TCP socket with a reset; its next receive fails with
+// ECONNRESET and later calls with ENOTCONN or EPIPE.
+void AbortConnection(int sock) {
+    sockaddr unspec{};
+    unspec.sa_family = AF_UNSPEC;
+    connect(sock, &unspec, sizeof unspec);
 }
 
 void PauseMs(int ms) {
@@ -195,21 +206,28 @@ int TcpSend(int sock, const uint8_t* data, int count) {
     if (count < 0 || (data == nullptr && count > 0))
         return RES_SEND_FAILED;
     int sent = 0;
+    uint32_t lastProgress = TickMs();
     do {
-        const ssize_t n = send(sock, data + sent, static_cast<size_t>(count - sent), MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            // Someone may have made the socket non-blocking: wait as a
-            // blocking send would.
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                pollfd p{sock, POLLOUT, 0};
-                poll(&p, 1, -1);
-                continue;
-            }
-            return IsLost(errno) ? RES_CONN_LOST : RES_SEND_FAILED;
+        const ssize_t n =
+            send(sock, data + sent, static_cast<size_t>(count - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += static_cast<int>(n);
+            lastProgress = TickMs();
+            continue;
         }
-        sent += static_cast<int>(n);
+        if (n == 0)
+            continue;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return IsLost(errno) ? RES_CONN_LOST : RES_SEND_FAILED;
+        const int left = kSendStallMs - static_cast<int>(ElapsedMs(lastProgress));
+        if (left <= 0 || PollFor(sock, POLLOUT, left) == 0) {
+            // Part of a frame is on the stream: reset the connection so that
+            // nothing more is read or sent on it as if it were whole.
+            AbortConnection(sock);
+            return RES_SEND_FAILED;
+        }
     } while (sent < count);
     return RES_OK;
 }

@@ -180,7 +180,8 @@ int TcpConnect(const char* addr, int port, int timeoutMs, int& sock) {
             return RES_SOCKET_FAILED;
         const int left = std::max(0, timeoutMs - static_cast<int>(ElapsedMs(start)));
         if (ConnectOnce(fd, sa, left) == 0) {
-            // Sends block until taken; reads never do (they wait in poll()).
+            // Blocking as a connected socket normally is; the sends and reads
+            // here pass MSG_DONTWAIT and wait in poll() for a bounded time.
             fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
             const int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -215,7 +216,7 @@ int TcpSend(int sock, const uint8_t* data, int count) {
             lastProgress = TickMs();
             continue;
         }
-        if (n == 0)
+        if (n == 0) // only an empty send takes nothing without an error
             continue;
         if (errno == EINTR)
             continue;

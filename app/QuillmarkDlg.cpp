@@ -5,6 +5,9 @@
 #include <QMenu>
 #include <cstdio>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "app/AboutDlg.h"
 #include "app/DataExchange.h"
 #include "app/DialingDlg.h"
@@ -45,12 +48,11 @@ QString Text(const std::string& s) {
 const char* const SectionOf[] = {"Quillmark/COMPort", "Quillmark/Modem", "Quillmark/TCP",
                                  "Quillmark/UDP"};
 
+// Asks, never opens: opening a FIFO would block until a writer came.
 bool FileReadable(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    std::fclose(f);
-    return true;
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.c_str(), R_OK) == 0;
 }
 
 // Binds COM numbers to the devices the optional Ports element names, e.g.

@@ -65,6 +65,7 @@ bool CCliChannel::Open(const ChannelSpec& chan) {
             return false;
         }
         FillOpenJob(m_job, CH_SERIAL, chan.nComPort, {}, CLI_WINDOW);
+        m_strDevice = chan.strDevice.empty() ? ComDevicePath(chan.nComPort) : chan.strDevice;
         m_worker = StartWorker(m_job);
         return true;
     }
@@ -113,5 +114,9 @@ CommResult CCliChannel::WaitFor(int code, int other) {
 }
 
 void CCliChannel::Close() {
+    // The status line says only that a read or send failed; say why.
+    if (m_worker.joinable() && m_job.nChannel == CH_SERIAL && ComHungUp(m_job.nPort))
+        std::fprintf(stderr, "the serial device %s hung up (unplugged or closed at its far end)\n",
+                     m_strDevice.c_str());
     StopWorker(m_job, m_worker);
 }

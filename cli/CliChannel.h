@@ -63,4 +63,5 @@ class CCliChannel {
     CommEvents m_events;
     CommJob m_job;
     std::thread m_worker;
+    std::string m_strDevice; // serial: the device path, for messages
 };

@@ -64,7 +64,9 @@ bool IsDottedIpv4(const std::string& s) {
         const std::string part =
             s.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
         int value = 0;
-        if (part.size() > 3 || !ParseDecimal(part, 255, value))
+        // A leading zero reads as octal to some parsers and is refused by others.
+        if (part.size() > 3 || (part.size() > 1 && part[0] == '0') ||
+            !ParseDecimal(part, 255, value))
             return false;
         ++parts;
         if (dot == std::string::npos)

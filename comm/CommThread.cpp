@@ -166,7 +166,7 @@ int CommThreadProc(CommJob* pJob) {
         if (job.hStopEvent == nullptr || job.hStopEvent->Wait(0)) {
             break;
         }
-        const int handle = IsNetChannel(channel) ? sock : job.nPort;
+        const int handle = IsNetChannel(channel) ? sock : comPort;
         switch (job.nOperation) {
         case OP_DOWNLOAD:
             RunDownload(job, handle);

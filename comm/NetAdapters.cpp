@@ -32,7 +32,8 @@ bool NetListAdapters(std::vector<NetAdapter>& out) {
         return false;
     // One entry per address: gather them by interface, in order of first sight.
     for (const ifaddrs* ifa = list; ifa != nullptr; ifa = ifa->ifa_next) {
-        if (ifa->ifa_name == nullptr)
+        // The platform's adapter list the UDP open stands for has no loopback.
+        if (ifa->ifa_name == nullptr || (ifa->ifa_flags & IFF_LOOPBACK) != 0)
             continue;
         auto it = std::find_if(out.begin(), out.end(),
                                [&](const NetAdapter& a) { return a.name == ifa->ifa_name; });

@@ -23,6 +23,8 @@ namespace {
 thread_local int g_lastError = 0;
 
 constexpr int kRetryPauseMs = 50;
+// A peer that takes no byte for this long has stopped reading.
+constexpr int kSendStallMs = 2000;
 constexpr int kUdpDatagramMax = 512;
 constexpr int kUdpFirstPort = 6000;
 constexpr int kUdpLastPort = 10000;
@@ -41,6 +43,7 @@ bool IsLost(int err) {
     case ETIMEDOUT:
     case ECONNRESET:
     case EPIPE:
+    case ENOTCONN:
         return true;
     default:
         return false;
@@ -74,6 +77,14 @@ short PollFor(int fd, short events, int waitMs) {
         if (rc == 0 || errno != EINTR)
             return 0;
     }
+}
+
+// Disconnects a TCP socket with a reset; its next receive fails with
+// ECONNRESET and later calls with ENOTCONN or EPIPE.
+void AbortConnection(int sock) {
+    sockaddr unspec{};
+    unspec.sa_family = AF_UNSPEC;
+    connect(sock, &unspec, sizeof unspec);
 }
 
 void PauseMs(int ms) {
@@ -174,7 +185,8 @@ int TcpConnect(const char* addr, int port, int timeoutMs, int& sock) {
         const int left = std::max(0, timeoutMs - static_cast<int>(ElapsedMs(start)));
         const int err = ConnectOnce(fd, sa, left);
         if (err == 0) {
-            // Sends block until taken; reads never do (they wait in poll()).
+            // Blocking as a connected socket normally is; the sends and reads
+            // here pass MSG_DONTWAIT and wait in poll() for a bounded time.
             fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
             const int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -201,21 +213,28 @@ int TcpSend(int sock, const uint8_t* data, int count) {
     if (count < 0 || (data == nullptr && count > 0))
         return RES_SEND_FAILED;
     int sent = 0;
+    uint32_t lastProgress = TickMs();
     do {
-        const ssize_t n = send(sock, data + sent, static_cast<size_t>(count - sent), MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            // Someone may have made the socket non-blocking: wait as a
-            // blocking send would.
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                pollfd p{sock, POLLOUT, 0};
-                poll(&p, 1, -1);
-                continue;
-            }
-            return IsLost(errno) ? RES_CONN_LOST : RES_SEND_FAILED;
+        const ssize_t n =
+            send(sock, data + sent, static_cast<size_t>(count - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += static_cast<int>(n);
+            lastProgress = TickMs();
+            continue;
         }
-        sent += static_cast<int>(n);
+        if (n == 0) // only an empty send takes nothing without an error
+            continue;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return IsLost(errno) ? RES_CONN_LOST : RES_SEND_FAILED;
+        const int left = kSendStallMs - static_cast<int>(ElapsedMs(lastProgress));
+        if (left <= 0 || PollFor(sock, POLLOUT, left) == 0) {
+            // Part of a frame is on the stream: reset the connection so that
+            // nothing more is read or sent on it as if it were whole.
+            AbortConnection(sock);
+            return RES_SEND_FAILED;
+        }
     } while (sent < count);
     return RES_OK;
 }

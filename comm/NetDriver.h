@@ -26,7 +26,9 @@ int NetLastError();
 // Shuts the connection down both ways and closes it. Returns 0 or -8.
 int TcpClose(int sock);
 
-// Sends all count bytes. Returns 0, -16 connection lost, -3 other failure.
+// Sends all count bytes. Returns 0, -16 connection lost, -3 other failure
+// or no byte taken for 2 s (the peer stopped reading); after such a stall
+// the connection is reset, so the next read gives -16.
 int TcpSend(int sock, const uint8_t* data, int count);
 
 // Reads one reply frame within F and I into buf of bufSize bytes; a leading
@@ -52,7 +54,8 @@ struct NetAdapter {
 using NetAdapterSource = bool (*)(std::vector<NetAdapter>& out);
 void NetSetAdapterSource(NetAdapterSource source);
 
-// The machine's adapters in list order. Returns false when they cannot be read.
+// The machine's adapters in list order, loopback left out. Returns false
+// when they cannot be read.
 bool NetListAdapters(std::vector<NetAdapter>& out);
 
 // The adapters of the current source. Returns false when they cannot be read.

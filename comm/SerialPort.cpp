@@ -141,6 +141,29 @@ class PortSource : public FrameSource {
     const PortUse& m_use;
 };
 
+// The port as the write rule sees it: write what fits, else wait in poll().
+class PortSink : public ComWriteSink {
+  public:
+    explicit PortSink(const PortUse& use) : m_use(use) {}
+
+    int Write(const uint8_t* data, int count, int waitMs) override {
+        const ssize_t put = write(m_use.Fd(), data, static_cast<size_t>(count));
+        if (put > 0)
+            return static_cast<int>(put);
+        if (put < 0 && errno != EAGAIN && errno != EINTR)
+            return -1;
+        const int ready = WaitPort(m_use, POLLOUT, waitMs);
+        if (ready < 0 || (ready & (POLLHUP | POLLERR | POLLNVAL)))
+            return -1;
+        return 0;
+    }
+
+    uint32_t Tick() override { return static_cast<uint32_t>(NowMs()); }
+
+  private:
+    const PortUse& m_use;
+};
+
 speed_t StandardSpeed(int bps) {
     switch (bps) {
     case 1200:
@@ -312,6 +335,27 @@ int ComClose(int n) {
     return rc == 0 ? RES_OK : RES_OPEN_FAILED;
 }
 
+int ComWriteAll(ComWriteSink& sink, const uint8_t* data, int count) {
+    // A slow line with a small driver buffer moves a long frame for longer
+    // than the span; only a stall that long is a failure.
+    const int32_t span = 5 * count + 50;
+    uint32_t lastProgress = sink.Tick();
+    int done = 0;
+    while (done < count) {
+        const int32_t left = span - static_cast<int32_t>(sink.Tick() - lastProgress);
+        if (left <= 0)
+            return RES_SEND_FAILED;
+        const int put = sink.Write(data + done, count - done, left);
+        if (put < 0)
+            return RES_SEND_FAILED;
+        if (put > 0) {
+            done += put;
+            lastProgress = sink.Tick();
+        }
+    }
+    return RES_OK;
+}
+
 int ComWrite(int n, const uint8_t* data, int count) {
     PortUse use(n);
     if (!use.Open() || count < 0 || (count > 0 && data == nullptr))
@@ -319,24 +363,8 @@ int ComWrite(int n, const uint8_t* data, int count) {
     ComRaiseDtr(n);
     // Bytes that came in since the last read are not the next reply.
     tcflush(use.Fd(), TCIOFLUSH);
-    const int64_t deadline = NowMs() + 5 * static_cast<int64_t>(count) + 50;
-    int done = 0;
-    while (done < count) {
-        const ssize_t put = write(use.Fd(), data + done, static_cast<size_t>(count - done));
-        if (put > 0) {
-            done += static_cast<int>(put);
-            continue;
-        }
-        if (put < 0 && errno != EAGAIN && errno != EINTR)
-            return RES_SEND_FAILED;
-        const int64_t left = deadline - NowMs();
-        if (left <= 0)
-            return RES_SEND_FAILED;
-        const int ready = WaitPort(use, POLLOUT, static_cast<int>(left));
-        if (ready < 0 || (ready & (POLLHUP | POLLERR | POLLNVAL)))
-            return RES_SEND_FAILED;
-    }
-    return RES_OK;
+    PortSink sink(use);
+    return ComWriteAll(sink, data, count);
 }
 
 int ComReadFrame(int n, int F, int I, uint8_t* buf, int bufSize) {
@@ -355,6 +383,14 @@ int ComReadRaw(int n, uint8_t* buf, int max) {
         return 0;
     PortSource src(use);
     return src.Read(buf, max, 0);
+}
+
+bool ComHungUp(int n) {
+    PortUse use(n);
+    if (!use.Open())
+        return false;
+    pollfd p{use.Fd(), 0, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 int ComRaiseDtr(int n) {

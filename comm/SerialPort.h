@@ -47,9 +47,22 @@ int ComOpenError();
 int ComClose(int n);
 
 // Purges both queues, then writes count bytes. Returns 0, or -3 when the
-// port is not open, a write fails, or a write makes no progress within
-// 5 ms per byte plus 50 ms.
+// port is not open, a write fails, or the write makes no progress for
+// 5 ms per byte of count plus 50 ms (each byte moved restarts that span).
 int ComWrite(int n, const uint8_t* data, int count);
+
+// Where ComWriteAll puts bytes: Write takes up to count bytes and returns how
+// many it took, 0 when none could go within waitMs, or -1 when it failed;
+// Tick is a millisecond clock.
+struct ComWriteSink {
+    virtual ~ComWriteSink() = default;
+    virtual int Write(const uint8_t* data, int count, int waitMs) = 0;
+    virtual uint32_t Tick() = 0;
+};
+
+// ComWrite's rule over any sink. Returns 0, or -3 when the sink fails or
+// takes nothing for 5 ms per byte of count plus 50 ms.
+int ComWriteAll(ComWriteSink& sink, const uint8_t* data, int count);
 
 // Reads one reply frame within F and I (ms) into buf of bufSize bytes; an
 // acknowledgement stays in front of the reply. Returns the byte count, or
@@ -59,6 +72,10 @@ int ComReadFrame(int n, int F, int I, uint8_t* buf, int bufSize);
 // One read of up to max bytes that returns at once with what is waiting.
 // Returns the count (0 if nothing) or -2.
 int ComReadRaw(int n, uint8_t* buf, int max);
+
+// True when COMn is open and its device has hung up (unplugged, or the far
+// end of a pseudo-terminal closed); false otherwise.
+bool ComHungUp(int n);
 
 // Raise DTR / RTS. A device without modem lines ignores it. Returns 0, or
 // -1 when the port is not open.

@@ -78,15 +78,44 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
-// Writes text to a temporary file beside target and renames it over target.
+// The file a save lands in: a symbolic link is followed to the file it names
+// (the link itself stays), so the temporary file is made beside the real file.
+// Empty when the link leads nowhere.
+std::string SaveTarget(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::canonical(path, ec);
+    return ec ? std::string() : real.string();
+}
+
+// A rename may only replace a regular file that the user could write, and
+// needs a folder it can create the temporary file in.
+bool MayReplace(const std::string& target) {
+    const std::filesystem::path parent = std::filesystem::path(target).parent_path();
+    const std::string folder = parent.empty() ? std::string(".") : parent.string();
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return false;
+    struct stat st;
+    if (::stat(target.c_str(), &st) != 0)
+        return errno == ENOENT;
+    // No write bit at all is a file made read-only on purpose, also for root.
+    return S_ISREG(st.st_mode) && (st.st_mode & 0222) != 0 && ::access(target.c_str(), W_OK) == 0;
+}
+
+// Writes text to a temporary file beside target and renames it over target,
+// keeping the old file's mode and owner.
 bool ReplaceFile(const std::string& target, const std::string& text) {
     std::string tmp = target + ".XXXXXX";
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0)
         return false;
-    // mkstemp creates the file private; keep the mode the old file had.
     struct stat st;
-    const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    const bool existed = ::stat(target.c_str(), &st) == 0;
+    const mode_t mode = existed ? (st.st_mode & 07777) : 0644;
+    if (existed && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()))
+        (void)::fchown(fd, st.st_uid, st.st_gid);
     bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     ok = ok && std::rename(tmp.c_str(), target.c_str()) == 0;
@@ -173,8 +202,8 @@ bool CXmlConfig::SetLong(const char* name, long value) {
 }
 
 bool CXmlConfig::Save(const char* path) {
-    const std::string target = path && *path ? std::string(path) : m_strPath;
-    if (target.empty())
+    const std::string target = SaveTarget(path && *path ? std::string(path) : m_strPath);
+    if (target.empty() || !MayReplace(target))
         return false;
     // The text is written as UTF-8 whatever the file was read as; the declaration must agree.
     const pugi::xml_node decl = m_doc.first_child();

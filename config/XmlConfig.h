@@ -39,7 +39,9 @@ class CXmlConfig {
     // Writes the document, a line feed after every ">" that is followed by "<", to path or, when
     // path is null or empty, to the remembered path. The new text goes to a temporary file in the
     // same folder that then replaces the target, so a failed write leaves the old file as it was.
-    // Returns false when there is no target or writing fails.
+    // A symbolic link is written through to the file it names; the file keeps its mode. Returns
+    // false, file unchanged, when there is no target, the target is not a regular file, has no
+    // write permission, its folder is not writable, or writing fails.
     bool Save(const char* path = nullptr);
 
   private:

@@ -18,6 +18,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -278,6 +280,28 @@ TEST(CliOffline, RefusesBadArgumentsWithStatus2) {
     }
 }
 
+TEST(CliOffline, EveryMalformedAddressExits2) {
+    const char* const addresses[] = {
+        "127.000.0.1", "127.0.0.01", "010.0.0.1", "1.2.3",      "1.2.3.4.5",
+        "1.2.3.256",   "1..2.3",     "1.2.3.",    ".1.2.3",     "1.2.3.-4",
+        "1.2.3.+4",    " 1.2.3.4",   "1.2.3.4 ",  "0x7f.0.0.1", "",
+    };
+    for (const char* addr : addresses) {
+        SCOPED_TRACE(std::string("\"") + addr + "\"");
+        const std::string endpoint = std::string(addr) + ":6688";
+        for (const char* option : {"--tcp", "--udp"}) {
+            const RunResult r =
+                Cli({"exchange", "--machine", "1", "--cmd", "10", option, endpoint});
+            EXPECT_EQ(r.status, 2) << option << "\n" << r.err;
+            EXPECT_NE(r.err.find("ADDR:PORT"), std::string::npos) << option << ": " << r.err;
+        }
+        const RunResult local = Cli({"exchange", "--machine", "1", "--cmd", "10", "--udp",
+                                     "127.0.0.1:6688", "--udp-local", addr});
+        EXPECT_EQ(local.status, 2) << local.err;
+        EXPECT_EQ(local.out, "");
+    }
+}
+
 TEST(CliOffline, HelpExitsWith0) {
     for (const char* sub :
          {"crc", "frame", "des", "3des", "ports", "exchange", "diag", "raw", "pub", "download"}) {
@@ -402,6 +426,41 @@ TEST(CliChannelOpen, ShowsTheReasonOfAFailedConnect) {
         << r.err;
 }
 
+// A USB adapter pulled while the tool waits for the reply: the pty's master
+// closes once the request is in.
+TEST(CliChannelOpen, DeviceThatVanishesEndsTheRunWithStatus1) {
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    // The tool must not inherit the master, or closing it here hangs nothing up.
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    const std::string path = ttyname(slave);
+    RunResult r;
+    const auto t0 = Clock::now();
+    std::thread tool([&] {
+        r = Cli({"diag", "version", "--serial", path, "--first-char", "5000"});
+    });
+    std::string request;
+    pollfd p{master, POLLIN, 0};
+    while (request.size() < 8 && poll(&p, 1, 5000) == 1) {
+        char b[64];
+        const ssize_t n = read(master, b, sizeof b);
+        if (n <= 0)
+            break;
+        request.append(b, static_cast<size_t>(n));
+    }
+    close(master);
+    tool.join();
+    close(slave);
+    EXPECT_EQ(request.size(), 8u);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find(Status("接收数据错!", -2)), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count(),
+              5000);
+}
+
 // ---- replies ----------------------------------------------------------
 
 struct ReplyCase {
@@ -475,6 +534,7 @@ struct FaultCase {
     std::vector<std::string> sim; // the simulator's fault options
     std::string out[3];           // on pty, tcp, udp
     int status[3];
+    std::vector<std::string> udpSim = {}; // other options for the UDP line, when given
 };
 
 std::ostream& operator<<(std::ostream& os, const FaultCase& c) {
@@ -500,7 +560,13 @@ const FaultCase FAULTS[] = {
      {"--fault", "first-delay", "--first-delay", "1500"},
      {TIMEOUT, TIMEOUT, VERSION_GOOD},
      {1, 1, 0}},
-    {"byte_gap", {"--fault", "byte-gap"}, {VERSION_GOOD, VERSION_GOOD, UDP_TIMEOUT}, {0, 0, 1}},
+    // On UDP the worker's 1 ms second receive must start within the gap:
+    // half a second holds on a loaded machine, where 20 ms did not.
+    {"byte_gap",
+     {"--fault", "byte-gap"},
+     {VERSION_GOOD, VERSION_GOOD, UDP_TIMEOUT},
+     {0, 0, 1},
+     {"--fault", "byte-gap", "--byte-gap", "500"}},
     {"bad_crc",
      {"--fault", "bad-crc"},
      {CRC_ERROR, CRC_ERROR,
@@ -550,8 +616,14 @@ TEST_P(CliFaults, ShowDumpStatusAndExitStatusOnEveryLine) {
     const FaultCase& c = GetParam();
     Sim sim(c.sim);
     ASSERT_TRUE(sim.Ready());
+    std::unique_ptr<Sim> udpSim;
+    if (!c.udpSim.empty()) {
+        udpSim = std::make_unique<Sim>(c.udpSim);
+        ASSERT_TRUE(udpSim->Ready());
+    }
     for (Line line : LINES) {
-        const RunResult r = sim.Cli(line, {"diag", "version"});
+        const Sim& s = line == LINE_UDP && udpSim ? *udpSim : sim;
+        const RunResult r = s.Cli(line, {"diag", "version"});
         EXPECT_EQ(r.out, c.out[line]) << LINE_NAMES[line];
         EXPECT_EQ(r.status, c.status[line]) << LINE_NAMES[line] << r.err;
     }

@@ -9,10 +9,13 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -645,6 +648,57 @@ TEST_F(ConsoleTest, ClosingTheConsoleStopsTheWorker) {
     dlg.reset();
     EXPECT_TRUE(PeerCloses(peer, 100));
     close(peer);
+}
+
+TEST_F(ConsoleTest, ConfigThatIsNoFileGetsTheMissingMessageWithoutBlocking) {
+    for (const char* kind : {"fifo", "folder"}) {
+        SCOPED_TRACE(kind);
+        TempDir d;
+        const std::string path = (d.path / "config.xml").string();
+        if (std::string(kind) == "fifo")
+            ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+        else
+            ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+        // Should the start-up open the FIFO, this writer lets it go on, so
+        // that the fault fails the test instead of hanging it.
+        std::atomic<bool> done{false};
+        std::atomic<bool> opened{false};
+        std::thread writer([&] {
+            while (!done) {
+                const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) {
+                    opened = true;
+                    close(fd);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        MessageCapture boxes;
+        CQuillmarkApp app;
+        EXPECT_EQ(app.InitInstance(d.path), 1);
+        done = true;
+        writer.join();
+        EXPECT_FALSE(opened);
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].text, QString::fromUtf8("程序配置文件config.xml丢失,退出!"));
+    }
+}
+
+TEST_F(ConsoleTest, SerialDeviceThatVanishesStillCloses) {
+    CQuillmarkDlg& c = Start();
+    Press(IDC_OPEN_PORT);
+    ASSERT_EQ(c.m_bPortOpen, 1);
+    ASSERT_TRUE(c.WorkerRuns());
+    serial.CloseMaster();
+    Pump(50);
+    const auto t0 = Clock::now();
+    Press(IDC_CLOSE_PORT);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count(),
+              2000);
+    EXPECT_EQ(Text(IDC_COM_STATUS), "已关闭!");
+    EXPECT_EQ(c.m_bPortOpen, 0);
+    EXPECT_FALSE(c.WorkerRuns());
+    EXPECT_TRUE(capture.boxes.empty());
 }
 
 } // namespace

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -150,7 +153,7 @@ TEST_F(WorkerTest, StopWaitsForTheWorkerItStops) {
     ASSERT_TRUE(events.stopped.Wait(3000));
     const auto t0 = std::chrono::steady_clock::now();
     StopWorker(job, worker);
-    EXPECT_LT(MsSince(t0), 200);
+    EXPECT_LT(MsSince(t0), 1000); // already ended: no wait for a time-out
     EXPECT_FALSE(events.open.Wait(0));
     events.stopped.Set();
 
@@ -289,6 +292,123 @@ TEST_F(WorkerTest, SerialRawReceiveExchangeAndDownload) {
     StopWorker(job, worker);
     const uint8_t b = 0;
     EXPECT_EQ(ComWrite(210, &b, 1), RES_SEND_FAILED) << "the worker left its port open";
+}
+
+int64_t ProcessCpuMs() {
+    timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+// A USB adapter pulled while the channel is open: the pty's master closes
+// while the worker waits for the reply.
+TEST_F(WorkerTest, SerialDeviceThatVanishesFailsReadThenSendAndStillCloses) {
+    constexpr int kCom = 211;
+    PtyPair pty;
+    ASSERT_TRUE(pty.Open());
+    ComBindDevice(kCom, pty.path.c_str());
+    ASSERT_EQ(ComOpen(kCom, ComBaudIndex(115200)), 0);
+    job.nChannel = CH_SERIAL;
+    job.nPort = kCom;
+    worker = StartWorker(job);
+
+    std::thread device([&] {
+        ReadBytes(pty.master, Request().size(), 3000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        pty.CloseMaster();
+    });
+    const int64_t cpu0 = ProcessCpuMs();
+    const auto t0 = std::chrono::steady_clock::now();
+    File(OP_EXCHANGE, Request()); // F 2000 ms
+    ASSERT_TRUE(posts.WaitFor(2, 5000));
+    const int64_t readMs = MsSince(t0);
+    device.join();
+    EXPECT_EQ(posts.Posts()[0], (Posted{CONSOLE, RC_SENT, 0}));
+    EXPECT_EQ(posts.Posts()[1], (Posted{CONSOLE, RC_RECEIVED, RES_RECV_ERROR}));
+    EXPECT_LT(readMs, 2000);
+
+    File(OP_EXCHANGE, Request());
+    ASSERT_TRUE(posts.WaitFor(3, 3000));
+    EXPECT_EQ(posts.Posts()[2], (Posted{CONSOLE, RC_SENT, RES_SEND_FAILED}));
+    EXPECT_FALSE(posts.WaitFor(4, 500));
+    // The whole episode, idle half a second at its end, is no busy loop.
+    EXPECT_LT(ProcessCpuMs() - cpu0, MsSince(t0) / 2);
+
+    const auto t1 = std::chrono::steady_clock::now();
+    StopWorker(job, worker);
+    EXPECT_EQ(ComClose(kCom), 0);
+    EXPECT_LT(MsSince(t1), 1000);
+    ComBindDevice(kCom, "");
+}
+
+// The channel and port are the worker's from its start: a job record
+// changed under it does not move it to another port.
+TEST_F(WorkerTest, SerialWorkerKeepsThePortItStartedWith) {
+    PtyPort first(212);
+    PtyPort second(213);
+    ASSERT_TRUE(first.IsOpen() && second.IsOpen());
+    job.nChannel = CH_SERIAL;
+    job.nPort = 212;
+    worker = StartWorker(job);
+    File(OP_EXCHANGE, Request(), true);
+    ASSERT_TRUE(posts.WaitFor(1, 3000));
+    EXPECT_EQ(ReadBytes(first.Master(), Request().size(), 1000), Request());
+    job.nPort = 213;
+    File(OP_EXCHANGE, Request(), true);
+    ASSERT_TRUE(posts.WaitFor(2, 3000));
+    EXPECT_EQ(posts.Posts()[1], (Posted{CONSOLE, RC_SENT, 0}));
+    EXPECT_EQ(ReadBytes(first.Master(), Request().size(), 1000), Request());
+    EXPECT_TRUE(ReadBytes(second.Master(), 1, 100).empty());
+    StopWorker(job, worker);
+    const uint8_t b = 0;
+    EXPECT_EQ(ComWrite(212, &b, 1), RES_SEND_FAILED) << "the worker left its port open";
+    EXPECT_EQ(ComWrite(213, &b, 1), RES_OK) << "the worker closed a port not its own";
+}
+
+// A terminal that stops reading: send-only jobs fill the line until one
+// stalls; that one fails, and stopping the worker does not wait on the peer.
+TEST_F(WorkerTest, TcpPeerThatStopsReadingFailsTheSendAndLetsTheWorkerStop) {
+    TcpPeer peer;
+    std::atomic<bool> bRelease{false};
+    bool bReset = false;
+    peer.Serve([&](int fd) {
+        // A fault that blocked the worker for ever would hang the test:
+        // after 15 s the peer closes, which frees a blocked send.
+        for (int i = 0; i < 300 && !bRelease; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // What reached the peer, then the reset.
+        uint8_t b[65536];
+        ssize_t n = 1;
+        pollfd p{fd, POLLIN, 0};
+        while (n > 0 && poll(&p, 1, 3000) == 1)
+            n = recv(fd, b, sizeof b, 0);
+        bReset = n < 0 && errno == ECONNRESET;
+    });
+    StartNet(CH_TCP, peer.Port());
+    ASSERT_TRUE(posts.WaitFor(1, 3000));
+    ASSERT_EQ(posts.Posts()[0].code, RC_CONNECTED);
+
+    const std::vector<uint8_t> frame(600, 0x5A);
+    long sent = 0;
+    int64_t stallMs = 0;
+    for (size_t n = 2; sent == 0 && n < 100000; ++n) {
+        const auto t0 = std::chrono::steady_clock::now();
+        File(OP_EXCHANGE, frame, true);
+        if (!posts.WaitFor(n, 20000))
+            break;
+        sent = posts.Posts()[n - 1].value;
+        stallMs = MsSince(t0);
+    }
+    EXPECT_EQ(sent, RES_SEND_FAILED);
+    EXPECT_GE(stallMs, 2000);
+    EXPECT_LT(stallMs, 10000);
+
+    const auto t1 = std::chrono::steady_clock::now();
+    StopWorker(job, worker);
+    EXPECT_LT(MsSince(t1), 1000);
+    bRelease = true;
+    peer.Join();
+    EXPECT_TRUE(bReset);
 }
 
 struct RefusalCase {

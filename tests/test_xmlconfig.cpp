@@ -8,10 +8,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <iterator>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -356,6 +359,83 @@ TEST_F(XmlConfigTest, SaveFailureLeavesTargetAlone) {
     EXPECT_EQ(Read(PathOf("sub/inner.xml")), "x");
     EXPECT_EQ(Read(path), text);
     EXPECT_EQ(Entries(), (std::vector<std::string>{"config.xml", "sub"}));
+}
+
+// Runs fn in a child process as user nobody, where permission bits hold;
+// returns fn's result, or -1 when the child could not drop to nobody.
+template <class Fn> int AsNobody(Fn fn) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(255);
+        ::_exit(fn() ? 1 : 0);
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status) == 255 ? -1 : WEXITSTATUS(status);
+}
+
+TEST_F(XmlConfigTest, SaveWritesThroughALinkToItsTarget) {
+    const char old[] = "<Quillmark><TCP Port=\"1\"/></Quillmark>";
+    fs::create_directory(m_dir / "real");
+    const std::string real = Write("real/config.xml", old);
+    ::chmod(real.c_str(), 0604);
+    const std::string link = PathOf("config.xml");
+    fs::create_symlink("real/config.xml", link);
+    CXmlConfig cfg;
+    ASSERT_TRUE(cfg.Load(link.c_str()));
+    ASSERT_TRUE(cfg.SelectNode("Quillmark/TCP"));
+    ASSERT_TRUE(cfg.SetInt("Port", 2));
+    ASSERT_TRUE(cfg.Save());
+
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(Read(real), "<Quillmark>\n<TCP Port=\"2\"/>\n</Quillmark>\n");
+    struct stat st;
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"config.xml", "real"}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir / "real"), fs::directory_iterator()), 1);
+
+    // A link that leads nowhere is not replaced by a file.
+    fs::create_symlink("nowhere.xml", PathOf("dangling.xml"));
+    EXPECT_FALSE(cfg.Save(PathOf("dangling.xml").c_str()));
+    EXPECT_TRUE(fs::is_symlink(PathOf("dangling.xml")));
+    EXPECT_FALSE(fs::exists(PathOf("nowhere.xml")));
+}
+
+TEST_F(XmlConfigTest, SaveRefusesWhatMayNotBeWritten) {
+    const char old[] = "<Quillmark><TCP Port=\"1\"/></Quillmark>";
+    CXmlConfig cfg;
+    const std::string path = LoadText(cfg, old);
+    ASSERT_TRUE(cfg.SelectNode("Quillmark/TCP"));
+    ASSERT_TRUE(cfg.SetInt("Port", 2));
+
+    // Made read-only by its owner: refused even for root.
+    ::chmod(path.c_str(), 0444);
+    EXPECT_FALSE(cfg.Save());
+    EXPECT_EQ(Read(path), old);
+
+    // Writable by its owner only: nobody may not replace it.
+    ::chmod(m_dir.c_str(), 0777);
+    ::chmod(path.c_str(), 0644);
+    const int asOther = AsNobody([&] { return cfg.Save(); });
+    if (asOther < 0)
+        GTEST_SKIP() << "cannot run as nobody here";
+    EXPECT_EQ(asOther, 0);
+    EXPECT_EQ(Read(path), old);
+
+    // A folder nobody may not write: an in-place write is no way out.
+    ::chmod(path.c_str(), 0666);
+    ::chmod(m_dir.c_str(), 0755);
+    EXPECT_EQ(AsNobody([&] { return cfg.Save(); }), 0);
+    EXPECT_EQ(Read(path), old);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"config.xml"}));
+
+    // With the folder open the same user saves.
+    ::chmod(m_dir.c_str(), 0777);
+    EXPECT_EQ(AsNobody([&] { return cfg.Save(); }), 1);
+    EXPECT_EQ(Read(path), "<Quillmark>\n<TCP Port=\"2\"/>\n</Quillmark>\n");
 }
 
 TEST_F(XmlConfigTest, WriteFailingMidwayKeepsOldFile) {

@@ -8,7 +8,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpressionValidator>
+#include <QTextCursor>
 #include <QTimerEvent>
+#include <algorithm>
 
 #include "app/DataExchange.h"
 #include "app/MessageBox.h"
@@ -177,6 +179,22 @@ int CDialogBase::GetCurSel(int id) const {
 void CDialogBase::FocusItem(int id) {
     if (QWidget* w = GetDlgItem(id))
         w->setFocus(Qt::OtherFocusReason);
+}
+
+void CDialogBase::SetSel(int id, int start, int end) {
+    QWidget* w = GetDlgItem(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        const int len = static_cast<int>(edit->text().size());
+        const int last = end < 0 ? len : std::min(end, len);
+        edit->setSelection(std::min(start, last), last - std::min(start, last));
+    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        QTextCursor cursor = plain->textCursor();
+        const int len = static_cast<int>(plain->toPlainText().size());
+        const int last = end < 0 ? len : std::min(end, len);
+        cursor.setPosition(std::min(start, last));
+        cursor.setPosition(last, QTextCursor::KeepAnchor);
+        plain->setTextCursor(cursor);
+    }
 }
 
 bool CDialogBase::ClickItem(int id) {

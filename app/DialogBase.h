@@ -60,6 +60,8 @@ class CDialogBase : public QDialog {
     void SetCurSel(int id, int index); // combo box; -1 selects nothing
     int GetCurSel(int id) const;
     void FocusItem(int id);
+    // Selects in a line edit or plain-text edit; (0, -1) selects all.
+    void SetSel(int id, int start, int end);
     // Presses a button as a click would; false when it is disabled or absent.
     bool ClickItem(int id);
 

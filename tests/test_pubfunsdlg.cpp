@@ -4,6 +4,7 @@
 // one command at a time, a close while a command runs, and the console's
 // "公共命令" handler.
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTimer>
@@ -278,6 +279,18 @@ TEST_F(PubFunsTest, FailedRepliesAreReported) {
     }
 }
 
+TEST_F(PubFunsTest, FailedSendIsReported) {
+    ComClose(kCom);
+    Fill(*dlg, In(PUB_READ_TYPE, "", "007"));
+    EXPECT_TRUE(dlg->ClickItem(IDC_PUB_EXECUTE));
+    ASSERT_TRUE(Finished());
+    ASSERT_EQ(capture.boxes.size(), 1u);
+    EXPECT_EQ(capture.boxes[0].text, "发送命令失败!");
+    EXPECT_EQ(capture.boxes[0].caption, "失败");
+    EXPECT_EQ(capture.boxes[0].icon, MB_ICONEXCLAMATION);
+    EXPECT_EQ(Text(IDC_PUB_MACHINE_NO), "7");
+}
+
 TEST_F(PubFunsTest, OneCommandAtATimeAndOnlyItsOwnResults) {
     const std::vector<uint8_t> request = Request(255, 0xE1, {});
     // Results of jobs the dialog did not file, while it runs nothing.
@@ -335,6 +348,15 @@ TEST_F(PubFunsTest, MachineNumberLeavingFocusOutOfRange) {
         EXPECT_EQ(capture.boxes[0].caption, "提示");
         EXPECT_EQ(dlg->focusWidget(), dlg->GetDlgItem(IDC_PUB_MACHINE_NO));
         EXPECT_EQ(Text(IDC_PUB_MACHINE_NO), text); // not corrected
+    }
+    // Leaving for another field checks; another window taking the focus does not.
+    dlg->SetItemText(IDC_PUB_MACHINE_NO, "0");
+    for (Qt::FocusReason reason : {Qt::TabFocusReason, Qt::ActiveWindowFocusReason}) {
+        SCOPED_TRACE(reason);
+        capture.boxes.clear();
+        QFocusEvent out(QEvent::FocusOut, reason);
+        QCoreApplication::sendEvent(dlg->GetDlgItem(IDC_PUB_MACHINE_NO), &out);
+        EXPECT_EQ(capture.boxes.size(), reason == Qt::TabFocusReason ? 1u : 0u);
     }
 }
 

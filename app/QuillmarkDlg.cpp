@@ -9,9 +9,11 @@
 #include <unistd.h>
 
 #include "app/AboutDlg.h"
+#include "app/AssistFunDlg.h"
 #include "app/DataExchange.h"
 #include "app/DialingDlg.h"
 #include "app/MessageBox.h"
+#include "app/PubFunsDlg.h"
 #include "app/Resource.h"
 #include "app/WindowMessages.h"
 #include "comm/Clock.h"
@@ -35,6 +37,11 @@ const char* const OpenPort = "打开串口";
 const char* const ClosePort = "关闭串口";
 const char* const Dial = "拨号";
 const char* const HangUp = "挂断";
+const char* const Warning = "警告";
+const char* const ComNotOpenWarning = "尚未打开串口!!!";
+const char* const ModemNotOpenWarning = "尚未建立拨号连接!!!";
+const char* const TcpNotConnectedWarning = "尚未建立连接!!!";
+const char* const UdpNotBoundWarning = "尚未绑定端口!!!";
 } // namespace txt
 
 QString Text(const char* s) {
@@ -97,6 +104,8 @@ CQuillmarkDlg::CQuillmarkDlg(QWidget* parent, std::string exeDir)
     OnClicked(IDC_TCP_DISCONNECT, [this] { OnTcpDisconnect(); });
     OnClicked(IDC_UDP_BIND, [this] { OnUdpBind(); });
     OnClicked(IDC_UDP_CLOSE, [this] { OnUdpClose(); });
+    OnClicked(IDC_PUBFUNS, [this] { OnPubFuns(); });
+    OnClicked(IDC_ASSIST, [this] { OnAssist(); });
 }
 
 CQuillmarkDlg::~CQuillmarkDlg() {
@@ -480,4 +489,46 @@ void CQuillmarkDlg::OnCloseAll() {
     OnUdpClose();
     OnClosePort();
     OnTcpDisconnect();
+}
+
+bool CQuillmarkDlg::CheckConnection() {
+    const char* warning = nullptr;
+    int button = IDC_OPEN_PORT;
+    switch (m_nChannel) {
+    case CH_SERIAL:
+        warning = m_bPortOpen ? nullptr : txt::ComNotOpenWarning;
+        break;
+    case CH_MODEM:
+        warning = m_bPortOpen ? nullptr : txt::ModemNotOpenWarning;
+        break;
+    case CH_TCP:
+        warning = m_bTcpConnected ? nullptr : txt::TcpNotConnectedWarning;
+        button = IDC_TCP_CONNECT;
+        break;
+    default:
+        warning = m_bUdpBound ? nullptr : txt::UdpNotBoundWarning;
+        button = IDC_UDP_BIND;
+        break;
+    }
+    if (warning == nullptr)
+        return true;
+    MessageBox(Text(warning), Text(txt::Warning), MB_ICONEXCLAMATION);
+    FocusItem(button);
+    return false;
+}
+
+void CQuillmarkDlg::OnPubFuns() {
+    if (!CheckConnection())
+        return;
+    {
+        CPubFunsDlg dlgPubFuns(this);
+        dlgPubFuns.m_pJob = &m_job;
+        dlgPubFuns.DoModal();
+    }
+    m_job.hNotifyWnd = GetSafeHwnd();
+}
+
+void CQuillmarkDlg::OnAssist() {
+    CAssistFunDlg dlgAssist(this);
+    dlgAssist.DoModal();
 }

@@ -61,6 +61,12 @@ class CQuillmarkDlg : public CDialogBase {
     // Closes UDP, the serial/modem port and TCP, whatever channel is chosen.
     void OnCloseAll();
 
+    // "公共命令": the connection check, then the public commands dialog on
+    // the console's job; the console takes the results back afterwards.
+    void OnPubFuns();
+    // "辅助功能": a new calculator dialog each time; needs no connection.
+    void OnAssist();
+
     // Whether a worker runs for this console (connecting or connected).
     bool WorkerRuns() const;
     // Whether the initialisation got through (config.xml loaded).
@@ -125,6 +131,9 @@ class CQuillmarkDlg : public CDialogBase {
     void StartChannelWorker(int channel);
     void AbandonDial(int port);
     void StopTimedSending();
+    // False after the selected channel's not-open warning (focus on its
+    // open, connect or bind button).
+    bool CheckConnection();
     int RunSettingsDialog(int channel);
 
     std::string m_strExeDir;

@@ -72,6 +72,20 @@ enum : int {
 
     // Dialling dialog.
     IDC_DIALING_TEXT = 1054,
+
+    // Assist functions dialog.
+    IDD_ASSIST_FUN = 134,
+    IDC_ASSIST_INPUT = 1021,
+    IDC_ASSIST_OUTPUT = 1022,
+    IDC_ASSIST_KEY = 1023,
+    IDC_DES_ENCRYPT = 1052,
+    IDC_DES_DECRYPT = 1029,
+    IDC_TRIPLE_DES_ENCRYPT = 1053,
+    IDC_TRIPLE_DES_DECRYPT = 1030,
+    IDC_CRC_CCITT = 1026,
+    IDC_XOR = 1027,
+    IDC_INVERT = 1005,
+
 };
 
 // Window timers of the console: timed protocol and direct sending.

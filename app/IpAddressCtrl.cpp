@@ -7,9 +7,10 @@
 #include <QRegularExpressionValidator>
 #include <algorithm>
 
-CIpAddressCtrl::CIpAddressCtrl(QWidget* parent) : QWidget(parent) {
+CIpAddressCtrl::CIpAddressCtrl(QWidget* parent) : QFrame(parent) {
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(2, 1, 2, 1);
     layout->setSpacing(0);
     auto* validator = new QRegularExpressionValidator(QRegularExpression("[0-9]{0,3}"), this);
     for (int i = 0; i < 4; ++i) {
@@ -77,7 +78,7 @@ void CIpAddressCtrl::OnEdited(int i) {
 bool CIpAddressCtrl::eventFilter(QObject* watched, QEvent* event) {
     const int i = IndexOf(watched);
     if (i < 0 || event->type() != QEvent::KeyPress)
-        return QWidget::eventFilter(watched, event);
+        return QFrame::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
     QLineEdit* field = m_fields[i];
     const bool atStart = field->cursorPosition() == 0 && !field->hasSelectedText();
@@ -101,5 +102,5 @@ bool CIpAddressCtrl::eventFilter(QObject* watched, QEvent* event) {
         m_fields[i + 1]->home(false);
         return true;
     }
-    return QWidget::eventFilter(watched, event);
+    return QFrame::eventFilter(watched, event);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QWidget>
+#include <QFrame>
 #include <cstdint>
 
 class QLineEdit;
@@ -9,7 +9,7 @@ class QLineEdit;
 // "." in a field that holds digits, or a third digit, moves to the next
 // field; Backspace in an empty field and the arrow keys at a field's edge
 // move to the neighbour. A value above 255 becomes 255.
-class CIpAddressCtrl : public QWidget {
+class CIpAddressCtrl : public QFrame {
     Q_OBJECT
 
   public:

@@ -306,6 +306,14 @@ TEST_F(SettingsDlgTest, EnterCancelsTheNetworkDialogsAndConfirmsTheSerialOnes) {
         EXPECT_EQ(dlg->result(), IDOK);
     }
     EXPECT_NE(OnDisk(), kConfig);
+    // Also from a typed port name.
+    auto com = Open<CComSetDlg>();
+    auto* ports = com->GetDlgItemAs<QComboBox>(IDC_SET_PORT_LIST);
+    ports->setEditText("/dev/pts/77 (COM200)");
+    ports->lineEdit()->setFocus();
+    Key(ports->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(com->result(), IDOK);
+    EXPECT_NE(OnDisk().find(R"(<COMPort PortNo="200")"), std::string::npos);
 
     // Cancel writes nothing, also into the document in memory.
     Load(kConfig);

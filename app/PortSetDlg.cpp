@@ -73,15 +73,23 @@ bool CPortSetDlg::OnInitDialog() {
         EndDialog(IDCANCEL);
         return false;
     }
-    portList->setCurrentIndex(0);
-
     SerialSection values;
+    int current = 0;
     if (m_pConfig != nullptr && ReadSerialSection(*m_pConfig, m_nChannel, values)) {
+        // The stored port stays chosen, or a plain OK would silently move the
+        // channel to the first port of the list.
+        const QString stored = QString::fromStdString(values.strPortNo);
+        for (int i = 0; i < portList->count() && !stored.isEmpty(); ++i)
+            if (PortNoFromText(portList->itemText(i)) == stored) {
+                current = i;
+                break;
+            }
         m_nFirstChar = values.nFirstChar;
         m_nRevTimeOut = values.nRevTimeOut;
         m_strAddedNo = QString::fromStdString(values.strAddedNo);
         m_strCalledNo = QString::fromStdString(values.strCalledNo);
     }
+    portList->setCurrentIndex(current);
     const int bauds = m_nChannel == CH_MODEM ? ModemBauds : SerialBauds;
     const long* found = std::find(BaudTable, BaudTable + bauds, values.nBaudRate);
     SetCurSel(IDC_SET_BAUD, found == BaudTable + bauds ? 0 : static_cast<int>(found - BaudTable));

@@ -73,6 +73,7 @@ void ReadChannelTimeouts(CXmlConfig& config, int channel, int& firstChar, int& r
 bool ReadSerialSection(CXmlConfig& config, int channel, SerialSection& values) {
     if (!IsSerial(channel) || !config.SelectNode(ChannelSection(channel)))
         return false;
+    config.GetString(kPortNo, values.strPortNo);
     config.GetLong(kBaudRate, values.nBaudRate);
     config.GetInt(kFirstChar, values.nFirstChar);
     config.GetInt(kRevTimeOut, values.nRevTimeOut);

@@ -58,8 +58,8 @@ void ReadChannelSettings(CXmlConfig& config, ChannelSettings& settings);
 // FirstChar and RevTimeOut; a key that cannot be read keeps its value.
 void ReadChannelTimeouts(CXmlConfig& config, int channel, int& firstChar, int& revTimeOut);
 
-// Selects the section of CH_SERIAL or CH_MODEM and reads BaudRate, FirstChar, RevTimeOut and,
-// for the modem, AddedNo and CalledNo. Returns false for another channel or a missing section.
+// Selects the section of CH_SERIAL or CH_MODEM and reads PortNo, BaudRate, FirstChar, RevTimeOut
+// and, for the modem, AddedNo and CalledNo. Returns false for another channel or a missing section.
 bool ReadSerialSection(CXmlConfig& config, int channel, SerialSection& values);
 
 // Selects the section and writes PortNo, BaudRate, FirstChar, RevTimeOut and, for the modem,

@@ -139,6 +139,7 @@ TEST_F(ChannelSettingsTest, DialogSectionsReadWhatTheDialogsShow) {
     Load(kFull);
     SerialSection modem;
     ASSERT_TRUE(ReadSerialSection(config, CH_MODEM, modem));
+    EXPECT_EQ(modem.strPortNo, "4");
     EXPECT_EQ(modem.nBaudRate, 9600);
     EXPECT_EQ(modem.nFirstChar, 1200);
     EXPECT_EQ(modem.nRevTimeOut, 120);

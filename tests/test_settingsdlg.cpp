@@ -212,7 +212,6 @@ TEST_F(SettingsDlgTest, SerialOkWritesItsAttributesInOrderAndSavesTheWholeFile) 
         auto dlg = Open<CComSetDlg>();
         auto* ports = dlg->GetDlgItemAs<QComboBox>(IDC_SET_PORT_LIST);
         EXPECT_GE(ports->findText("/dev/pts/77 (COM200)"), 0);
-        EXPECT_EQ(ports->currentIndex(), 0);
         ports->setEditText(QString::fromUtf8(c.portText));
         dlg->SetCurSel(IDC_SET_BAUD, 7);
         dlg->SetItemText(IDC_SET_FIRST_CHAR, "1");
@@ -229,6 +228,37 @@ TEST_F(SettingsDlgTest, SerialOkWritesItsAttributesInOrderAndSavesTheWholeFile) 
                     R"(" BaudRate="115200" FirstChar="1" RevTimeOut="40000" Extra="x"/>)")));
     }
     EXPECT_TRUE(capture.boxes.empty());
+}
+
+TEST_F(SettingsDlgTest, PortListIsSortedAndKeepsTheStoredPortChosen) {
+    auto previous = CPortSetDlg::SetPortLister(
+        [](std::vector<SerialPortInfo>& ports, const std::vector<PortBinding>&, std::string&) {
+            ports.clear();
+            for (const char* name : {"b (COM3)", "a (COM12)", "c (COM200)"})
+                ports.push_back({"", "", name, false, ""});
+            return 0;
+        });
+    const struct {
+        const char* stored;
+        int index;
+        const char* written;
+    } cases[] = {{"3", 1, "3"}, {"200", 2, "200"}, {"99", 0, "12"}, {"", 0, "12"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        const std::string xml = Replaced(kConfig, R"(<Modem PortNo="2")",
+                                         std::string("<Modem PortNo=\"") + c.stored + "\"");
+        Load(xml);
+        auto dlg = Open<CModemSetDlg>();
+        auto* ports = dlg->GetDlgItemAs<QComboBox>(IDC_SET_PORT_LIST);
+        ASSERT_EQ(ports->count(), 3);
+        EXPECT_EQ(ports->itemText(0), "a (COM12)");
+        EXPECT_EQ(ports->currentIndex(), c.index);
+        dlg->ClickItem(IDOK);
+        EXPECT_NE(
+            OnDisk().find(std::string("<Modem PortNo=\"") + c.written + "\" BaudRate=\"19200\""),
+            std::string::npos);
+    }
+    CPortSetDlg::SetPortLister(previous);
 }
 
 TEST_F(SettingsDlgTest, ModemOkWritesTheNumbersAndRefusesAnEmptyCalledNumber) {

@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <algorithm>
-#include <iterator>
 #include <string>
 #include <vector>
 

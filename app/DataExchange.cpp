@@ -1,6 +1,7 @@
 #include "app/DataExchange.h"
 
 #include "app/DialogBase.h"
+#include "app/IpAddressCtrl.h"
 #include "app/MessageBox.h"
 
 CDataExchange::CDataExchange(CDialogBase& dlg, bool bSaveAndValidate)
@@ -83,4 +84,14 @@ void CDataExchange::CBIndex(int id, int& value) {
         value = m_dlg.GetCurSel(id);
     else
         m_dlg.SetCurSel(id, value);
+}
+
+void CDataExchange::IPAddress(int id, uint8_t (&fields)[4]) {
+    auto* ctrl = m_dlg.GetDlgItemAs<CIpAddressCtrl>(id);
+    if (m_bFailed || ctrl == nullptr)
+        return;
+    if (m_bSaveAndValidate)
+        ctrl->GetAddress(fields[0], fields[1], fields[2], fields[3]);
+    else
+        ctrl->SetAddress(fields[0], fields[1], fields[2], fields[3]);
 }

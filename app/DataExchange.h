@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 
 class CDialogBase;
 
@@ -26,6 +27,8 @@ class CDataExchange {
     void Check(int id, bool& value);
     // The selected item of a combo box, -1 for none.
     void CBIndex(int id, int& value);
+    // The four fields of an IPv4-address control; a blank field reads 0.
+    void IPAddress(int id, uint8_t (&fields)[4]);
 
   private:
     void Fail(int id, const QString& message);

@@ -10,11 +10,15 @@
 
 #include "app/AboutDlg.h"
 #include "app/AssistFunDlg.h"
+#include "app/ComSetDlg.h"
 #include "app/DataExchange.h"
 #include "app/DialingDlg.h"
 #include "app/MessageBox.h"
+#include "app/ModemSetDlg.h"
 #include "app/PubFunsDlg.h"
 #include "app/Resource.h"
+#include "app/TcpSetDlg.h"
+#include "app/UdpSetDlg.h"
 #include "app/WindowMessages.h"
 #include "comm/Clock.h"
 #include "comm/CommThread.h"
@@ -52,25 +56,11 @@ QString Text(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-const char* const SectionOf[] = {"Quillmark/COMPort", "Quillmark/Modem", "Quillmark/TCP",
-                                 "Quillmark/UDP"};
-
 // Asks, never opens: opening a FIFO would block until a writer came.
 bool FileReadable(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
            ::access(path.c_str(), R_OK) == 0;
-}
-
-// Binds COM numbers to the devices the optional Ports element names, e.g.
-// <Ports><Port No="200" Device="/dev/pts/3"/></Ports>.
-void BindPorts(CXmlConfig& config) {
-    for (pugi::xml_node port : config.SelectNode("Quillmark/Ports").children("Port")) {
-        pugi::xml_attribute no = port.attribute("No");
-        const char* device = port.attribute("Device").as_string();
-        if (no && *device)
-            ComBindDevice(no.as_int(-1), device);
-    }
 }
 
 // The bytes 00 to FF and then 00 to 04, as hex digits.
@@ -138,7 +128,7 @@ bool CQuillmarkDlg::OnInitDialog() {
         OnCancel();
         return false;
     }
-    BindPorts(m_config);
+    BindConfiguredPorts(m_config);
 
     LoadSettings();
     ShowSettings();
@@ -182,20 +172,7 @@ void CQuillmarkDlg::DoDataExchange(CDataExchange& dx) {
 }
 
 void CQuillmarkDlg::LoadSettings() {
-    m_config.SelectNode("Quillmark/TCP");
-    m_config.GetString("IP", m_settings.strTcpIp);
-    m_config.GetInt("Port", m_settings.nTcpPort);
-    m_config.SelectNode("Quillmark/UDP");
-    m_config.GetString("IP", m_settings.strUdpIp);
-    m_config.GetInt("Port", m_settings.nUdpPort);
-    m_config.SelectNode("Quillmark/COMPort");
-    m_config.GetInt("PortNo", m_settings.nComPort);
-    m_config.GetLong("BaudRate", m_settings.nComBaud);
-    m_config.SelectNode("Quillmark/Modem");
-    m_config.GetInt("PortNo", m_settings.nModemPort);
-    m_config.GetLong("BaudRate", m_settings.nModemBaud);
-    m_config.GetString("AddedNo", m_settings.strAddedNo);
-    m_config.GetString("CalledNo", m_settings.strCalledNo);
+    ReadChannelSettings(m_config, m_settings);
 }
 
 void CQuillmarkDlg::ShowSettings() {
@@ -266,10 +243,7 @@ void CQuillmarkDlg::OnSelchangeChannel() {
             EnableItem(IDC_UDP_CLOSE, false);
     }
 
-    if (m_nChannel >= 0 && m_nChannel <= CH_UDP)
-        m_config.SelectNode(SectionOf[m_nChannel]);
-    m_config.GetInt("FirstChar", m_nFirstCharTimeout);
-    m_config.GetInt("RevTimeOut", m_nInterCharTimeout);
+    ReadChannelTimeouts(m_config, m_nChannel, m_nFirstCharTimeout, m_nInterCharTimeout);
 
     m_strComStatus = Text(ChannelIdleText(m_nChannel == CH_MODEM ? CH_MODEM : CH_SERIAL));
     m_strTcpStatus = Text(ChannelIdleText(CH_TCP));
@@ -277,11 +251,27 @@ void CQuillmarkDlg::OnSelchangeChannel() {
     UpdateData(false);
 }
 
-// Runs the settings dialog of a channel over m_config and returns its
-// result. The settings dialogs are not part of the program yet: nothing is
-// shown and the store stays as it is.
-int CQuillmarkDlg::RunSettingsDialog(int) {
-    return IDCANCEL;
+// Runs the settings dialog of a channel over m_config and returns its result.
+int CQuillmarkDlg::RunSettingsDialog(int channel) {
+    std::unique_ptr<CSettingsDlgBase> dlg;
+    switch (channel) {
+    case CH_SERIAL:
+        dlg = std::make_unique<CComSetDlg>(this);
+        break;
+    case CH_MODEM:
+        dlg = std::make_unique<CModemSetDlg>(this);
+        break;
+    case CH_TCP:
+        dlg = std::make_unique<CTcpSetDlg>(this);
+        break;
+    case CH_UDP:
+        dlg = std::make_unique<CUdpSetDlg>(this);
+        break;
+    default:
+        return IDCANCEL;
+    }
+    dlg->m_pConfig = &m_config;
+    return dlg->DoModal();
 }
 
 void CQuillmarkDlg::OnComSettings() {

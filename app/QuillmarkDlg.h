@@ -8,21 +8,8 @@
 
 #include "app/DialogBase.h"
 #include "comm/CommJob.h"
+#include "config/ChannelSettings.h"
 #include "config/XmlConfig.h"
-
-// The console's copy of the channel settings, read from config.xml.
-struct ChannelSettings {
-    int nComPort = 1;
-    long nComBaud = 19200;
-    int nModemPort = 2;
-    long nModemBaud = 19200;
-    std::string strAddedNo;
-    std::string strCalledNo;
-    std::string strTcpIp;
-    int nTcpPort = 0;
-    std::string strUdpIp;
-    int nUdpPort = 0;
-};
 
 // The console: channel choice and connection control, the send panel, the
 // result display, diagnostics and download. Its handlers gather input, call

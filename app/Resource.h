@@ -86,6 +86,19 @@ enum : int {
     IDC_XOR = 1027,
     IDC_INVERT = 1005,
 
+    // Channel settings dialogs.
+    IDD_TCPSET = 131,
+    IDD_UDPSET = 132,
+    IDD_COMSET = 133,
+    IDD_MODEMSET = 139,
+    IDC_SET_BAUD = 1003,
+    IDC_SET_IP = 1007,
+    IDC_SET_PORT_LIST = 1008,
+    IDC_SET_INTER_CHAR = 1009,
+    IDC_SET_ADDED_NO = 1012,
+    IDC_SET_NET_PORT = 1028,
+    IDC_SET_CALLED_NO = 1047,
+    IDC_SET_FIRST_CHAR = 1051,
 };
 
 // Window timers of the console: timed protocol and direct sending.

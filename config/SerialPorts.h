@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "config/ChannelSettings.h"
+
 // The serial ports of the machine, as the settings dialogs list them.
 struct SerialPortInfo {
     std::string strDevicePath;   // the tty device, such as /dev/ttyUSB0
@@ -23,6 +25,16 @@ void CompleteSerialPortInfo(SerialPortInfo& info);
 
 // Empties ports and fills it with the tty devices that are real serial ports
 // of the default table (a bound driver; ttyS only with a known UART type),
-// completed and sorted by COM number. Returns 0, or -1 when the device list
-// cannot be read (ports then stays empty).
+// sorted by COM number, then the devices of bound that are not listed under
+// that number yet, in their order; every record completed. A device's
+// friendly name is "DESCRIPTION (COMn)", the description being the USB
+// vendor and model where known, else the driver's name, with "(" and ")"
+// replaced; a bound device shows its path as description. Returns 0, or -1
+// with strError naming the step that failed, such as
+// "udev_enumerate_scan_devices failed. (err=2)"; the records listed before
+// the failure stay, not completed.
+int ListSerialPorts(std::vector<SerialPortInfo>& ports, const std::vector<PortBinding>& bound,
+                    std::string& strError);
+
+// The machine's own ports only; the reason of a failure is dropped.
 int ListSerialPorts(std::vector<SerialPortInfo>& ports);

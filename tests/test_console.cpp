@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -109,6 +110,17 @@ class ConsoleTest : public ::testing::Test {
         });
         guard.start(guardMs);
         EXPECT_TRUE(dlg->ClickItem(id));
+    }
+
+    // Answers the next modal dialog of this caption: work, then press button.
+    void Answer(const char* caption, int button, std::function<void(CDialogBase&)> work = {}) {
+        QTimer::singleShot(0, [=] {
+            CDialogBase* d = FindWindowByCaption(QString::fromUtf8(caption));
+            ASSERT_NE(d, nullptr) << caption;
+            if (work)
+                work(*d);
+            d->ClickItem(button);
+        });
     }
 
     QString Text(int id) const { return dlg->GetItemText(id); }
@@ -396,11 +408,40 @@ TEST_F(ConsoleTest, TcpConnectsDisconnectsAndDropsOnSwitchOrSettings) {
     // So does the settings button, and "断开连接" ends disabled.
     Choose(CH_TCP);
     peer = connect();
+    Answer("TCP通信参数设置", IDCANCEL);
     Press(IDC_TCP_SET);
     EXPECT_TRUE(PeerCloses(peer, 2000));
     EXPECT_FALSE(On(IDC_TCP_DISCONNECT));
     EXPECT_EQ(c.m_bTcpConnected, 0);
     close(peer);
+    EXPECT_TRUE(capture.boxes.empty());
+}
+
+TEST_F(ConsoleTest, SettingsDialogsChangeWhatTheConsoleShowsAndUses) {
+    TcpListener listener;
+    CQuillmarkDlg& c = Start();
+    const std::string port = std::to_string(listener.port);
+    Choose(CH_TCP);
+    Answer("TCP通信参数设置", IDOK,
+           [&](CDialogBase& d) { d.SetItemText(IDC_SET_NET_PORT, QString::fromStdString(port)); });
+    Press(IDC_TCP_SET);
+    EXPECT_EQ(Text(IDC_TCP_ADDR).toStdString(), "127.0.0.1:" + port);
+    EXPECT_EQ(c.m_settings.nTcpPort, listener.port);
+    Press(IDC_TCP_CONNECT);
+    const int peer = listener.Accept(3000);
+    EXPECT_GE(peer, 0);
+    EXPECT_TRUE(WaitUntil([&] { return c.m_bTcpConnected != 0; }, 3000));
+    close(peer);
+
+    // The serial dialog's chosen port is the console's serial port.
+    Choose(CH_SERIAL);
+    Answer("串口通信参数设置", IDOK, [&](CDialogBase& d) {
+        d.GetDlgItemAs<QComboBox>(IDC_SET_PORT_LIST)
+            ->setEditText(QString::fromStdString(modem.path + " (COM201)"));
+    });
+    Press(IDC_COM_SET);
+    EXPECT_EQ(Text(IDC_COM_PORT), "串口号: COM201");
+    EXPECT_EQ(c.m_settings.nComPort, MODEM_COM);
     EXPECT_TRUE(capture.boxes.empty());
 }
 

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+#include "app/SettingsDlgBase.h"
+
+// The TCP and UDP settings dialogs: the terminal's IPv4 address, its port as
+// typed (at most 6 characters) and the two time-outs. "取消" is their default
+// button, so Enter in a field cancels. OK writes the channel's section and
+// saves config.xml.
+class CNetSetDlg : public CSettingsDlgBase {
+  public:
+    uint8_t m_address[4] = {};
+    QString m_strPort;
+
+  protected:
+    // channel: CH_TCP or CH_UDP; the derived dialog loads the template.
+    CNetSetDlg(QWidget* parent, int channel);
+
+    bool OnInitDialog() override;
+    void DoDataExchange(CDataExchange& dx) override;
+    void OnOK() override;
+
+  private:
+    const int m_nChannel;
+};

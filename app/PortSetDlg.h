@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/SettingsDlgBase.h"
+#include "config/SerialPorts.h"
+
+// The port number text a port list entry stands for: the text between the
+// first "(" (or the start) and the first ")", without its first three
+// characters. "ttyS0 (COM7)" gives "7"; a text without ")" gives "".
+QString PortNoFromText(const QString& text);
+
+// The serial and modem settings dialogs: the machine's serial ports, a baud
+// list, the two time-outs and, for the modem, the outside-line prefix and
+// the called number. OK writes the channel's section and saves config.xml.
+class CPortSetDlg : public CSettingsDlgBase {
+  public:
+    // Lists the ports as ListSerialPorts does.
+    using PortLister =
+        std::function<int(std::vector<SerialPortInfo>& ports, const std::vector<PortBinding>& bound,
+                          std::string& strError)>;
+    // Test seam for a machine without ports or with a failing device list; an
+    // empty lister restores ListSerialPorts. Returns the previous one.
+    static PortLister SetPortLister(PortLister lister);
+
+    QString m_strAddedNo;
+    QString m_strCalledNo;
+
+  protected:
+    // channel: CH_SERIAL or CH_MODEM; the derived dialog loads the template.
+    CPortSetDlg(QWidget* parent, int channel);
+
+    bool OnInitDialog() override;
+    void DoDataExchange(CDataExchange& dx) override;
+    void OnOK() override;
+
+  private:
+    const int m_nChannel;
+};

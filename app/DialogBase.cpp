@@ -8,7 +8,10 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpressionValidator>
+#include <QTextCursor>
 #include <QTimerEvent>
+#include <algorithm>
+#include <cstdlib>
 
 #include "app/DataExchange.h"
 #include "app/MessageBox.h"
@@ -177,6 +180,53 @@ int CDialogBase::GetCurSel(int id) const {
 void CDialogBase::FocusItem(int id) {
     if (QWidget* w = GetDlgItem(id))
         w->setFocus(Qt::OtherFocusReason);
+}
+
+void CDialogBase::AppendItemText(int id, const QString& text) {
+    auto* plain = GetDlgItemAs<QPlainTextEdit>(id);
+    if (!plain)
+        return;
+    QTextCursor cursor(plain->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text);
+}
+
+int CDialogBase::GetLineCount(int id) const {
+    if (auto* plain = GetDlgItemAs<QPlainTextEdit>(id))
+        return plain->document()->blockCount();
+    return GetDlgItem(id) ? 1 : 0;
+}
+
+void CDialogBase::SetSel(int id, int start, int end) {
+    QWidget* w = GetDlgItem(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        const int len = static_cast<int>(edit->text().size());
+        if (end < 0)
+            end = len;
+        start = std::clamp(start, 0, len);
+        end = std::clamp(end, 0, len);
+        edit->setSelection(std::min(start, end), std::abs(end - start));
+    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        QTextCursor cursor(plain->document());
+        cursor.movePosition(QTextCursor::End);
+        const int len = cursor.position();
+        if (end < 0)
+            end = len;
+        cursor.setPosition(std::clamp(start, 0, len));
+        cursor.setPosition(std::clamp(end, 0, len), QTextCursor::KeepAnchor);
+        plain->setTextCursor(cursor);
+    }
+}
+
+void CDialogBase::ReplaceSel(int id, const QString& text) {
+    QWidget* w = GetDlgItem(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        // An empty insert without a selection would still report a change.
+        if (text.isEmpty() && !edit->hasSelectedText())
+            return;
+        edit->insert(text);
+    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
+        plain->insertPlainText(text);
 }
 
 bool CDialogBase::ClickItem(int id) {

@@ -60,6 +60,15 @@ class CDialogBase : public QDialog {
     void SetCurSel(int id, int index); // combo box; -1 selects nothing
     int GetCurSel(int id) const;
     void FocusItem(int id);
+    // Appends to a plain-text edit; no line break is added.
+    void AppendItemText(int id, const QString& text);
+    // Lines of an edit; an empty one has one.
+    int GetLineCount(int id) const;
+    // Selects characters start..end of a line edit or plain-text edit;
+    // (0, -1) selects all. Positions past the end select up to the end.
+    void SetSel(int id, int start, int end);
+    // Replaces the selection (or inserts at the caret).
+    void ReplaceSel(int id, const QString& text);
     // Presses a button as a click would; false when it is disabled or absent.
     bool ClickItem(int id);
 

@@ -1,7 +1,7 @@
 #pragma once
 
-// Starts build/bin/quillmark-sim as a child process on loopback TCP and UDP
-// ports of the system's choice, for the tests and the benchmarks that talk
+// Starts build/bin/quillmark-sim as a child process on a pseudo-terminal and
+// on loopback TCP and UDP ports of the system's choice, for the tests and the benchmarks that talk
 // to the terminal through a real socket. Header only, POSIX.
 
 #include <fcntl.h>
@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -30,7 +31,7 @@ class CSimLauncher {
         m_dir = mkdtemp(name) ? name : "";
         const std::string portFile = m_dir + "/ports";
         m_log = m_dir + "/sim.log";
-        std::vector<std::string> args = {"--tcp",       "127.0.0.1:0", "--udp",
+        std::vector<std::string> args = {"--pty",       "--tcp",       "127.0.0.1:0", "--udp",
                                          "127.0.0.1:0", "--port-file", portFile};
         args.insert(args.end(), extra.begin(), extra.end());
         const std::string path =
@@ -48,18 +49,11 @@ class CSimLauncher {
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
 
-        // The port file appears whole once every line is open.
+        // The port file names every line once all are open.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (m_pid > 0 && !fs::exists(portFile) && std::chrono::steady_clock::now() < deadline)
+        while (m_pid > 0 && !Ready() && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        std::istringstream ports(Read(portFile));
-        std::string kind;
-        int port = 0;
-        while (ports >> kind >> port) {
-            if (kind == "tcp")
-                tcpPort = port;
-            else if (kind == "udp")
-                udpPort = port;
+            ReadPorts(portFile);
         }
     }
 
@@ -75,7 +69,7 @@ class CSimLauncher {
     CSimLauncher(const CSimLauncher&) = delete;
     CSimLauncher& operator=(const CSimLauncher&) = delete;
 
-    bool Ready() const { return tcpPort > 0 && udpPort > 0; }
+    bool Ready() const { return tcpPort > 0 && udpPort > 0 && !ptyPath.empty(); }
     // The simulator's log so far: one line per frame ("RX tcp C0 ...").
     std::string Log() const { return Read(m_log); }
     // Lines of the log that begin with prefix.
@@ -90,8 +84,23 @@ class CSimLauncher {
 
     int tcpPort = 0;
     int udpPort = 0;
+    std::string ptyPath; // the serial line, a pseudo-terminal
 
   private:
+    void ReadPorts(const std::string& portFile) {
+        std::istringstream ports(Read(portFile));
+        std::string kind;
+        std::string value;
+        while (ports >> kind >> value) {
+            if (kind == "tcp")
+                tcpPort = std::atoi(value.c_str());
+            else if (kind == "udp")
+                udpPort = std::atoi(value.c_str());
+            else if (kind == "pty")
+                ptyPath = value;
+        }
+    }
+
     static std::string Read(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         std::ostringstream s;

@@ -14,18 +14,28 @@
 #include "app/Beep.h"
 #include "app/QuillmarkDlg.h"
 #include "app/Resource.h"
+#include "comm/SerialPort.h"
 #include "sim/SimLauncher.h"
 
-// config.xml with the simulator's TCP port and the given TCP time-outs.
-inline std::string ConsoleConfig(int tcpPort, int firstChar = 1000, int interChar = 300) {
+// COM number the simulator's pseudo-terminal is bound to.
+constexpr int SimCom = 200;
+
+// config.xml with the simulator's TCP port and pseudo-terminal, and the
+// given first-character time-out.
+inline std::string ConsoleConfig(const CSimLauncher& sim, int firstChar = 1000,
+                                 int interChar = 300) {
+    const std::string timeouts = "FirstChar=\"" + std::to_string(firstChar) + "\" RevTimeOut=\"" +
+                                 std::to_string(interChar) + "\"";
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Quillmark>\n"
-           "<COMPort PortNo=\"1\" BaudRate=\"19200\" FirstChar=\"1000\" RevTimeOut=\"1000\"/>\n"
+           "<COMPort PortNo=\"" +
+           std::to_string(SimCom) + "\" BaudRate=\"19200\" " + timeouts +
+           "/>\n"
            "<Modem PortNo=\"2\" BaudRate=\"19200\" FirstChar=\"1000\" RevTimeOut=\"1000\" "
            "AddedNo=\"\" CalledNo=\"\"/>\n<TCP IP=\"127.0.0.1\" Port=\"" +
-           std::to_string(tcpPort) + "\" FirstChar=\"" + std::to_string(firstChar) +
-           "\" RevTimeOut=\"" + std::to_string(interChar) +
-           "\"/>\n<UDP IP=\"127.0.0.1\" Port=\"1\" FirstChar=\"1000\" RevTimeOut=\"1000\"/>\n"
-           "</Quillmark>\n";
+           std::to_string(sim.tcpPort) + "\" " + timeouts +
+           "/>\n<UDP IP=\"127.0.0.1\" Port=\"1\" FirstChar=\"1000\" RevTimeOut=\"1000\"/>\n"
+           "<Ports><Port No=\"" +
+           std::to_string(SimCom) + "\" Device=\"" + sim.ptyPath + "\"/></Ports>\n</Quillmark>\n";
 }
 
 class ConsoleSimTest : public ::testing::Test {
@@ -36,21 +46,25 @@ class ConsoleSimTest : public ::testing::Test {
     void TearDown() override {
         dlg.reset();
         sim.reset();
+        ComBindDevice(SimCom, "");
         SetBeepHook(std::move(m_previousBeep));
     }
 
-    // Starts the simulator with options and a console on it; connect: TCP
-    // is chosen and connected.
+    // Starts the simulator with options and a console on it; connect: the
+    // channel (TCP or the serial line) is chosen and opened.
     CQuillmarkDlg& Start(const std::vector<std::string>& simOptions = {}, bool connect = true,
-                         int firstChar = 1000) {
+                         int firstChar = 1000, int channel = CH_TCP) {
         sim = std::make_unique<CSimLauncher>(simOptions);
         EXPECT_TRUE(sim->Ready());
-        dir.Write("config.xml", ConsoleConfig(sim->tcpPort, firstChar));
+        dir.Write("config.xml", ConsoleConfig(*sim, firstChar));
         dlg = std::make_unique<CQuillmarkDlg>(nullptr, dir.path);
         EXPECT_TRUE(dlg->Create());
         dlg->activateWindow();
         WaitUntil([&] { return dlg->isActiveWindow(); }, 2000);
-        if (connect) {
+        if (connect && channel == CH_SERIAL) {
+            EXPECT_TRUE(dlg->ClickItem(IDC_OPEN_PORT));
+            EXPECT_EQ(dlg->m_bPortOpen, 1);
+        } else if (connect) {
             Choose(CH_TCP);
             EXPECT_TRUE(dlg->ClickItem(IDC_TCP_CONNECT));
             EXPECT_TRUE(WaitUntil([&] { return dlg->m_bTcpConnected != 0; }, 5000));

@@ -186,9 +186,12 @@ void CDialogBase::AppendItemText(int id, const QString& text) {
     auto* plain = GetDlgItemAs<QPlainTextEdit>(id);
     if (!plain)
         return;
+    // One edit block: the layout is told of the change once, not per line.
     QTextCursor cursor(plain->document());
     cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
     cursor.insertText(text);
+    cursor.endEditBlock();
 }
 
 int CDialogBase::GetLineCount(int id) const {

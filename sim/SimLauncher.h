@@ -82,6 +82,22 @@ class CSimLauncher {
         return n;
     }
 
+    // config.xml of a console that talks to this simulator: TCP on its port,
+    // COM number SIM_COM on its pseudo-terminal, both with these time-outs.
+    static constexpr int SIM_COM = 200;
+    std::string ConsoleConfig(int firstChar = 1000, int interChar = 300) const {
+        const std::string timeouts = "FirstChar=\"" + std::to_string(firstChar) +
+                                     "\" RevTimeOut=\"" + std::to_string(interChar) + "\"";
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Quillmark>\n<COMPort PortNo=\"" +
+               std::to_string(SIM_COM) + "\" BaudRate=\"19200\" " + timeouts +
+               "/>\n<Modem PortNo=\"2\" BaudRate=\"19200\" FirstChar=\"1000\" "
+               "RevTimeOut=\"1000\" AddedNo=\"\" CalledNo=\"\"/>\n<TCP IP=\"127.0.0.1\" Port=\"" +
+               std::to_string(tcpPort) + "\" " + timeouts + "/>\n<UDP IP=\"127.0.0.1\" Port=\"" +
+               std::to_string(udpPort) +
+               "\" FirstChar=\"1000\" RevTimeOut=\"1000\"/>\n<Ports><Port No=\"" +
+               std::to_string(SIM_COM) + "\" Device=\"" + ptyPath + "\"/></Ports>\n</Quillmark>\n";
+    }
+
     int tcpPort = 0;
     int udpPort = 0;
     std::string ptyPath; // the serial line, a pseudo-terminal

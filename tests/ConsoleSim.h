@@ -17,27 +17,6 @@
 #include "comm/SerialPort.h"
 #include "sim/SimLauncher.h"
 
-// COM number the simulator's pseudo-terminal is bound to.
-constexpr int SimCom = 200;
-
-// config.xml with the simulator's TCP port and pseudo-terminal, and the
-// given first-character time-out.
-inline std::string ConsoleConfig(const CSimLauncher& sim, int firstChar = 1000,
-                                 int interChar = 300) {
-    const std::string timeouts = "FirstChar=\"" + std::to_string(firstChar) + "\" RevTimeOut=\"" +
-                                 std::to_string(interChar) + "\"";
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Quillmark>\n"
-           "<COMPort PortNo=\"" +
-           std::to_string(SimCom) + "\" BaudRate=\"19200\" " + timeouts +
-           "/>\n"
-           "<Modem PortNo=\"2\" BaudRate=\"19200\" FirstChar=\"1000\" RevTimeOut=\"1000\" "
-           "AddedNo=\"\" CalledNo=\"\"/>\n<TCP IP=\"127.0.0.1\" Port=\"" +
-           std::to_string(sim.tcpPort) + "\" " + timeouts +
-           "/>\n<UDP IP=\"127.0.0.1\" Port=\"1\" FirstChar=\"1000\" RevTimeOut=\"1000\"/>\n"
-           "<Ports><Port No=\"" +
-           std::to_string(SimCom) + "\" Device=\"" + sim.ptyPath + "\"/></Ports>\n</Quillmark>\n";
-}
-
 class ConsoleSimTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -46,7 +25,7 @@ class ConsoleSimTest : public ::testing::Test {
     void TearDown() override {
         dlg.reset();
         sim.reset();
-        ComBindDevice(SimCom, "");
+        ComBindDevice(CSimLauncher::SIM_COM, "");
         SetBeepHook(std::move(m_previousBeep));
     }
 
@@ -56,7 +35,7 @@ class ConsoleSimTest : public ::testing::Test {
                          int firstChar = 1000, int channel = CH_TCP) {
         sim = std::make_unique<CSimLauncher>(simOptions);
         EXPECT_TRUE(sim->Ready());
-        dir.Write("config.xml", ConsoleConfig(*sim, firstChar));
+        dir.Write("config.xml", sim->ConsoleConfig(firstChar));
         dlg = std::make_unique<CQuillmarkDlg>(nullptr, dir.path);
         EXPECT_TRUE(dlg->Create());
         dlg->activateWindow();

@@ -188,8 +188,9 @@ class CQuillmarkDlg : public CDialogBase {
     // Reads the fields for a send (tick: the timer running it, or 0).
     bool ReadSendFields(int tick);
     // Shows an input-check refusal of a send: stops the row's timed sending
-    // first, then the message, then focuses and selects the field.
-    void RefuseInput(int timerId, const QString& text, int fieldId);
+    // first, then the message (writeBack: then the fields are written back),
+    // then focuses and selects the field.
+    void RefuseInput(const QString& text, int fieldId, bool writeBack = false);
     void FilterHexField(int fieldId, QString& member, int& length);
     void ToggleTimedRow(int timerId);
     void CheckPeriod(int fieldId, int period);

@@ -131,12 +131,13 @@ bool CQuillmarkDlg::ReadSendFields(int tick) {
     return true;
 }
 
-void CQuillmarkDlg::RefuseInput(int timerId, const QString& text, int fieldId) {
+void CQuillmarkDlg::RefuseInput(const QString& text, int fieldId, bool writeBack) {
     const int rowTimer = fieldId == IDC_DIRECT_DATA ? TIMER_DIRECT_SEND : TIMER_PROTOCOL_SEND;
-    const bool active = rowTimer == TIMER_PROTOCOL_SEND ? m_bProtocolTimerOn : m_bDirectTimerOn;
-    if (active || timerId == rowTimer)
+    if (rowTimer == TIMER_PROTOCOL_SEND ? m_bProtocolTimerOn : m_bDirectTimerOn)
         StopTimedRow(rowTimer);
     MessageBox(text, Text(txt::Warning));
+    if (writeBack)
+        UpdateData(false);
     FocusItem(fieldId);
     SetSel(fieldId, 0, -1);
 }
@@ -170,29 +171,24 @@ void CQuillmarkDlg::SendByProtocol() {
                                       FRAME_BUF_SIZE, badPos);
     switch (len) {
     case SEND_BAD_COMMAND:
-        RefuseInput(tick, Text(txt::BadCommand), IDC_COMMAND);
+        RefuseInput(Text(txt::BadCommand), IDC_COMMAND);
         return;
     case SEND_ODD_LENGTH:
-        if (tick || m_bProtocolTimerOn)
-            StopTimedRow(TIMER_PROTOCOL_SEND);
-        MessageBox(Text(txt::ProtocolOdd), Text(txt::Warning));
-        UpdateData(false);
-        FocusItem(IDC_PROTOCOL_DATA);
-        SetSel(IDC_PROTOCOL_DATA, 0, -1);
+        RefuseInput(Text(txt::ProtocolOdd), IDC_PROTOCOL_DATA, true);
         return;
     case SEND_BAD_CHAR:
-        RefuseInput(tick, QString::asprintf(txt::ProtocolBadChar, badPos), IDC_PROTOCOL_DATA);
+        RefuseInput(QString::asprintf(txt::ProtocolBadChar, badPos), IDC_PROTOCOL_DATA);
         return;
     case SEND_TOO_LONG:
-        RefuseInput(tick, Text(txt::ProtocolTooLong), IDC_PROTOCOL_DATA);
+        RefuseInput(Text(txt::ProtocolTooLong), IDC_PROTOCOL_DATA);
         return;
     default:
         break;
     }
     if (len <= 0)
         return;
-    FileJob(OP_EXCHANGE, len);
     StartCmdClock();
+    FileJob(OP_EXCHANGE, len);
 }
 
 void CQuillmarkDlg::SendDirect() {
@@ -207,13 +203,13 @@ void CQuillmarkDlg::SendDirect() {
                                   FRAME_BUF_SIZE, badPos);
     switch (n) {
     case SEND_ODD_LENGTH:
-        RefuseInput(tick, Text(txt::DirectOdd), IDC_DIRECT_DATA);
+        RefuseInput(Text(txt::DirectOdd), IDC_DIRECT_DATA);
         return;
     case SEND_BAD_CHAR:
-        RefuseInput(tick, QString::asprintf(txt::DirectBadChar, badPos), IDC_DIRECT_DATA);
+        RefuseInput(QString::asprintf(txt::DirectBadChar, badPos), IDC_DIRECT_DATA);
         return;
     case SEND_TOO_LONG:
-        RefuseInput(tick, Text(txt::DirectTooLong), IDC_DIRECT_DATA);
+        RefuseInput(Text(txt::DirectTooLong), IDC_DIRECT_DATA);
         return;
     default:
         break;

@@ -177,9 +177,10 @@ class CQuillmarkDlg : public CDialogBase {
     void OnReceiveResult(long value);
     void OnRawReceiveResult(long value);
 
-    // The send panel's gates: a not-connected warning (true when refused;
-    // on a tick the row's timed sending is stopped first) and a busy worker.
+    // The not-connected warning of the selected channel; true when it was
+    // refused. On a tick (timerId) the row's timed sending is stopped first.
     bool RefuseNotConnected(int timerId);
+    // Whether the selected channel is open.
     bool ChannelOpen() const;
     // Ends timed sending of one row: box, member, flag and timer.
     void StopTimedRow(int timerId);

@@ -192,9 +192,12 @@ QString CDialogBase::GetItemText(int id) const {
 void CDialogBase::AppendItemText(int id, const QString& text) {
     QWidget* w = GetDlgItem(id);
     if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        // One edit block: the layout hears of the change once, not per line.
         QTextCursor cursor(plain->document());
         cursor.movePosition(QTextCursor::End);
+        cursor.beginEditBlock();
         cursor.insertText(text);
+        cursor.endEditBlock();
         plain->setTextCursor(cursor);
     } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
         edit->end(false);
@@ -240,6 +243,10 @@ void CDialogBase::SetSel(int id, int start, int end) {
 void CDialogBase::ReplaceSel(int id, const QString& text) {
     QWidget* w = GetDlgItem(id);
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        // An empty insert without a selection still reports a change, which
+        // would run a content filter that calls this again for ever.
+        if (text.isEmpty() && !edit->hasSelectedText())
+            return;
         edit->insert(text);
     } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
         QTextCursor cursor = plain->textCursor();

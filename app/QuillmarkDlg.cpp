@@ -144,6 +144,9 @@ bool CQuillmarkDlg::OnInitDialog() {
     m_bWaitVersion = m_bWaitReaderId = m_bWaitPowerOn = m_bWaitPowerOff = 0;
 
     SetItemText(IDC_DATA_LEN, QString::asprintf("%d", 261));
+    ConnectDisplayHandlers();
+    ConnectSendHandlers();
+    ConnectDiagHandlers();
     return true;
 }
 
@@ -188,6 +191,7 @@ void CQuillmarkDlg::ShowSettings() {
 void CQuillmarkDlg::StopWorker() {
     ::StopWorker(m_job, m_worker);
     m_nConnecting = -1;
+    m_bJobPending = false;
     m_bTcpConnected = 0;
     m_bUdpBound = 0;
     m_bPortOpen = 0;
@@ -374,12 +378,25 @@ void CQuillmarkDlg::OnCommResult(int code, long value) {
     case RC_CONNECTED:
         OnConnectOutcome(code, static_cast<int>(value));
         break;
+    case RC_SENT:
+        OnSendResult(value);
+        break;
+    case RC_RECEIVED:
+        OnReceiveResult(value);
+        break;
+    case RC_RAW_RECEIVED:
+        OnRawReceiveResult(value);
+        break;
     default:
         break;
     }
     m_tCmdEnd = static_cast<long>(NowMs());
     m_nCmdTime = static_cast<int>(m_tCmdEnd - m_tCmdStart);
     UpdateData(false);
+}
+
+void CQuillmarkDlg::StartCmdClock() {
+    m_tCmdStart = static_cast<long>(NowMs());
 }
 
 void CQuillmarkDlg::OnConnectOutcome(int code, int channel) {

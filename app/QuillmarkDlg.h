@@ -10,6 +10,13 @@
 #include "comm/CommJob.h"
 #include "config/ChannelSettings.h"
 #include "config/XmlConfig.h"
+#include "protocol/Limits.h"
+
+// Set by the received-frame display when the reply began with the
+// acknowledgement; read by the protocol send.
+extern bool g_bConfirmPacket;
+// The sequence byte of the next prefixed protocol send: 1 ... 252, 0, 1 ...
+extern uint8_t g_nSeqNo;
 
 // The console: channel choice and connection control, the send panel, the
 // result display, diagnostics and download. Its handlers gather input, call
@@ -53,6 +60,36 @@ class CQuillmarkDlg : public CDialogBase {
     void OnPubFuns();
     // "辅助功能": a new calculator dialog each time; needs no connection.
     void OnAssist();
+    // Result display (QuillmarkDlgDisplay.cpp).
+    void ShowRecvFrame(const uint8_t* bytes, int n);
+    void ShowRecvRaw(const uint8_t* bytes, int n);
+    void ShowSent(const uint8_t* bytes, int n);
+    void OnClearDisplay();
+    void OnClearCount();
+
+    // Send panel and timed sending (QuillmarkDlgSend.cpp).
+    void SendByProtocol();
+    void SendDirect();
+    void OnTimedProtocolSend();
+    void OnTimedDirectSend();
+    void OnProtocolDataChange();
+    void OnDirectDataChange();
+    void CheckProtocolPeriod();
+    void CheckDirectPeriod();
+    void OnReceive();
+    void OnReceiveModeToggle();
+
+    // Diagnostics (QuillmarkDlgDiag.cpp).
+    void OnVersion();
+    void OnReaderId();
+    void OnPowerOn();
+    void OnPowerOff();
+    void OnSetPcsc();
+    void OnCancelPcsc();
+
+    // Whether the console's last job still belongs to the worker: its buffers
+    // and the job record must not be touched until its result arrives.
+    bool JobPending() const { return m_bJobPending; }
 
     // Whether a worker runs for this console (connecting or connected).
     bool WorkerRuns() const;
@@ -97,8 +134,8 @@ class CQuillmarkDlg : public CDialogBase {
     int m_bWaitPowerOn = 0;
     int m_bWaitPowerOff = 0;
 
-    uint8_t m_sendBuf[600] = {};
-    uint8_t m_recvBuf[600] = {};
+    uint8_t m_sendBuf[FRAME_BUF_SIZE] = {};
+    uint8_t m_recvBuf[FRAME_BUF_SIZE] = {};
     long m_tCmdStart = 0;
     long m_tCmdEnd = 0;
 
@@ -111,6 +148,8 @@ class CQuillmarkDlg : public CDialogBase {
     bool OnInitDialog() override;
     void DoDataExchange(CDataExchange& dx) override;
     void OnCommResult(int code, long value) override;
+    void OnTimer(int id) override;
+    bool PreTranslateMessage(QWidget* control, QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
@@ -122,6 +161,43 @@ class CQuillmarkDlg : public CDialogBase {
     // open, connect or bind button).
     bool CheckConnection();
     int RunSettingsDialog(int channel);
+    void StartCmdClock();
+
+    // Wiring of the display, send-panel and diagnostics handlers.
+    void ConnectDisplayHandlers();
+    void ConnectSendHandlers();
+    void ConnectDiagHandlers();
+    // Result codes of the console's own jobs.
+    void OnSendResult(long value);
+    void OnReceiveResult(long value);
+    void OnRawReceiveResult(long value);
+
+    // The not-connected warning of the selected channel; true when it was
+    // refused. On a tick (timerId) the row's timed sending is stopped first.
+    bool RefuseNotConnected(int timerId);
+    // Whether the selected channel is open.
+    bool ChannelOpen() const;
+    // Ends timed sending of one row: box, member, flag and timer.
+    void StopTimedRow(int timerId);
+    // Box, member and flag of a row, its timer left as it is.
+    void SetTimedRow(int timerId, bool on);
+    // Reads the fields for a send (tick: the timer running it, or 0).
+    bool ReadSendFields(int tick);
+    // Shows an input-check refusal of a send: stops the row's timed sending
+    // first, then the message (writeBack: then the fields are written back),
+    // then focuses and selects the field.
+    void RefuseInput(const QString& text, int fieldId, bool writeBack = false);
+    void FilterHexField(int fieldId, QString& member, int& length);
+    void ToggleTimedRow(int timerId);
+    void CheckPeriod(int fieldId, int period);
+    // Files the console's job: an exchange of sendLen bytes from m_sendBuf,
+    // or a raw receive. Sets the job event last.
+    void FileJob(int operation, int sendLen);
+    void RunDiag(int cmd);
+
+    bool m_bJobPending = false;
+    // The timer whose tick is running its send (0 for a click).
+    int m_nTickTimer = 0;
 
     std::string m_strExeDir;
     QAction* m_pAboutAction = nullptr;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "FrameUtil.h"
+#include "PtyUtil.h"
 #include "protocol/Frame.h"
 
 namespace {
@@ -42,7 +43,8 @@ std::string ReadFile(const std::string& path) {
 
 class SimProcess {
   public:
-    explicit SimProcess(std::vector<std::string> extra) {
+    // stdoutFd: where the log goes instead of the log file (-1: the file).
+    explicit SimProcess(std::vector<std::string> extra, int stdoutFd = -1) {
         const std::string base = ::testing::TempDir() + "sim_smoke_" + std::to_string(getpid());
         m_portFile = base + ".ports";
         m_logFile = base + ".log";
@@ -61,8 +63,11 @@ class SimProcess {
         argv.push_back(nullptr);
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, m_logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
+        if (stdoutFd >= 0)
+            posix_spawn_file_actions_adddup2(&fa, stdoutFd, 1);
+        else
+            posix_spawn_file_actions_addopen(&fa, 1, m_logFile.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (posix_spawn(&m_pid, argv[0], &fa, nullptr, argv.data(), environ) != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&fa);
@@ -113,6 +118,30 @@ class SimProcess {
     }
 
     std::string Log() const { return ReadFile(m_logFile); }
+
+    // Processor time used so far (user + system), in clock ticks.
+    long CpuTicks() const {
+        std::istringstream in(ReadFile("/proc/" + std::to_string(m_pid) + "/stat"));
+        std::string field;
+        // Fields 14 and 15; the command in field 2 has no spaces here.
+        for (int i = 1; i < 14 && in >> field; ++i) {
+        }
+        long user = 0;
+        long system = 0;
+        in >> user >> system;
+        return user + system;
+    }
+
+    // Waits up to 5 s for text to appear in the log file.
+    bool WaitForLog(const std::string& text) const {
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (Clock::now() < deadline) {
+            if (Log().find(text) != std::string::npos)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
 
   private:
     pid_t m_pid = -1;
@@ -182,6 +211,163 @@ TEST(SimProgram, AnswersOverTcpAndUdpAndStopsOnSigterm) {
 TEST(SimProgram, RefusesBadArguments) {
     SimProcess sim({"--fault", "no-such-fault"});
     EXPECT_EQ(sim.Wait(), 2);
+}
+
+Bytes Request(uint8_t machine, uint8_t command, const Bytes& data = {}) {
+    Bytes f(data.size() + FRAME_OVERHEAD);
+    BuildFrame(machine, command, data.data(), static_cast<int>(data.size()), f.data());
+    return f;
+}
+
+const Bytes kVersionReply = MakeReply(0xFF, 0, {3, 1, 0x24, 0x05, 0x17, 0x10});
+
+int ConnectTcp(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in sa = Loopback(port);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Sends a request and returns the status byte of the reply, -1 for none.
+int Status(int fd, const Bytes& request) {
+    if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size()))
+        return -1;
+    Bytes got = Receive(fd, 5);
+    if (got.size() < 5)
+        return -1;
+    const size_t whole = (size_t(got[3]) << 8 | got[4]) + FRAME_OVERHEAD;
+    if (got.size() < whole)
+        got = Concat(got, Receive(fd, whole - got.size()));
+    return got.size() == whole ? got[2] : -1;
+}
+
+TEST(SimProgram, HungUpDeviceIsClosedOnceAndCostsNoProcessorTime) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.Open());
+    // The simulator must not inherit the far end, or it never hangs up.
+    fcntl(pty.master, F_SETFD, FD_CLOEXEC);
+    fcntl(pty.slave, F_SETFD, FD_CLOEXEC);
+    SimProcess sim({"--device", pty.path});
+    const int tcpPort = sim.Port("tcp");
+    ASSERT_GT(tcpPort, 0);
+    pty.Write(Request(0xFF, 0xE4));
+    EXPECT_EQ(pty.Read(kVersionReply.size(), 3000), kVersionReply);
+
+    // The adapter is pulled: its far end goes away.
+    pty.Close();
+    ASSERT_TRUE(sim.WaitForLog("NOTE tty hang-up, line closed")) << sim.Log();
+    const long before = sim.CpuTicks();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    // A spinning loop burns every tick it is given; an idle one none.
+    EXPECT_LE(sim.CpuTicks() - before, 5);
+
+    // The other lines still answer.
+    const int tcp = ConnectTcp(tcpPort);
+    ASSERT_GE(tcp, 0);
+    EXPECT_EQ(Status(tcp, Request(0xFF, 0xE4)), 0);
+    close(tcp);
+    EXPECT_EQ(sim.Stop(), 0);
+    const std::string log = sim.Log();
+    EXPECT_EQ(log.find("hang-up"), log.rfind("hang-up")) << "logged once\n" << log;
+}
+
+TEST(SimProgram, ServesSeveralTcpClientsAtOnce) {
+    SimProcess sim({"--frame-timeout", "200"});
+    const int port = sim.Port("tcp");
+    ASSERT_GT(port, 0);
+    const int idle = ConnectTcp(port);
+    ASSERT_GE(idle, 0);
+    // A console left connected with half a frame sent...
+    const Bytes version = Request(0xFF, 0xE4);
+    ASSERT_EQ(send(idle, version.data(), 4, 0), 4);
+    // ...does not keep a second client waiting.
+    const int other = ConnectTcp(port);
+    ASSERT_GE(other, 0);
+    EXPECT_EQ(Status(other, version), 0);
+    // The half frame is dropped after the frame time-out; its client stays.
+    EXPECT_TRUE(sim.WaitForLog("DROP tcp C0 FF E4 00\n")) << sim.Log();
+    EXPECT_EQ(Status(idle, version), 0);
+
+    // One terminal behind both: a download interleaved from two clients is out of order.
+    Bytes block(131);
+    block[0] = 0;
+    block[1] = 128;
+    block[2] = 128;
+    EXPECT_EQ(Status(idle, Request(1, 0xE7, {'L', 'o', 'a', 'd', 'P'})), 0);
+    EXPECT_EQ(Status(idle, Request(1, 0x01, {1})), 0);
+    EXPECT_EQ(Status(idle, Request(1, 0x03, block)), 0);
+    EXPECT_EQ(Status(other, Request(1, 0x03, block)), 0x02);
+    close(idle);
+    close(other);
+    EXPECT_EQ(sim.Stop(), 0);
+}
+
+TEST(SimProgram, AnswersWhenNobodyReadsItsLog) {
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    // A small pipe fills after a few dozen lines.
+    fcntl(pipeFds[1], F_SETPIPE_SZ, 4096);
+    SimProcess sim({}, pipeFds[1]);
+    close(pipeFds[1]);
+    const int port = sim.Port("tcp");
+    ASSERT_GT(port, 0);
+    const int tcp = ConnectTcp(port);
+    ASSERT_GE(tcp, 0);
+    int answered = 0;
+    while (answered < 300 && Status(tcp, Request(0xFF, 0xE4)) == 0)
+        ++answered;
+    EXPECT_EQ(answered, 300);
+
+    // Read the log now: the start-up lines are there, then the count of the
+    // lines dropped shows up with the next request.
+    std::string log;
+    const auto drain = [&](int waitMs) {
+        char buf[4096];
+        pollfd p{pipeFds[0], POLLIN, 0};
+        while (poll(&p, 1, waitMs) == 1) {
+            const ssize_t n = read(pipeFds[0], buf, sizeof buf);
+            if (n <= 0)
+                break;
+            log.append(buf, static_cast<size_t>(n));
+        }
+    };
+    drain(100);
+    EXPECT_NE(log.find("LISTEN tcp 127.0.0.1:"), std::string::npos) << log;
+    EXPECT_NE(log.find("READY\n"), std::string::npos) << log;
+    EXPECT_EQ(Status(tcp, Request(0xFF, 0xE4)), 0);
+    drain(500);
+    EXPECT_NE(log.find(" lines dropped"), std::string::npos) << log;
+    // Lines are whole or missing, never cut.
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line.rfind("RX ", 0) == 0 || line.rfind("TX ", 0) == 0 ||
+                    line.rfind("NOTE ", 0) == 0 || line.rfind("LISTEN ", 0) == 0 ||
+                    line.rfind("CONNECT ", 0) == 0 || line == "READY")
+            << line;
+    close(tcp);
+    close(pipeFds[0]);
+    EXPECT_EQ(sim.Stop(), 0);
+}
+
+TEST(SimProgram, UdpRequestBehindLongJunkIsAnswered) {
+    SimProcess sim({});
+    const int port = sim.Port("udp");
+    ASSERT_GT(port, 0);
+    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in sa = Loopback(port);
+    for (size_t junk : {4000u, 60000u}) {
+        SCOPED_TRACE(junk);
+        const Bytes datagram = Concat(Bytes(junk, 0x55), Request(0xFF, 0xE4));
+        ASSERT_EQ(sendto(udp, datagram.data(), datagram.size(), 0,
+                         reinterpret_cast<const sockaddr*>(&sa), sizeof sa),
+                  ssize_t(datagram.size()));
+        EXPECT_EQ(Receive(udp, kVersionReply.size()), kVersionReply);
+    }
+    close(udp);
+    EXPECT_EQ(sim.Stop(), 0);
 }
 
 } // namespace

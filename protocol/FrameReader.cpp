@@ -52,6 +52,9 @@ int ReadExactly(FrameSource& src, uint32_t since, int I, uint8_t* dst, int count
 // the tick at which the body phase began. Returns the frame length or a code.
 int ReadRest(FrameSource& src, const FrameRules& rules, int I, uint8_t* frame, int room,
              uint32_t& bodyStart) {
+    // The header alone must fit: behind a kept acknowledgement little room may be left.
+    if (room < 5)
+        return RES_RECV_ERROR;
     const uint32_t headerStart = src.Tick();
     int rc = ReadExactly(src, headerStart, I, frame + 1, 4);
     if (rc < 0)
@@ -82,6 +85,8 @@ bool IsAck(const uint8_t* frame, int len) {
 int AcceptReply(FrameSource& src, const FrameRules& rules, int F, int I, uint8_t* buf,
                 int bufSize) {
     const int ackLen = static_cast<int>(sizeof AckFrame);
+    if (bufSize < 1)
+        return RES_RECV_ERROR;
     for (;;) {
         buf[0] = 0;
         int rc = ReadStartByte(src, src.Tick(), F, buf);

@@ -36,5 +36,6 @@ constexpr FrameRules kTcpRules{false, true, -10};
 // Returns the byte count placed in buf (a zero byte follows it), or -6 no
 // start byte within F, -4 header or body not complete within I, -9 checksum
 // mismatch, the end-byte code of the rules, -2 when the announced length does
-// not fit the buffer, or the source's own failure code.
+// not fit the buffer (or the buffer cannot hold a header), or the source's
+// own failure code. Nothing is written at or past buf[bufSize].
 int AcceptReply(FrameSource& src, const FrameRules& rules, int F, int I, uint8_t* buf, int bufSize);

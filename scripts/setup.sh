@@ -13,6 +13,7 @@ PACKAGES=(
   libcli11-dev           # argument parsing of the command-line tool
   xvfb xauth             # a display for the console on headless machines
   fonts-arphic-uming     # the Song face the dialogs ask for
+  clang libclang-rt-14-dev  # libFuzzer and its sanitizer runtimes for tests/fuzz
 )
 
 missing=()

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Sets everything up and runs every test.
+# Sets everything up and runs every test: the suite, then the suite under
+# sanitizers (scripts/sanitize.sh), then a short run of each fuzz harness
+# (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/check-layers.sh
-cd build
-ctest --output-on-failure --no-tests=error --timeout 300 -j 2
+(cd build && ctest --output-on-failure --no-tests=error --timeout 300 -j 2)
+bash scripts/sanitize.sh
+bash scripts/fuzz.sh

@@ -10,17 +10,18 @@
 
 namespace {
 
-constexpr int kReadChunk = 4096;
+// A UDP datagram is one request however much junk it carries, so reads
+// take the largest datagram whole.
+constexpr size_t kReadMax = 65536;
 
 } // namespace
 
 SimServer::SimServer(SimTerminal& terminal, FILE* log, int frameTimeoutMs)
-    : m_terminal(terminal), m_log(log), m_nFrameTimeoutMs(frameTimeoutMs) {}
+    : m_terminal(terminal), m_log(log), m_events(fileno(log)), m_nFrameTimeoutMs(frameTimeoutMs),
+      m_readBuf(kReadMax) {}
 
 SimServer::~SimServer() {
-    if (m_client)
-        close(m_client->nFd);
-    for (const auto& line : m_lines)
+    for (Line* line : OpenLines())
         close(line->nFd);
     if (m_nListenFd >= 0)
         close(m_nListenFd);
@@ -29,8 +30,18 @@ SimServer::~SimServer() {
 }
 
 void SimServer::Log(const char* kind, const char* name, const std::string& text) {
-    std::fprintf(m_log, "%s %s %s\n", kind, name, text.c_str());
-    std::fflush(m_log);
+    m_events.Line(std::string(kind) + " " + name + " " + text);
+}
+
+std::vector<SimServer::Line*> SimServer::OpenLines() const {
+    std::vector<Line*> open;
+    for (const auto& line : m_lines)
+        if (line->nFd >= 0)
+            open.push_back(line.get());
+    for (const auto& client : m_clients)
+        if (client->nFd >= 0)
+            open.push_back(client.get());
+    return open;
 }
 
 int SimServer::OpenPty(std::string& path) {
@@ -38,7 +49,7 @@ int SimServer::OpenPty(std::string& path) {
     const int rc = SimOpenPty(master, m_nSlaveFd, path);
     if (rc != 0)
         return rc;
-    m_lines.push_back(std::make_unique<Line>("pty", master, false, m_nFrameTimeoutMs));
+    m_lines.push_back(std::make_unique<Line>("pty", master, false, false, m_nFrameTimeoutMs));
     std::fprintf(m_log, "pty: %s\n", path.c_str());
     std::fflush(m_log);
     return 0;
@@ -49,15 +60,18 @@ int SimServer::OpenDevice(const char* path, int baud) {
     const int rc = SimOpenDevice(path, baud, fd);
     if (rc != 0)
         return rc;
-    m_lines.push_back(std::make_unique<Line>("tty", fd, false, m_nFrameTimeoutMs));
-    Log("OPEN", "tty", std::string(path) + " " + std::to_string(baud));
+    m_lines.push_back(std::make_unique<Line>("tty", fd, false, false, m_nFrameTimeoutMs));
+    std::fprintf(m_log, "OPEN tty %s %d\n", path, baud);
+    std::fflush(m_log);
     return 0;
 }
 
 int SimServer::OpenTcp(const char* addr, int port, int& boundPort) {
     const int rc = SimListenTcp(addr, port, m_nListenFd, boundPort);
-    if (rc == 0)
-        Log("LISTEN", "tcp", std::string(addr) + ":" + std::to_string(boundPort));
+    if (rc == 0) {
+        std::fprintf(m_log, "LISTEN tcp %s:%d\n", addr, boundPort);
+        std::fflush(m_log);
+    }
     return rc;
 }
 
@@ -66,8 +80,9 @@ int SimServer::OpenUdp(const char* addr, int port, int& boundPort) {
     const int rc = SimBindUdp(addr, port, fd, boundPort);
     if (rc != 0)
         return rc;
-    m_lines.push_back(std::make_unique<Line>("udp", fd, true, m_nFrameTimeoutMs));
-    Log("LISTEN", "udp", std::string(addr) + ":" + std::to_string(boundPort));
+    m_lines.push_back(std::make_unique<Line>("udp", fd, true, false, m_nFrameTimeoutMs));
+    std::fprintf(m_log, "LISTEN udp %s:%d\n", addr, boundPort);
+    std::fflush(m_log);
     return 0;
 }
 
@@ -81,27 +96,37 @@ void SimServer::Accept() {
         Log("NOTE", "tcp", std::string("accept failed: ") + std::strerror(-rc));
         return;
     }
-    m_client = std::make_unique<Line>("tcp", fd, false, m_nFrameTimeoutMs);
+    m_clients.push_back(std::make_unique<Line>("tcp", fd, false, true, m_nFrameTimeoutMs));
+    m_clients.back()->strPeer = peer;
     Log("CONNECT", "tcp", peer);
 }
 
-void SimServer::CloseClient(const char* why) {
-    std::vector<RequestAssembler::Piece> pieces;
-    m_client->assembler.Flush(pieces);
-    for (const auto& p : pieces)
-        Log("DROP", "tcp", HexCells(p.bytes.data(), static_cast<int>(p.bytes.size())));
-    close(m_client->nFd);
-    m_client.reset();
-    Log("DISCONNECT", "tcp", why);
+void SimServer::CloseLine(Line& line, const std::string& why) {
+    close(line.nFd);
+    line.nFd = -1;
+    line.out.clear();
+    Log("NOTE", line.szName, why);
 }
 
-void SimServer::OnReadable(Line& line) {
-    uint8_t buf[kReadChunk];
+void SimServer::CloseClient(Line& client, const char* why) {
+    std::vector<RequestAssembler::Piece> pieces;
+    client.assembler.Flush(pieces);
+    for (const auto& p : pieces)
+        Log("DROP", "tcp", HexCells(p.bytes.data(), static_cast<int>(p.bytes.size())));
+    close(client.nFd);
+    client.nFd = -1;
+    client.out.clear();
+    Log("DISCONNECT", "tcp", client.strPeer + " " + why);
+}
+
+void SimServer::OnReadable(Line& line, short revents) {
+    uint8_t* buf = m_readBuf.data();
+    const int max = static_cast<int>(m_readBuf.size());
     std::vector<RequestAssembler::Piece> pieces;
     if (line.bDatagram) {
         for (;;) {
             SimPeer peer;
-            const int n = SimRecvFrom(line.nFd, buf, kReadChunk, peer);
+            const int n = SimRecvFrom(line.nFd, buf, max, peer);
             if (n < 0) {
                 if (n != -EAGAIN && n != -EWOULDBLOCK)
                     Log("NOTE", line.szName, std::string("receive failed: ") + std::strerror(-n));
@@ -115,19 +140,22 @@ void SimServer::OnReadable(Line& line) {
             pieces.clear();
         }
     }
-    const ssize_t n = read(line.nFd, buf, kReadChunk);
+    const ssize_t n = read(line.nFd, buf, static_cast<size_t>(max));
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return;
-    if (&line == m_client.get() && n <= 0) {
-        CloseClient(n == 0 ? "peer closed" : std::strerror(errno));
+    if (line.bClient && n <= 0) {
+        CloseClient(line, n == 0 ? "peer closed" : std::strerror(errno));
         return;
     }
     if (n < 0) {
         // A serial line that fails stays failed (device gone): stop listening on it.
-        Log("NOTE", line.szName, std::string("read failed, line closed: ") + std::strerror(errno));
-        close(line.nFd);
-        line.nFd = -1;
-        line.out.clear();
+        CloseLine(line, std::string("read failed, line closed: ") + std::strerror(errno));
+        return;
+    }
+    if (n == 0 && (revents & POLLHUP)) {
+        // A tty reads 0 both for "nothing yet" and after a hang-up; only the
+        // hang-up keeps poll returning, so the line must go.
+        CloseLine(line, "hang-up, line closed");
         return;
     }
     line.assembler.Feed(buf, static_cast<int>(n), NowMs(), pieces);
@@ -171,7 +199,7 @@ void SimServer::Schedule(Line& line, const SimReply& reply) {
     }
     if (!reply.bClose)
         return;
-    if (&line == m_client.get())
+    if (line.bClient)
         line.out.push_back({at, {}, 0, "", true, line.peer});
     else
         Log("NOTE", line.szName, "no connection to close on this line: no reply");
@@ -182,7 +210,7 @@ void SimServer::Flush(Line& line) {
     while (!line.out.empty() && line.out.front().nDueMs <= now) {
         Outgoing& o = line.out.front();
         if (o.bClose) {
-            CloseClient("closed by fault");
+            CloseClient(line, "closed by fault");
             return;
         }
         if (!o.strLog.empty()) {
@@ -201,8 +229,8 @@ void SimServer::Flush(Line& line) {
         if (n == -EAGAIN || n == -EWOULDBLOCK || n == -EINTR)
             return;
         if (n < 0) {
-            if (&line == m_client.get()) {
-                CloseClient(std::strerror(-n));
+            if (line.bClient) {
+                CloseClient(line, std::strerror(-n));
                 return;
             }
             Log("NOTE", line.szName, std::string("send failed: ") + std::strerror(-n));
@@ -228,11 +256,8 @@ int SimServer::PollTimeout() const {
         if (expiry >= 0)
             best = best < 0 ? expiry : std::min<long>(best, expiry);
     };
-    for (const auto& line : m_lines)
-        if (line->nFd >= 0)
-            consider(*line);
-    if (m_client)
-        consider(*m_client);
+    for (const Line* line : OpenLines())
+        consider(*line);
     return static_cast<int>(best);
 }
 
@@ -240,34 +265,34 @@ int SimServer::Run(int stopFd) {
     std::vector<pollfd> fds;
     std::vector<Line*> owners;
     for (;;) {
-        for (const auto& line : m_lines)
-            if (line->nFd >= 0)
-                Flush(*line);
-        if (m_client)
-            Flush(*m_client);
+        for (Line* line : OpenLines())
+            Flush(*line);
 
         const uint64_t now = NowMs();
         fds.clear();
         owners.clear();
         fds.push_back({stopFd, POLLIN, 0});
         owners.push_back(nullptr);
-        if (!m_client && m_nListenFd >= 0) {
+        const int logAt = m_events.Waiting() ? static_cast<int>(fds.size()) : -1;
+        if (logAt >= 0) {
+            fds.push_back({m_events.Fd(), POLLOUT, 0});
+            owners.push_back(nullptr);
+        }
+        const int listenAt = m_nListenFd >= 0 && OpenClients() < SIM_MAX_TCP_CLIENTS
+                                 ? static_cast<int>(fds.size())
+                                 : -1;
+        if (listenAt >= 0) {
             fds.push_back({m_nListenFd, POLLIN, 0});
             owners.push_back(nullptr);
         }
-        const auto add = [&](Line& line) {
+        for (Line* line : OpenLines()) {
             short events = POLLIN;
             // Only a due write waits for room; later ones wait for the timer.
-            if (!line.out.empty() && line.out.front().nDueMs <= now)
+            if (!line->out.empty() && line->out.front().nDueMs <= now)
                 events |= POLLOUT;
-            fds.push_back({line.nFd, events, 0});
-            owners.push_back(&line);
-        };
-        for (const auto& line : m_lines)
-            if (line->nFd >= 0)
-                add(*line);
-        if (m_client)
-            add(*m_client);
+            fds.push_back({line->nFd, events, 0});
+            owners.push_back(line);
+        }
 
         if (poll(fds.data(), fds.size(), PollTimeout()) < 0) {
             if (errno == EINTR)
@@ -276,24 +301,29 @@ int SimServer::Run(int stopFd) {
         }
         if (fds[0].revents)
             return 0;
+        if (logAt >= 0 && fds[static_cast<size_t>(logAt)].revents)
+            m_events.OnWritable();
+        if (listenAt >= 0 && fds[static_cast<size_t>(listenAt)].revents)
+            Accept();
         for (size_t i = 1; i < fds.size(); ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            // The client comes last, so closing it leaves no later entry dangling.
-            if (owners[i])
-                OnReadable(*owners[i]);
-            else
-                Accept();
+            // A line closed earlier in this round is skipped, not read.
+            if (owners[i] && owners[i]->nFd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                OnReadable(*owners[i], fds[i].revents);
         }
         std::vector<RequestAssembler::Piece> dropped;
-        for (const auto& line : m_lines) {
+        for (Line* line : OpenLines()) {
             line->assembler.Expire(NowMs(), dropped);
             OnPieces(*line, dropped);
             dropped.clear();
         }
-        if (m_client) {
-            m_client->assembler.Expire(NowMs(), dropped);
-            OnPieces(*m_client, dropped);
-        }
+        // Closed clients go only now: owners pointed at them until here.
+        std::erase_if(m_clients, [](const std::unique_ptr<Line>& c) { return c->nFd < 0; });
     }
+}
+
+int SimServer::OpenClients() const {
+    int n = 0;
+    for (const auto& client : m_clients)
+        n += client->nFd >= 0 ? 1 : 0;
+    return n;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/RequestAssembler.h"
+#include "sim/SimLog.h"
 #include "sim/SimTerminal.h"
 
 // The simulator's lines: a pseudo-terminal or tty device (SimSerial.cpp),
@@ -56,8 +57,9 @@ int SimSendTo(int fd, const uint8_t* data, int n, const SimPeer& peer);
 // "a.b.c.d:port" of a peer.
 std::string SimPeerText(const SimPeer& peer);
 
-// Serves every opened line until the stop descriptor becomes readable.
-// Every event goes to the log as one flushed line.
+// Serves every opened line until the stop descriptor becomes readable. The
+// start-up lines go to the log as flushed lines; the lines of each event
+// after that never hold up an answer (see SimLog).
 class SimServer {
   public:
     SimServer(SimTerminal& terminal, FILE* log, int frameTimeoutMs);
@@ -85,30 +87,41 @@ class SimServer {
     };
     struct Line {
         const char* szName; // "pty", "tty", "tcp", "udp"
-        int nFd;
+        int nFd;            // -1 once closed
         bool bDatagram;
+        bool bClient; // a TCP client: a hang-up or a close fault ends it
         RequestAssembler assembler;
         std::deque<Outgoing> out;
-        SimPeer peer; // datagrams: the sender of the last request
-        Line(const char* name, int fd, bool datagram, int idleMs)
-            : szName(name), nFd(fd), bDatagram(datagram), assembler(idleMs) {}
+        SimPeer peer;        // datagrams: the sender of the last request
+        std::string strPeer; // TCP clients: "a.b.c.d:port"
+        Line(const char* name, int fd, bool datagram, bool client, int idleMs)
+            : szName(name), nFd(fd), bDatagram(datagram), bClient(client), assembler(idleMs) {}
     };
 
     void Log(const char* kind, const char* name, const std::string& text);
-    void OnReadable(Line& line);
+    void OnReadable(Line& line, short revents);
+    void CloseLine(Line& line, const std::string& why);
     void OnPieces(Line& line, std::vector<RequestAssembler::Piece>& pieces);
     void Schedule(Line& line, const SimReply& reply);
-    // Sends what is due; may close the TCP client (a close fault, a failed write).
+    // Sends what is due; may close a TCP client (a close fault, a failed write).
     void Flush(Line& line);
     void Accept();
-    void CloseClient(const char* why);
+    void CloseClient(Line& client, const char* why);
     int PollTimeout() const;
+    // Every line that is open: serial and UDP first, then the TCP clients.
+    std::vector<Line*> OpenLines() const;
+    int OpenClients() const;
 
     SimTerminal& m_terminal;
-    FILE* m_log;
+    FILE* m_log; // start-up lines
+    SimLog m_events;
     int m_nFrameTimeoutMs;
     int m_nSlaveFd = -1;
     int m_nListenFd = -1;
-    std::vector<std::unique_ptr<Line>> m_lines; // serial and UDP
-    std::unique_ptr<Line> m_client;             // the TCP client, one at a time
+    std::vector<std::unique_ptr<Line>> m_lines;   // serial and UDP
+    std::vector<std::unique_ptr<Line>> m_clients; // TCP, each with its own assembler
+    std::vector<uint8_t> m_readBuf;
 };
+
+// TCP clients served at once; more wait in the listen backlog.
+constexpr int SIM_MAX_TCP_CLIENTS = 16;

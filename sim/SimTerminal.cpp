@@ -334,7 +334,9 @@ uint8_t SimTerminal::Block(const uint8_t* data, int n, std::vector<std::string>&
     const size_t end = static_cast<size_t>(offset + count);
     if (m_building.size() < end)
         m_building.resize(end);
-    std::memcpy(m_building.data() + offset, data + 3, static_cast<size_t>(count));
+    // An empty block leaves m_building's storage possibly null.
+    if (count > 0)
+        std::memcpy(m_building.data() + offset, data + 3, static_cast<size_t>(count));
     if (offset == 0) {
         m_nImageSize = anyBefore ? m_nNextOffset : count;
         m_building.resize(static_cast<size_t>(m_nImageSize));
@@ -368,7 +370,7 @@ uint8_t SimTerminal::Finish(const uint8_t* data, int n, std::vector<std::string>
     FILE* f = std::fopen(m_strSavePath.c_str(), "wb");
     bool ok = f != nullptr;
     if (f) {
-        ok = std::fwrite(m_image.data(), 1, m_image.size(), f) == m_image.size();
+        ok = m_image.empty() || std::fwrite(m_image.data(), 1, m_image.size(), f) == m_image.size();
         ok = std::fclose(f) == 0 && ok;
     }
     notes.push_back((ok ? "image saved to " : "image could not be saved to ") + m_strSavePath);

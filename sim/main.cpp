@@ -102,10 +102,12 @@ reply carries the machine number the request addressed (255 included).
 Refusals: status 01 bad request, 02 out of order, 03 byte sum, 04 size,
 05 image not saved.
 
-Log (stdout, one flushed line each):
+Log (stdout, one line each). Answers never wait for the log: a line its
+reader has no room for is dropped, and "NOTE log N lines dropped" follows
+once there is room again; the start-up lines up to READY always go.
   pty: PATH                 the pseudo-terminal to open
   LISTEN tcp|udp ADDR:PORT  OPEN tty PATH BAUD
-  CONNECT tcp ADDR:PORT     DISCONNECT tcp REASON
+  CONNECT tcp ADDR:PORT     DISCONNECT tcp ADDR:PORT REASON
   RX LINE HH HH ...         a request frame received
   TX LINE HH HH ...         one write sent (acknowledgement, garbage included)
   SKIP LINE HH ...          bytes outside any frame
@@ -173,7 +175,9 @@ int main(int argc, char** argv) {
             return ParseEndpoint(s, ep) ? std::string() : "expected ADDR:PORT, got " + s;
         },
         "");
-    auto* tcp = app.add_option("--tcp", tcpText, "TCP server address (port 0: any free port)")
+    auto* tcp = app.add_option("--tcp", tcpText,
+                               "TCP server address (port 0: any free port); serves up to 16 "
+                               "clients at once, all talking to the one terminal")
                     ->group("Lines")
                     ->type_name("ADDR:PORT")
                     ->capture_default_str()

@@ -23,10 +23,12 @@ inline std::filesystem::path ProgramDir() {
 }
 
 // The simulator program run for a test. It writes the lines it opened to a
-// port file and its log (standard output) to a file, both in dir.
+// port file and its log (standard output) to a file, both in dir, or its log
+// to stdoutFd when one is given.
 class SimProcess {
   public:
-    SimProcess(const std::vector<std::string>& args, const std::filesystem::path& dir)
+    SimProcess(const std::vector<std::string>& args, const std::filesystem::path& dir,
+               int stdoutFd = -1)
         : m_portFile(dir / "ports"), m_logFile(dir / "sim.log") {
         const std::string program = (ProgramDir() / "quillmark-sim").string();
         std::vector<std::string> all = {program};
@@ -38,8 +40,11 @@ class SimProcess {
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_logFile.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (stdoutFd >= 0)
+            posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+        else
+            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_logFile.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
@@ -105,6 +110,30 @@ class SimProcess {
     }
 
     std::string Log() const { return ReadFile(m_logFile); }
+
+    // Waits up to ms for text to appear in the log file.
+    bool WaitForLog(const std::string& text, int ms = 5000) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (Log().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+
+    // Processor time used so far (user + system), in clock ticks.
+    long CpuTicks() const {
+        std::istringstream in(ReadFile("/proc/" + std::to_string(m_pid) + "/stat"));
+        std::string field;
+        // Fields 14 and 15; the command in field 2 has no spaces here.
+        for (int i = 1; i < 14 && in >> field; ++i) {
+        }
+        long user = 0;
+        long system = 0;
+        in >> user >> system;
+        return user + system;
+    }
 
   private:
     // True once the program has ended; its exit status is then in m_status.

@@ -121,4 +121,22 @@ TEST(AcceptReply, AnnouncedLengthMustFitTheBuffer) {
     EXPECT_EQ(AcceptReply(src, kSerialRules, 1000, 100, buf.data(), 599), -2);
 }
 
+TEST(AcceptReply, BufferTooSmallForAHeaderIsNeverWrittenPast) {
+    // Behind a kept acknowledgement the reply's header needs 5 more bytes
+    // than are left; nothing may land past the buffer's end either way.
+    const auto input = Concat(AckBytes(), REPLY);
+    for (int size = 0; size <= 16; ++size) {
+        for (bool serial : {true, false}) {
+            ScriptedSource src({{0, input}});
+            std::vector<uint8_t> buf(static_cast<size_t>(size) + 16, 0xEE);
+            const int rc =
+                AcceptReply(src, serial ? kSerialRules : kTcpRules, 1000, 100, buf.data(), size);
+            // TCP reads the reply over the acknowledgement: 11 bytes and the zero fit in 12.
+            EXPECT_EQ(rc, !serial && size >= 12 ? 11 : -2) << size << (serial ? " serial" : " tcp");
+            for (size_t i = static_cast<size_t>(size); i < buf.size(); ++i)
+                ASSERT_EQ(buf[i], 0xEE) << "wrote past a buffer of " << size;
+        }
+    }
+}
+
 } // namespace

@@ -48,7 +48,7 @@ class WorkerTest : public ::testing::Test {
 
     // The console's side of an operation: fill the job, set the job event last.
     void File(int operation, const std::vector<uint8_t>& frame = {}, bool bNoReceive = false) {
-        std::memcpy(sendBuf, frame.data(), frame.size());
+        std::copy(frame.begin(), frame.end(), sendBuf);
         job.pSendBuf = sendBuf;
         job.nSendBufSize = sizeof(sendBuf);
         job.nSendLen = static_cast<int>(frame.size());

@@ -59,6 +59,12 @@ extern const char* const EXPECTED_ERROR_NAMES[8];
 // The names scripts use for DiagVerdict.
 extern const char* const VERDICT_NAMES[3];
 
+// The dialog's inputs compare field by field (scripts written back out).
+inline bool operator==(const PubInput& a, const PubInput& b) {
+    return a.nCommand == b.nCommand && a.strId == b.strId && a.nMachineNo == b.nMachineNo &&
+           a.strLowId == b.strLowId && a.nRate == b.nRate;
+}
+
 // The decoded fields a public command is to give; absent ones are not judged.
 struct PubExpect {
     std::optional<std::string> strId;

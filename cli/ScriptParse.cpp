@@ -7,6 +7,7 @@
 #include "cli/ScriptParse.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -245,6 +246,28 @@ class CReader {
     std::string m_file;
     std::string m_error;
 };
+
+// toml++ 3.3 asserts (and, built without asserts, assumes) that a table
+// header begins with a key character: a control character there is
+// undefined behaviour. TOML allows no control character but tab, line feed
+// and carriage return anywhere, so they are refused before parsing.
+bool FindControlChar(std::string_view text, toml::source_position& at, unsigned& byte) {
+    at = {1, 1};
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && u != '\t' && u != '\n' && u != '\r') || u == 0x7F) {
+            byte = u;
+            return true;
+        }
+        if (u == '\n') {
+            ++at.line;
+            at.column = 1;
+        } else if ((u & 0xC0) != 0x80) {
+            ++at.column;
+        }
+    }
+    return false;
+}
 
 bool InList(std::string_view key, std::initializer_list<std::string_view> list) {
     return std::find(list.begin(), list.end(), key) != list.end();
@@ -496,6 +519,15 @@ void ReadStep(CReader& r, const toml::table& t, const Script& script, const fs::
 bool ParseScriptText(const std::string& text, const std::string& fileName,
                      const std::string& baseDir, Script& script, std::string& error) {
     CReader r(fileName);
+    toml::source_position at;
+    unsigned byte = 0;
+    if (FindControlChar(text, at, byte)) {
+        char what[64];
+        std::snprintf(what, sizeof what, "expected no control character, got 0x%02X", byte);
+        r.Fail(at, what);
+        error = r.Error();
+        return false;
+    }
     toml::parse_result parsed = toml::parse(std::string_view(text), fileName);
     if (!parsed) {
         const toml::parse_error& e = parsed.error();

@@ -247,21 +247,50 @@ class CReader {
     std::string m_error;
 };
 
-// toml++ 3.3 asserts (and, built without asserts, assumes) that a table
-// header begins with a key character: a control character there is
-// undefined behaviour. TOML allows no control character but tab, line feed
-// and carriage return anywhere, so they are refused before parsing.
-bool FindControlChar(std::string_view text, toml::source_position& at, unsigned& byte) {
+bool IsKeyStart(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-' || c == '"' || c == '\'' || c == ']';
+}
+
+// toml++ 3.3 asserts (built without asserts: assumes) that a table header's
+// name begins with a key character, so "[+a]" or "[\x01]" would be undefined
+// behaviour; it is refused here first. So is every control character but tab,
+// line feed and carriage return, which TOML allows nowhere. Returns true
+// with the position and the refusal of the first such place. A line of a
+// multi-line value that begins with '[' is held to the same rule.
+bool FindUnsafeText(std::string_view text, toml::source_position& at, std::string& what) {
     at = {1, 1};
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
+    bool bLineStart = true;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto u = static_cast<unsigned char>(text[i]);
         if ((u < 0x20 && u != '\t' && u != '\n' && u != '\r') || u == 0x7F) {
-            byte = u;
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "expected no control character, got 0x%02X", u);
+            what = buf;
             return true;
         }
+        if (bLineStart && u == '[') {
+            size_t j = i + 1;
+            const auto skipBlanks = [&] {
+                while (j < text.size() && (text[j] == ' ' || text[j] == '\t'))
+                    ++j;
+            };
+            skipBlanks();
+            if (j < text.size() && text[j] == '[') {
+                ++j;
+                skipBlanks();
+            }
+            if (j < text.size() && !IsKeyStart(text[j])) {
+                what = "expected a table name after '['";
+                return true;
+            }
+        }
+        if (u != ' ' && u != '\t')
+            bLineStart = false;
         if (u == '\n') {
             ++at.line;
             at.column = 1;
+            bLineStart = true;
         } else if ((u & 0xC0) != 0x80) {
             ++at.column;
         }
@@ -520,11 +549,9 @@ bool ParseScriptText(const std::string& text, const std::string& fileName,
                      const std::string& baseDir, Script& script, std::string& error) {
     CReader r(fileName);
     toml::source_position at;
-    unsigned byte = 0;
-    if (FindControlChar(text, at, byte)) {
-        char what[64];
-        std::snprintf(what, sizeof what, "expected no control character, got 0x%02X", byte);
-        r.Fail(at, what);
+    std::string unsafe;
+    if (FindUnsafeText(text, at, unsafe)) {
+        r.Fail(at, unsafe);
         error = r.Error();
         return false;
     }

@@ -196,8 +196,11 @@ TEST_F(ScriptParse, RefusesMalformedScriptsWithLineAndColumn) {
                         "defaults, step"},
         {"repeat = 2\n", "1:1: expected at least one [[step]]"},
         {"step = 3\n", "1:8: 'step': expected [[step]] tables"},
-        {"[[step]]\n[[\x01]]\n", "2:3: expected no control character, got 0x01"},
+        {"[[step]]\npause_ms = \x01\n", "2:12: expected no control character, got 0x01"},
+        {"[[step]]\n[[\x01]]\n", "2:1: expected a table name after '['"},
         {"[[step]]\nname = \"a\x7F\"\n", "2:10: expected no control character, got 0x7F"},
+        {"[[step]]\npause_ms = 1\n [[+step]]\n", "3:2: expected a table name after '['"},
+        {"[[step]]\npause_ms = 1\n[\n", "3:1: expected a table name after '['"},
         {"[[step]]\nexchange = \"10\"\ndata = 12\n",
          "3:8: 'data': expected a string, got an integer"},
     };

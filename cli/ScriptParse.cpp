@@ -252,51 +252,162 @@ bool IsKeyStart(char c) {
            c == '-' || c == '"' || c == '\'' || c == ']';
 }
 
-// toml++ 3.3 asserts (built without asserts: assumes) that a table header's
-// name begins with a key character, so "[+a]" or "[\x01]" would be undefined
-// behaviour; it is refused here first. So is every control character but tab,
-// line feed and carriage return, which TOML allows nowhere. Returns true
-// with the position and the refusal of the first such place. A line of a
-// multi-line value that begins with '[' is held to the same rule.
-bool FindUnsafeText(std::string_view text, toml::source_position& at, std::string& what) {
-    at = {1, 1};
-    bool bLineStart = true;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto u = static_cast<unsigned char>(text[i]);
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+bool IsAscii(char c) {
+    return static_cast<unsigned char>(c) < 0x80;
+}
+
+// Walks the text as TOML's lexer does (strings, comments, the rest) and
+// finds what toml++ 3.3 cannot take safely. Its parser asserts, and built
+// without asserts assumes, that a table name begins with a key character;
+// and its whitespace test reaches __builtin_unreachable() for many
+// non-ASCII characters (U+00A1-U+0499, U+3001-U+3057 among them), which it
+// applies outside strings, inside quoted keys and after a backslash in a
+// multi-line string. All of these are refused here first, as is every
+// control character but tab, line feed and carriage return. Nothing valid
+// for a script is refused: TOML allows non-ASCII only in strings and
+// comments, and a script's keys are ASCII.
+class CTextGuard {
+  public:
+    explicit CTextGuard(std::string_view text) : m_text(text) {}
+
+    // True with the position and the refusal of the first unsafe place.
+    bool Find(toml::source_position& at, std::string& what) {
+        while (m_i < m_text.size() && m_what.empty()) {
+            const char c = m_text[m_i];
+            if (c == '#') {
+                Comment();
+            } else if (Starts(R"(""")") || Starts("'''")) {
+                MultiLine(c);
+            } else if (c == '"' || c == '\'') {
+                Quoted(c);
+            } else {
+                Plain(c);
+            }
+        }
+        at = m_at;
+        what = m_what;
+        return !m_what.empty();
+    }
+
+  private:
+    bool Starts(std::string_view s) const { return m_text.substr(m_i, s.size()) == s; }
+
+    // Moves past one byte; false (with the refusal) for a control character.
+    bool Step() {
+        const auto u = static_cast<unsigned char>(m_text[m_i]);
         if ((u < 0x20 && u != '\t' && u != '\n' && u != '\r') || u == 0x7F) {
             char buf[64];
             std::snprintf(buf, sizeof buf, "expected no control character, got 0x%02X", u);
-            what = buf;
-            return true;
+            m_what = buf;
+            return false;
         }
-        if (bLineStart && u == '[') {
-            size_t j = i + 1;
-            const auto skipBlanks = [&] {
-                while (j < text.size() && (text[j] == ' ' || text[j] == '\t'))
-                    ++j;
-            };
-            skipBlanks();
-            if (j < text.size() && text[j] == '[') {
-                ++j;
-                skipBlanks();
-            }
-            if (j < text.size() && !IsKeyStart(text[j])) {
-                what = "expected a table name after '['";
-                return true;
-            }
-        }
-        if (u != ' ' && u != '\t')
-            bLineStart = false;
+        ++m_i;
         if (u == '\n') {
-            ++at.line;
-            at.column = 1;
-            bLineStart = true;
-        } else if ((u & 0xC0) != 0x80) {
-            ++at.column;
+            ++m_at.line;
+            m_at.column = 1;
+            m_bLineStart = true;
+        } else {
+            if ((u & 0xC0) != 0x80)
+                ++m_at.column;
+            if (!IsBlank(static_cast<char>(u)))
+                m_bLineStart = false;
+        }
+        return true;
+    }
+
+    void Plain(char c) {
+        if (!IsAscii(c)) {
+            m_what = "expected ASCII outside strings and comments";
+            return;
+        }
+        if (m_bLineStart && c == '[') {
+            size_t j = m_i + 1;
+            while (j < m_text.size() && IsBlank(m_text[j]))
+                ++j;
+            if (j < m_text.size() && m_text[j] == '[')
+                ++j;
+            while (j < m_text.size() && IsBlank(m_text[j]))
+                ++j;
+            if (j < m_text.size() && !IsKeyStart(m_text[j])) {
+                m_what = "expected a table name after '['";
+                return;
+            }
+        }
+        Step();
+    }
+
+    void Comment() {
+        while (m_i < m_text.size() && m_text[m_i] != '\n' && Step()) {
         }
     }
-    return false;
-}
+
+    // A one-line string; one with non-ASCII in it must not be a key.
+    void Quoted(char quote) {
+        const toml::source_position start = m_at;
+        bool bAscii = true;
+        Step();
+        while (m_i < m_text.size() && m_text[m_i] != quote && m_text[m_i] != '\n') {
+            bAscii = bAscii && IsAscii(m_text[m_i]);
+            if (quote == '"' && m_text[m_i] == '\\' && m_i + 1 < m_text.size() &&
+                m_text[m_i + 1] != '\n' && !Step())
+                return;
+            if (!Step())
+                return;
+        }
+        if (m_i >= m_text.size() || m_text[m_i] == '\n')
+            return;
+        Step();
+        size_t j = m_i;
+        while (j < m_text.size() && IsBlank(m_text[j]))
+            ++j;
+        if (!bAscii && j < m_text.size() &&
+            (m_text[j] == '=' || m_text[j] == '.' || m_text[j] == ']')) {
+            m_at = start;
+            m_what = "expected ASCII in a quoted key";
+        }
+    }
+
+    void MultiLine(char quote) {
+        const std::string_view close = quote == '"' ? R"(""")" : "'''";
+        for (int k = 0; k < 3; ++k)
+            Step();
+        while (m_i < m_text.size()) {
+            if (Starts(close)) {
+                // Up to two quotes more belong to the string.
+                for (int k = 0; k < 5 && m_i < m_text.size() && m_text[m_i] == quote; ++k)
+                    Step();
+                return;
+            }
+            if (quote == '"' && m_text[m_i] == '\\') {
+                if (!Step())
+                    return;
+                // The escaped character, or the first one a line-ending
+                // backslash does not trim, goes through the whitespace test.
+                while (m_i < m_text.size() &&
+                       (IsBlank(m_text[m_i]) || m_text[m_i] == '\n' || m_text[m_i] == '\r'))
+                    if (!Step())
+                        return;
+                if (m_i < m_text.size() && !IsAscii(m_text[m_i])) {
+                    m_what = "expected ASCII after a backslash in a multi-line string";
+                    return;
+                }
+                continue;
+            }
+            if (!Step())
+                return;
+        }
+    }
+
+    std::string_view m_text;
+    size_t m_i = 0;
+    toml::source_position m_at{1, 1};
+    bool m_bLineStart = true;
+    std::string m_what;
+};
 
 bool InList(std::string_view key, std::initializer_list<std::string_view> list) {
     return std::find(list.begin(), list.end(), key) != list.end();
@@ -550,7 +661,7 @@ bool ParseScriptText(const std::string& text, const std::string& fileName,
     CReader r(fileName);
     toml::source_position at;
     std::string unsafe;
-    if (FindUnsafeText(text, at, unsafe)) {
+    if (CTextGuard(text).Find(at, unsafe)) {
         r.Fail(at, unsafe);
         error = r.Error();
         return false;

@@ -115,6 +115,19 @@ pause_ms = 250
     EXPECT_EQ(s.steps[7].nPauseMs, 250);
 }
 
+TEST_F(ScriptParse, NonAsciiTextInStringsAndCommentsIsKept) {
+    Script s;
+    std::string error;
+    ASSERT_TRUE(Parse("# 上电、下电。\n[[step]]\nname = \"上电、下电\" # 注释\npause_ms = 1\n"
+                      "[[step]]\nname = \'\'\'多行、\n文本\'\'\'\npause_ms = 2\n"
+                      "[[step]]\nname = \"\"\"a\\\n  b、\"\"\"\npause_ms = 3\n",
+                      s, error))
+        << error;
+    EXPECT_EQ(s.steps[0].strName, "上电、下电");
+    EXPECT_EQ(s.steps[1].strName, "多行、\n文本");
+    EXPECT_EQ(s.steps[2].strName, "ab、");
+}
+
 TEST_F(ScriptParse, DefaultsComeFromTheCallerUnlessTheScriptSetsThem) {
     Script s;
     s.nFirstChar = 40;
@@ -201,6 +214,11 @@ TEST_F(ScriptParse, RefusesMalformedScriptsWithLineAndColumn) {
         {"[[step]]\nname = \"a\x7F\"\n", "2:10: expected no control character, got 0x7F"},
         {"[[step]]\npause_ms = 1\n [[+step]]\n", "3:2: expected a table name after '['"},
         {"[[step]]\npause_ms = 1\n[\n", "3:1: expected a table name after '['"},
+        {"[[step]]\npause_ms = 1 \xE3\x80\x81\n",
+         "2:14: expected ASCII outside strings and comments"},
+        {"[[step]]\n\"\xE5\x90\x8D\" = \"x\"\n", "2:1: expected ASCII in a quoted key"},
+        {"[[step]]\nname = \"\"\"a\\\n  \xE3\x80\x81\"\"\"\npause_ms = 1\n",
+         "3:3: expected ASCII after a backslash in a multi-line string"},
         {"[[step]]\nexchange = \"10\"\ndata = 12\n",
          "3:8: 'data': expected a string, got an integer"},
     };

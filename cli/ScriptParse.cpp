@@ -266,7 +266,8 @@ bool IsAscii(char c) {
 // and its whitespace test reaches __builtin_unreachable() for many
 // non-ASCII characters (U+00A1-U+0499, U+3001-U+3057 among them), which it
 // applies outside strings, inside quoted keys and after a backslash in a
-// multi-line string. All of these are refused here first, as is every
+// multi-line string; it also asserts that an array never meets a '}'. All of
+// these are refused here first, as is every
 // control character but tab, line feed and carriage return. Nothing valid
 // for a script is refused: TOML allows non-ASCII only in strings and
 // comments, and a script's keys are ASCII.
@@ -324,7 +325,17 @@ class CTextGuard {
             m_what = "expected ASCII outside strings and comments";
             return;
         }
-        if (m_bLineStart && c == '[') {
+        // Brackets of values: toml++ 3.3 asserts (or assumes) that no '}'
+        // stands where an array expects a value.
+        if (c == '}' && !m_open.empty() && m_open.back() == '[') {
+            m_what = "expected a value or ']', got '}'";
+            return;
+        }
+        if ((c == '}' && !m_open.empty()) || (c == ']' && !m_open.empty() && m_open.back() == '['))
+            m_open.pop_back();
+        else if (c == '{' || (c == '[' && !(m_bLineStart && m_open.empty())))
+            m_open.push_back(c);
+        if (m_bLineStart && m_open.empty() && c == '[') {
             size_t j = m_i + 1;
             while (j < m_text.size() && IsBlank(m_text[j]))
                 ++j;
@@ -406,6 +417,7 @@ class CTextGuard {
     size_t m_i = 0;
     toml::source_position m_at{1, 1};
     bool m_bLineStart = true;
+    std::string m_open; // the value brackets open, innermost last
     std::string m_what;
 };
 

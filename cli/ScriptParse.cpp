@@ -266,7 +266,8 @@ bool IsAscii(char c) {
 // and its whitespace test reaches __builtin_unreachable() for many
 // non-ASCII characters (U+00A1-U+0499, U+3001-U+3057 among them), which it
 // applies outside strings, inside quoted keys and after a backslash in a
-// multi-line string; it also asserts that an array never meets a '}'. All of
+// multi-line string or inside a bare value, which a quote does not end; it
+// also asserts that an array never meets a '}'. All of
 // these are refused here first, as is every
 // control character but tab, line feed and carriage return. Nothing valid
 // for a script is refused: TOML allows non-ASCII only in strings and
@@ -280,7 +281,11 @@ class CTextGuard {
         while (m_i < m_text.size() && m_what.empty()) {
             const char c = m_text[m_i];
             if (c == '#') {
+                m_bBare = false;
                 Comment();
+            } else if (m_bBare) {
+                // A quote inside a bare value starts no string.
+                Plain(c);
             } else if (Starts(R"(""")") || Starts("'''")) {
                 MultiLine(c);
             } else if (c == '"' || c == '\'') {
@@ -320,7 +325,23 @@ class CTextGuard {
         return true;
     }
 
+    static bool EndsValue(char c) {
+        return IsBlank(c) || c == ']' || c == '}' || c == ',' || c == '\n' || c == '\r';
+    }
+
+    // Where a value begins: behind '=', or in an array behind '[' or ','.
+    bool AtValue() const {
+        return m_prev == '=' ||
+               ((m_prev == '[' || m_prev == ',') && !m_open.empty() && m_open.back() == '[');
+    }
+
     void Plain(char c) {
+        if (EndsValue(c))
+            m_bBare = false;
+        else if (!m_bBare && c != '[' && c != '{' && AtValue())
+            m_bBare = true;
+        if (!IsBlank(c) && c != '\r')
+            m_prev = c;
         if (!IsAscii(c)) {
             m_what = "expected ASCII outside strings and comments";
             return;
@@ -372,6 +393,7 @@ class CTextGuard {
         if (m_i >= m_text.size() || m_text[m_i] == '\n')
             return;
         Step();
+        m_prev = quote;
         size_t j = m_i;
         while (j < m_text.size() && IsBlank(m_text[j]))
             ++j;
@@ -391,6 +413,7 @@ class CTextGuard {
                 // Up to two quotes more belong to the string.
                 for (int k = 0; k < 5 && m_i < m_text.size() && m_text[m_i] == quote; ++k)
                     Step();
+                m_prev = quote;
                 return;
             }
             if (quote == '"' && m_text[m_i] == '\\') {
@@ -417,7 +440,9 @@ class CTextGuard {
     size_t m_i = 0;
     toml::source_position m_at{1, 1};
     bool m_bLineStart = true;
-    std::string m_open; // the value brackets open, innermost last
+    std::string m_open;   // the value brackets open, innermost last
+    char m_prev = '\n';   // the last character outside strings but blanks
+    bool m_bBare = false; // inside a value that is no string, array or table
     std::string m_what;
 };
 

@@ -215,6 +215,8 @@ TEST_F(ScriptParse, RefusesMalformedScriptsWithLineAndColumn) {
         {"[[step]]\npause_ms = 1\n [[+step]]\n", "3:2: expected a table name after '['"},
         {"[[step]]\npause_ms = 1\n[\n", "3:1: expected a table name after '['"},
         {"[[step]]\npause_ms = [ 1,\n# c\n  } ]\n", "4:3: expected a value or ']', got '}'"},
+        {"[[step]]\npause_ms = 1x\"\xE3\x80\x81\"\n",
+         "2:15: expected ASCII outside strings and comments"},
         {"[[step]]\npause_ms = 1 \xE3\x80\x81\n",
          "2:14: expected ASCII outside strings and comments"},
         {"[[step]]\n\"\xE5\x90\x8D\" = \"x\"\n", "2:1: expected ASCII in a quoted key"},

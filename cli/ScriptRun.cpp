@@ -142,10 +142,13 @@ class CStepRunner {
         job.nOperation = OP_EXCHANGE;
         job.bNoReceive = recvBuf == nullptr;
         m_ch.File();
-        sendCode = static_cast<int>(m_ch.WaitFor(RC_SENT).nValue);
-        if (sendCode != 0 || recvBuf == nullptr)
+        if (recvBuf == nullptr) {
+            sendCode = static_cast<int>(m_ch.WaitFor(RC_SENT).nValue);
             return sendCode;
-        return static_cast<int>(m_ch.WaitFor(RC_RECEIVED).nValue);
+        }
+        const CommResult r = m_ch.WaitReply();
+        sendCode = r.nCode == RC_SENT ? static_cast<int>(r.nValue) : 0;
+        return sendCode != 0 ? sendCode : static_cast<int>(r.nValue);
     }
 
     double ReplyMs() const {

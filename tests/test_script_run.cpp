@@ -224,6 +224,25 @@ TEST(ScriptRun, NoReplyOverUdpIsItsTimeOut) {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
 }
 
+TEST(ScriptRun, CommandLineTimeOutsApplyWhereTheScriptSetsNone) {
+    Sim sim({"--fault", "silent:12"});
+    ASSERT_TRUE(sim.Ready());
+    sim.Write("t.toml", "[[step]]\nexchange = \"12\"\nexpect_error = \"no-reply\"\n");
+    const RunResult r = sim.Run(sim.Dir() / "t.toml", "tcp", {"--first-char", "150"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    double ms = 0;
+    ASSERT_EQ(std::sscanf(r.out.c_str(), "exchange 12 PASS %lf ms", &ms), 1) << r.out;
+    // Waited for the 150 ms given, not the 1000 ms default.
+    EXPECT_GE(ms, 150.0);
+    EXPECT_LT(ms, 900.0);
+
+    sim.Write("own.toml", "[defaults]\nfirst_char_ms = 300\n[[step]]\nexchange = \"12\"\n"
+                          "expect_error = \"no-reply\"\n");
+    const RunResult own = sim.Run(sim.Dir() / "own.toml", "tcp", {"--first-char", "150"});
+    ASSERT_EQ(std::sscanf(own.out.c_str(), "exchange 12 PASS %lf ms", &ms), 1) << own.out;
+    EXPECT_GE(ms, 300.0);
+}
+
 TEST(ScriptRun, StopOnFailEndsAtTheFirstFailure) {
     Sim sim(FAULT_SIM);
     ASSERT_TRUE(sim.Ready());
@@ -298,6 +317,9 @@ TEST(ScriptRun, BadScriptIsRefusedBeforeAnythingIsSent) {
 
     const RunResult noLine = ::Run("quillmark-cli", {"run", (EXAMPLES / "smoke.toml").string()});
     EXPECT_EQ(noLine.status, 2);
+    const RunResult help = ::Run("quillmark-cli", {"run", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--junit"), std::string::npos) << help.out;
 }
 
 TEST(ScriptRun, ALineThatGoesAwayFailsTheRemainingSteps) {

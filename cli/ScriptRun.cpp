@@ -165,33 +165,51 @@ class CStepRunner {
         return o;
     }
 
-    // Judges a receive that ended with code (0 or below) or a reply when
-    // the step expects an error. Returns true when judged (o filled).
-    bool JudgeError(const ScriptStep& s, int got, const uint8_t* reply, Outcome& o) const {
-        if (s.nExpectError != EXPECT_NO_ERROR) {
-            o.bPass = got <= 0 && IsExpectedError(s.nExpectError, got, m_chan.nChannel);
-            if (!o.bPass)
-                o.strMessage = std::string("expected ") + EXPECTED_ERROR_NAMES[s.nExpectError] +
-                               ", got " +
-                               (got > 0 ? "the reply " + Hex(reply, got) : CodeText(got));
-        } else if (got <= 0) {
-            o.strMessage = "expected a reply, got " + CodeText(got);
-        } else {
-            return false;
-        }
-        if (!o.bPass && IsLineGone(got)) {
-            o.bLineLost = true;
-            o.strLost = CodeText(got);
-        }
-        return true;
-    }
-
     // The reply frame itself: on serial an acknowledgement stays in front.
     static void SkipAck(const uint8_t*& frame, int& n) {
         if (n >= ACK_LEN + FRAME_OVERHEAD && std::memcmp(frame, AckFrame, ACK_LEN) == 0) {
             frame += ACK_LEN;
             n -= ACK_LEN;
         }
+    }
+
+    // The UDP reader hands datagrams over unchecked: a reply is judged only
+    // when it is one whole frame with its checksum right. Returns n, or -10
+    // (not a frame) or -9 (checksum) as the byte-stream readers would.
+    static int CheckReply(const uint8_t* buf, int n) {
+        const uint8_t* frame = buf;
+        int len = n;
+        SkipAck(frame, len);
+        if (len < FRAME_OVERHEAD || frame[0] != FRAME_REPLY_START ||
+            frame[len - 1] != FRAME_REPLY_END || frame[3] * 256 + frame[4] + FRAME_OVERHEAD != len)
+            return RES_NOT_FRAME;
+        const uint16_t crc = Crc16(len - 3, frame);
+        if (frame[len - 3] != (crc >> 8) || frame[len - 2] != (crc & 0xFF))
+            return RES_CHECKSUM;
+        return n;
+    }
+
+    // Judges a reply read that gave got bytes into reply, or a code, when
+    // it failed or the step expects an error. Returns true when judged.
+    bool JudgeError(const ScriptStep& s, int got, const uint8_t* reply, Outcome& o) const {
+        const int code = got > 0 ? CheckReply(reply, got) : got;
+        const std::string bytes = got > 0 ? "; reply " + Hex(reply, got) : "";
+        if (s.nExpectError != EXPECT_NO_ERROR) {
+            o.bPass = code <= 0 && IsExpectedError(s.nExpectError, code, m_chan.nChannel);
+            if (!o.bPass)
+                o.strMessage = std::string("expected ") + EXPECTED_ERROR_NAMES[s.nExpectError] +
+                               ", got " +
+                               (code > 0 ? "the reply " + Hex(reply, got) : CodeText(code) + bytes);
+        } else if (code <= 0) {
+            o.strMessage = "expected a reply, got " + CodeText(code) + bytes;
+        } else {
+            return false;
+        }
+        if (!o.bPass && IsLineGone(code)) {
+            o.bLineLost = true;
+            o.strLost = CodeText(code);
+        }
+        return true;
     }
 
     Outcome Exchange(const ScriptStep& s) {

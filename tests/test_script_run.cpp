@@ -214,14 +214,25 @@ TEST(ScriptRun, EachFailureKindIsJudged) {
     }
 }
 
-TEST(ScriptRun, NoReplyOverUdpIsItsTimeOut) {
-    Sim sim({"--fault", "silent:12"});
+// The UDP reader takes datagrams as they come: the run checks them itself.
+TEST(ScriptRun, UdpRepliesAreCheckedAndNoReplyIsTheirTimeOut) {
+    Sim sim({"--fault", "silent:12", "--fault", "bad-crc:13"});
     ASSERT_TRUE(sim.Ready());
     sim.Write("udp.toml", "[defaults]\nfirst_char_ms = 200\ninter_char_ms = 100\n"
                           "[[step]]\nexchange = \"12\"\nexpect_error = \"no-reply\"\n"
-                          "[[step]]\nexchange = \"10\"\nexpect_status = 0\n");
+                          "[[step]]\nexchange = \"13\"\nexpect_error = \"checksum\"\n"
+                          "[[step]]\nexchange = \"10\"\nexpect_status = 0\n"
+                          "[[step]]\nname = \"damaged\"\nexchange = \"13\"\n");
     const RunResult r = sim.Run(sim.Dir() / "udp.toml", "udp");
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    const std::vector<std::string> steps = StepLines(r.out);
+    ASSERT_EQ(steps.size(), 4u) << r.out;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NE(steps[i].find(" PASS "), std::string::npos) << steps[i];
+    EXPECT_TRUE(StartsWith(steps[3], "damaged FAIL ")) << steps[3];
+    EXPECT_NE(steps[3].find("expected a reply, got -9 数据校验错误!; reply C2 01 00 00 00"),
+              std::string::npos)
+        << steps[3];
 }
 
 TEST(ScriptRun, CommandLineTimeOutsApplyWhereTheScriptSetsNone) {

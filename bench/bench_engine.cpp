@@ -28,6 +28,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "bench/BenchScript.h"
 #include "comm/CommJob.h"
 #include "comm/CommThread.h"
 #include "comm/DownloadRunner.h"
@@ -48,6 +49,8 @@ constexpr int DOWNLOAD_RUNS = 5;
 constexpr int DOWNLOAD_STEPS = 1 + 1 + DOWNLOAD_IMAGE_MAX / DOWNLOAD_BLOCK + 1;
 constexpr double START_PAUSE_MS = 128.0;
 constexpr double EXCHANGE_GOAL = 1.3;
+constexpr double SCRIPT_GOAL = 1.1;
+constexpr int SCRIPT_EXCHANGES = 1000;
 constexpr double IDLE_GOAL_PERCENT = 2.0;
 
 constexpr uint8_t MACHINE = 0x01;
@@ -467,6 +470,13 @@ int main() {
     if (tcpResponder.Broken())
         Fail("TCP responder saw a malformed request");
 
+    // 4. A 1,000-exchange script through quillmark-cli run against the
+    // simulator, and the same frame through ExchangeFrame.
+    ScriptFigures script;
+    std::string scriptError;
+    if (!MeasureScriptReplyTimes(SCRIPT_EXCHANGES, script, scriptError))
+        Fail("script run: " + scriptError);
+
     const double tcpRatio = tcpExchange.engine / tcpExchange.baseline;
     const double ptyRatio = ptyExchange.engine / ptyExchange.baseline;
     const double dlGoal = START_PAUSE_MS + EXCHANGE_GOAL * dl.baselineMs;
@@ -476,6 +486,9 @@ int main() {
     std::printf("exchange: request %d B, reply %d B; median of %d after %d warm-up\n",
                 EXCHANGE_REQUEST_LEN, EXCHANGE_REPLY_LEN, SAMPLES, WARMUP);
     std::printf("idle wait: F = %d ms on a silent peer, CPU of the waiting thread\n", IDLE_WAIT_MS);
+    std::printf("script: %d exchanges through quillmark-cli run against quillmark-sim, median "
+                "reply time; baseline ExchangeFrame on the same frame, median of %d\n",
+                SCRIPT_EXCHANGES, SCRIPT_EXCHANGES);
     std::printf("download: %d-byte image, %d steps; median of %d runs\n\n", DOWNLOAD_IMAGE_MAX,
                 DOWNLOAD_STEPS, DOWNLOAD_RUNS);
     std::printf("%-34s %10s %10s %7s  %-28s %s\n", "figure", "measured", "baseline", "ratio",
@@ -493,6 +506,10 @@ int main() {
     PrintRow("download 61,440 B, TCP (ms)", Fixed(dl.downloadMs, 1), Fixed(dl.baselineMs, 1),
              Fixed(dl.downloadMs / dl.baselineMs, 2), "<= 128 + 1.3 x base = " + Fixed(dlGoal, 1),
              dl.downloadMs <= dlGoal);
+    const double scriptRatio = script.dScriptMedianUs / script.dExchangeMedianUs;
+    PrintRow("script reply time, sim TCP (us)", Fixed(script.dScriptMedianUs, 1),
+             Fixed(script.dExchangeMedianUs, 1), Fixed(scriptRatio, 2),
+             "<= " + Fixed(SCRIPT_GOAL, 2) + " x ExchangeFrame", scriptRatio <= SCRIPT_GOAL);
     std::printf("\nidle wait detail: TCP %.1f ms CPU in %.1f ms; pty %.1f ms CPU in %.1f ms\n",
                 tcpIdle.cpuMs, tcpIdle.wallMs, ptyIdle.cpuMs, ptyIdle.wallMs);
     std::printf("download detail: %.1f ms beside the %.0f ms start pause, %.2f x baseline\n",

@@ -20,13 +20,19 @@ constexpr WindowHandle CLI_WINDOW = 1;
 std::mutex g_queueMutex;
 std::condition_variable g_queueReady;
 std::deque<CommResult> g_queue;
+// Set while WaitReply waits: the RC_SENT of a good send then wakes nobody,
+// so that the worker's reply read is not shared with a woken caller.
+bool g_bReplyWait = false;
 
 void QueueResult(WindowHandle, int code, long value) {
+    bool bWake = true;
     {
         std::lock_guard<std::mutex> lock(g_queueMutex);
         g_queue.push_back({code, value});
+        bWake = !(g_bReplyWait && code == RC_SENT && value == 0);
     }
-    g_queueReady.notify_one();
+    if (bWake)
+        g_queueReady.notify_one();
 }
 
 // The UDP open binds the first Ethernet adapter's address; a scripted run
@@ -110,6 +116,20 @@ CommResult CCliChannel::WaitFor(int code, int other) {
         const CommResult r = Next();
         if (r.nCode == code || (other != 0 && r.nCode == other))
             return r;
+    }
+}
+
+CommResult CCliChannel::WaitReply() {
+    std::unique_lock<std::mutex> lock(g_queueMutex);
+    g_bReplyWait = true;
+    for (;;) {
+        g_queueReady.wait(lock, [] { return !g_queue.empty(); });
+        const CommResult r = g_queue.front();
+        g_queue.pop_front();
+        if (r.nCode == RC_RECEIVED || (r.nCode == RC_SENT && r.nValue != 0)) {
+            g_bReplyWait = false;
+            return r;
+        }
     }
 }
 

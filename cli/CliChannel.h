@@ -56,6 +56,11 @@ class CCliChannel {
     // matches nothing) and drops the others.
     CommResult WaitFor(int code, int other = 0);
 
+    // Waits for the outcome of an exchange that reads a reply: RC_RECEIVED,
+    // or RC_SENT when the send failed. A good send's RC_SENT is dropped
+    // without waking the caller.
+    CommResult WaitReply();
+
     // Stops the worker; it closes the channel as it ends.
     void Close();
 

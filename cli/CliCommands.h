@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "cli/CliChannel.h"
@@ -12,6 +13,11 @@
 
 // The console's send and receive buffers hold this many bytes.
 constexpr int CLI_BUFFER_SIZE = FRAME_BUF_SIZE;
+
+// A raw receive keeps collecting while bytes keep coming; this bounds it.
+constexpr int RAW_COLLECT_MAX = 65536;
+// Serial and TCP raw receives return at once: pause before asking again.
+constexpr std::chrono::milliseconds RAW_POLL_PAUSE{10};
 
 // Prints the checksum of the hex bytes as four upper-case hex digits.
 int RunCrc(const std::string& hex);

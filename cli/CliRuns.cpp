@@ -21,10 +21,6 @@
 
 namespace {
 
-// A raw receive keeps collecting while bytes keep coming; this bounds it.
-constexpr int RAW_COLLECT_MAX = 65536;
-// Serial and TCP raw receives return at once: pause before asking again.
-constexpr auto RAW_POLL_PAUSE = std::chrono::milliseconds(10);
 constexpr int PROGRESS_BAR_WIDTH = 30;
 
 void PrintStatus(const char* text, long value) {

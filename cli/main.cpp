@@ -4,10 +4,14 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "cli/CliCommands.h"
+#include "cli/CliOptions.h"
 #include "cli/CliText.h"
+#include "cli/ScriptParse.h"
+#include "cli/ScriptRun.h"
 #include "comm/SerialPort.h"
 #include "protocol/Diagnostics.h"
 #include "protocol/Frame.h"
@@ -219,12 +223,8 @@ const std::vector<std::string>& RateNames() {
     return names;
 }
 
-// The pub subcommands in the order of the dialog's command list.
-const char* const kPubNames[PUB_COMMAND_COUNT] = {
-    "set-id", "read-id", "query", "set-machine", "read-type", "read-version", "set-rate"};
-
 CLI::App* AddPubCommand(CLI::App* pub, int index, PubArgs& p, ChannelArgs& ch) {
-    auto* sub = pub->add_subcommand(kPubNames[index], PubCommandName(index));
+    auto* sub = pub->add_subcommand(CLI_PUB_NAMES[index], PubCommandName(index));
     AddChannelOptions(sub, ch, PUB_TIMEOUT_MS);
     // The dialog's fields take any text; its own checks judge them.
     if (index == PUB_SET_ID || index == PUB_SET_MACHINE_BY_ID)
@@ -270,7 +270,7 @@ int main(int argc, char** argv) {
                  "quillmark-cli"};
     app.require_subcommand(1);
     app.footer("Exit status: 0 success, 1 failure (no reply frame, failed download, channel "
-               "not open), 2 bad arguments.");
+               "not open, a failed script step), 2 bad arguments or a bad script.");
 
     std::string crcHex;
     auto* crc = app.add_subcommand("crc", "Print the CRC-16 of hex bytes as four hex digits");
@@ -318,7 +318,8 @@ int main(int argc, char** argv) {
     auto* diag = app.add_subcommand("diag", "Run a diagnostic command and show its verdict");
     diag->add_option("COMMAND", diagWhich, "version, reader-id, power-on or power-off")
         ->required()
-        ->check(CLI::IsMember({"version", "reader-id", "power-on", "power-off"}));
+        ->check(CLI::IsMember(
+            std::vector<std::string>(CLI_DIAG_NAMES, CLI_DIAG_NAMES + CLI_DIAG_COUNT)));
     AddChannelOptions(diag, channel, 1000);
 
     RawOptions raw;
@@ -351,6 +352,19 @@ int main(int argc, char** argv) {
         ->required()
         ->check(CLI::Range(1, 255));
     AddChannelOptions(download, channel, 1000);
+
+    std::string scriptPath;
+    RunOptions runOpt;
+    auto* run = app.add_subcommand(
+        "run", "Run a test script (TOML): judge every reply, report like a test runner");
+    run->add_option("SCRIPT", scriptPath, "The script file")->required();
+    run->add_option("--junit", runOpt.strJUnitPath, "Also write the results as JUnit XML")
+        ->type_name("FILE");
+    run->add_flag("--stop-on-fail", runOpt.bStopOnFail, "Stop at the first failed step");
+    AddChannelOptions(run, channel, 1000);
+    run->footer("Exit status: 0 every step passed, 1 a step failed (or the channel did not "
+                "open), 2 a bad script or bad arguments. --first-char and --inter-char apply "
+                "where the script's [defaults] sets no time-out.");
 
     PubInput pubInput;
     try {
@@ -397,10 +411,9 @@ int main(int argc, char** argv) {
     if (exchange->parsed())
         return RunExchange(chan, exMachine, exCmd, exData);
     if (diag->parsed()) {
-        const int cmd = diagWhich == "version"     ? DIAG_VERSION
-                        : diagWhich == "reader-id" ? DIAG_READER_ID
-                        : diagWhich == "power-on"  ? DIAG_POWER_ON
-                                                   : DIAG_POWER_OFF;
+        int cmd = 0;
+        while (cmd + 1 < CLI_DIAG_COUNT && diagWhich != CLI_DIAG_NAMES[cmd])
+            ++cmd;
         return RunDiag(chan, cmd);
     }
     if (rawCmd->parsed())
@@ -409,5 +422,17 @@ int main(int argc, char** argv) {
         return RunPub(chan, pubInput);
     if (download->parsed())
         return RunDownload(chan, downloadFile, downloadMachine);
+    if (run->parsed()) {
+        Script script;
+        script.nFirstChar = chan.nFirstChar;
+        script.nInterChar = chan.nInterChar;
+        std::string error;
+        if (!LoadScript(scriptPath, script, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return EXIT_BAD_ARGS;
+        }
+        runOpt.strSuiteName = std::filesystem::path(scriptPath).filename().string();
+        return RunScript(chan, script, runOpt);
+    }
     return EXIT_BAD_ARGS;
 }

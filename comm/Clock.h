@@ -11,6 +11,12 @@ inline int64_t NowMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+// Microseconds of the same clock, for reply times finer than a tick.
+inline int64_t NowUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 // The same clock cut to 32 bits, as a FrameSource ticks: differences of two
 // ticks stay right across the wrap.
 inline uint32_t TickMs() {

@@ -30,6 +30,12 @@ struct CommJob {
     bool bNoReceive = false;
     int nOperation = OP_EXCHANGE;
     WindowHandle hNotifyWnd = NO_WINDOW;
+    // NowUs() stamps the worker writes before it posts: when the send of an
+    // exchange returned (before RC_SENT), and when its reply read or a raw
+    // receive ended (before RC_RECEIVED / RC_RAW_RECEIVED). Their difference
+    // is the reply time from the last request byte written.
+    int64_t nSendDoneUs = 0;
+    int64_t nRecvDoneUs = 0;
     // Set by the console to abandon a dial; the worker then posts nothing more.
     std::atomic<bool> bCancel{false};
 

@@ -1,5 +1,6 @@
 #include "comm/CommThread.h"
 
+#include "comm/Clock.h"
 #include "comm/DialModem.h"
 #include "comm/DownloadRunner.h"
 #include "comm/NetDriver.h"
@@ -41,7 +42,7 @@ int RecvFrameByChannel(int handle, int F, int I, uint8_t* buf, int bufSize, int 
 // length beyond it is refused rather than read or written. What the reply
 // read needs is taken before RC_SENT is posted: a send-only exchange hands
 // the job back to the console with that post.
-void RunExchange(const CommJob& job, int handle) {
+void RunExchange(CommJob& job, int handle) {
     const WindowHandle wnd = job.hNotifyWnd;
     const int channel = job.nChannel;
     const bool bReceive = !job.bNoReceive;
@@ -55,6 +56,7 @@ void RunExchange(const CommJob& job, int handle) {
         sent = SendByChannel(handle, job.pSendBuf, job.nSendLen, channel, job.strAddress.c_str(),
                              job.nPort);
     }
+    job.nSendDoneUs = NowUs();
     PostCommResult(wnd, RC_SENT, sent);
     if (sent != 0) {
         return;
@@ -64,6 +66,7 @@ void RunExchange(const CommJob& job, int handle) {
         if (recvBuf != nullptr && recvBufSize > 0) {
             got = RecvFrameByChannel(handle, F, I, recvBuf, recvBufSize, channel);
         }
+        job.nRecvDoneUs = NowUs();
         PostCommResult(wnd, RC_RECEIVED, got);
     }
     if (job.hDoneEvent != nullptr) {
@@ -77,6 +80,7 @@ void RunRawReceive(CommJob& job, int handle) {
     if (job.pRecvBuf != nullptr && job.nRecvBufSize > RAW_RECV_MAX) {
         got = RecvRaw(handle, job.pRecvBuf, job.nChannel);
     }
+    job.nRecvDoneUs = NowUs();
     PostCommResult(job.hNotifyWnd, RC_RAW_RECEIVED, got);
 }
 

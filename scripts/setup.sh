@@ -11,6 +11,7 @@ PACKAGES=(
   qt6-base-dev           # Qt 6 Widgets for the console and its dialogs
   libudev-dev            # serial port listing
   libcli11-dev           # argument parsing of the command-line tool
+  libtomlplusplus-dev    # test scripts of quillmark-cli run (TOML, used header-only)
   xvfb xauth             # a display for the console on headless machines
   fonts-arphic-uming     # the Song face the dialogs ask for
   clang libclang-rt-14-dev  # libFuzzer and its sanitizer runtimes for tests/fuzz

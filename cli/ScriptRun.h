@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/CliChannel.h"
+#include "cli/ScriptParse.h"
+
+// Runs a parsed script against a terminal through the worker, judges every
+// reply and reports like a test runner.
+
+// One run of one step.
+struct StepResult {
+    std::string strName; // the step's name, "#k" behind it when it runs more than once
+    int nStep = 0;       // index into Script::steps
+    bool bPass = false;
+    double dReplyMs = -1.0;  // last request byte written to reply accepted; -1 none
+    double dElapsedMs = 0.0; // the whole step run, as the tool saw it
+    std::string strMessage;  // on failure: what was expected and what came
+};
+
+struct RunOptions {
+    bool bStopOnFail = false;
+    std::string strJUnitPath; // empty: no report
+    std::string strSuiteName; // the report's suite, the script's file name
+};
+
+// The reply-time figures of a step that ran more than once, in ms.
+struct ReplyStats {
+    int nRuns = 0;
+    double dMin = 0, dMedian = 0, dP95 = 0, dMax = 0;
+};
+
+// Nearest-rank statistics of times (not empty).
+ReplyStats ComputeReplyStats(std::vector<double> times);
+
+// Opens the channel, runs the script (its whole repeat count), prints one
+// line per step run and a summary, and writes the JUnit report when asked.
+// Returns 0 when every step passed, 1 when any failed or the channel did not
+// open or the report could not be written.
+int RunScript(const ChannelSpec& chan, const Script& script, const RunOptions& opt);

@@ -132,15 +132,10 @@ class CStepRunner {
     int FileExchange(const ScriptStep& s, uint8_t* sendBuf, int sendBufSize, int len,
                      uint8_t* recvBuf, int recvBufSize, int& sendCode) {
         CommJob& job = m_ch.Job();
-        job.pSendBuf = sendBuf;
-        job.nSendBufSize = sendBufSize;
-        job.nSendLen = len;
-        job.pRecvBuf = recvBuf;
-        job.nRecvBufSize = recvBufSize;
+        FillExchangeJob(job, sendBuf, sendBufSize, len, recvBuf, recvBufSize, recvBuf == nullptr,
+                        m_ch.Window());
         job.nFirstCharTimeout = s.nFirstChar;
         job.nInterCharTimeout = s.nInterChar;
-        job.nOperation = OP_EXCHANGE;
-        job.bNoReceive = recvBuf == nullptr;
         m_ch.File();
         if (recvBuf == nullptr) {
             sendCode = static_cast<int>(m_ch.WaitFor(RC_SENT).nValue);
@@ -310,9 +305,7 @@ class CStepRunner {
         auto deadline = Clock::now() + std::chrono::milliseconds(s.nFirstChar);
         int last = 0;
         for (;;) {
-            job.pRecvBuf = recvBuf;
-            job.nRecvBufSize = CLI_BUFFER_SIZE;
-            job.nOperation = OP_RAW_RECEIVE;
+            FillRawReceiveJob(job, recvBuf, CLI_BUFFER_SIZE, m_ch.Window());
             m_ch.File();
             last = static_cast<int>(m_ch.WaitFor(RC_RAW_RECEIVED).nValue);
             if (last > 0) {
@@ -409,13 +402,7 @@ class CStepRunner {
     }
 
     Outcome Download(const ScriptStep& s) {
-        CommJob& job = m_ch.Job();
-        job.nOperation = OP_DOWNLOAD;
-        job.strFilePath = s.strFilePath;
-        job.nMachineNo = s.nMachine;
-        job.pSendBuf = nullptr;
-        job.pRecvBuf = nullptr;
-        job.nSendLen = 0;
+        FillDownloadJob(m_ch.Job(), s.strFilePath, s.nMachine, m_ch.Window());
         m_ch.File();
         const int result = static_cast<int>(m_ch.WaitFor(RC_DOWNLOAD_DONE).nValue);
         Outcome o;

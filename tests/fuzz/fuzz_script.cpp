@@ -1,9 +1,5 @@
 // Fuzzes the script reader: any input is refused or read; a script that is
 // read, written back out and read again gives the same steps.
-//   clang++ -std=c++20 -fsanitize=fuzzer,address,undefined -I. \
-//     tests/fuzz/fuzz_script.cpp cli/ScriptParse.cpp cli/CliText.cpp \
-//     protocol/Frame.cpp protocol/PubCommands.cpp -o fuzz_script
-//   ./fuzz_script tests/fuzz/corpus/script
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

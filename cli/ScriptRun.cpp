@@ -146,6 +146,22 @@ class CStepRunner {
         return sendCode != 0 ? sendCode : static_cast<int>(r.nValue);
     }
 
+    // Exchanges the frame in sendBuf and notes the reply time in o. Returns
+    // true when o is already the step's outcome (a failed send, or a receive
+    // error judged against what the step expects); else got is the reply's
+    // length.
+    bool ExchangeJudged(const ScriptStep& s, uint8_t* sendBuf, uint8_t* recvBuf, int bufSize,
+                        int len, int& got, Outcome& o) {
+        int sent = 0;
+        got = FileExchange(s, sendBuf, bufSize, len, recvBuf, bufSize, sent);
+        if (sent != 0) {
+            o = SendFailed(sent);
+            return true;
+        }
+        o.dReplyMs = ReplyMs();
+        return JudgeError(s, got, recvBuf, o);
+    }
+
     double ReplyMs() const {
         const CommJob& job = m_ch.Job();
         return static_cast<double>(job.nRecvDoneUs - job.nSendDoneUs) / 1000.0;
@@ -213,14 +229,9 @@ class CStepRunner {
         const int dataLen = static_cast<int>(s.data.size());
         const int len = BuildFrame(static_cast<uint8_t>(s.nMachine), s.nCommand, s.data.data(),
                                    dataLen, sendBuf);
-        int sent = 0;
-        const int got =
-            FileExchange(s, sendBuf, CLI_BUFFER_SIZE, len, recvBuf, CLI_BUFFER_SIZE, sent);
-        if (sent != 0)
-            return SendFailed(sent);
         Outcome o;
-        o.dReplyMs = ReplyMs();
-        if (JudgeError(s, got, recvBuf, o))
+        int got = 0;
+        if (ExchangeJudged(s, sendBuf, recvBuf, CLI_BUFFER_SIZE, len, got, o))
             return o;
         const uint8_t* frame = recvBuf;
         int n = got;
@@ -330,14 +341,9 @@ class CStepRunner {
         uint8_t sendBuf[CLI_BUFFER_SIZE];
         uint8_t recvBuf[CLI_BUFFER_SIZE];
         const int len = BuildDiagFrame(s.nDiag, sendBuf);
-        int sent = 0;
-        const int got =
-            FileExchange(s, sendBuf, CLI_BUFFER_SIZE, len, recvBuf, CLI_BUFFER_SIZE, sent);
-        if (sent != 0)
-            return SendFailed(sent);
         Outcome o;
-        o.dReplyMs = ReplyMs();
-        if (JudgeError(s, got, recvBuf, o))
+        int got = 0;
+        if (ExchangeJudged(s, sendBuf, recvBuf, CLI_BUFFER_SIZE, len, got, o))
             return o;
         const uint8_t* frame = recvBuf;
         int n = got;
@@ -361,14 +367,9 @@ class CStepRunner {
         uint8_t sendBuf[PUB_BUFFER_SIZE];
         uint8_t recvBuf[PUB_BUFFER_SIZE];
         const int len = BuildFrame(req.machine, req.command, req.data, req.len, sendBuf);
-        int sent = 0;
-        const int got =
-            FileExchange(s, sendBuf, PUB_BUFFER_SIZE, len, recvBuf, PUB_BUFFER_SIZE, sent);
-        if (sent != 0)
-            return SendFailed(sent);
         Outcome o;
-        o.dReplyMs = ReplyMs();
-        if (JudgeError(s, got, recvBuf, o))
+        int got = 0;
+        if (ExchangeJudged(s, sendBuf, recvBuf, PUB_BUFFER_SIZE, len, got, o))
             return o;
         const PubReply reply = DecodePubReply(req.command, recvBuf, got);
         if (reply.code != PUB_REPLY_OK) {

@@ -281,6 +281,27 @@ TEST_F(LoadTest, CancelledFileDialogKeepsThePath) {
     EXPECT_EQ(dlg->GetItemText(IDC_LOAD_FILE), "/tmp/kept.bin");
 }
 
+// The worker still reads the console's record: a dialog filing its job now
+// would overwrite it, so the click is dropped.
+TEST_F(LoadTest, DialogsWaitForTheConsolesExchange) {
+    StartOn(CH_TCP, {"--fault", "silent:DD"});
+    dir.Write("prog.bin", Image(300));
+    Choose((dir.path / "prog.bin").string());
+    ASSERT_TRUE(dlg->ClickItem(IDC_PROTOCOL_SEND));
+    ASSERT_TRUE(dlg->JobPending());
+    capture.boxes.clear();
+    Download();
+    dlg->OnPubFuns();
+    EXPECT_TRUE(capture.boxes.empty());
+    EXPECT_TRUE(dlg->JobPending());
+    EXPECT_EQ(dlg->m_job.pSendBuf, dlg->m_sendBuf);
+    EXPECT_TRUE(WaitUntil([&] { return !dlg->JobPending(); }, 5000));
+    Pump(50);
+    EXPECT_EQ(sim->CountLines("RX tcp C0 FF E7"), 0);
+    EXPECT_EQ(sim->CountLines("RX tcp C0 FF E1"), 0);
+    EXPECT_EQ(dlg->m_bTcpConnected, 1);
+}
+
 // Ticks of 1 ms would refile the console's exchange on the record while the
 // dialog's command runs; they are skipped until the dialog has closed.
 TEST_F(LoadTest, TimedSendingFilesNothingWhileADialogHoldsTheJob) {

@@ -219,9 +219,9 @@ void CQuillmarkDlg::SendDirect() {
 void CQuillmarkDlg::OnTimer(int id) {
     if (id != TIMER_PROTOCOL_SEND && id != TIMER_DIRECT_SEND)
         return;
-    // A tick that comes while the previous one still shows a message is
-    // skipped: ticks never pile up behind a modal box.
-    // While a dialog holds the job record its ticks are skipped too.
+    // A tick that comes while the previous one still shows a message, or
+    // while a dialog holds the job record, is skipped: ticks never pile up
+    // behind a modal box.
     const bool on = id == TIMER_PROTOCOL_SEND ? m_bProtocolTimerOn : m_bDirectTimerOn;
     if (m_nTickTimer != 0 || !on || m_bJobLent)
         return;

@@ -1,5 +1,5 @@
 // Program download from the console through the real dialog, against the
-// terminal simulator over a pseudo-terminal and TCP: the image as the
+// terminal simulator over a pseudo-terminal, TCP and UDP: the image as the
 // terminal saved it, the percentages shown, the outcome messages and
 // close-all; the refusals before anything is sent; and the console's job
 // record held by a dialog while timed sending runs.
@@ -88,11 +88,16 @@ class LoadTest : public ConsoleSimTest {
     // on channel.
     void StartOn(int channel, std::vector<std::string> options = {}) {
         options.insert(options.end(), {"--save-image", SavedPath()});
-        Start(options, true, 1000, channel);
+        Start(options, channel != CH_UDP, 1000, channel);
+        if (channel == CH_UDP) {
+            Choose(CH_UDP);
+            ASSERT_TRUE(dlg->ClickItem(IDC_UDP_BIND));
+            ASSERT_TRUE(WaitUntil([&] { return dlg->m_bUdpBound != 0; }, 5000));
+        }
     }
 
     // Chooses path with "选择文件", as the file dialog would give it.
-    void Choose(const std::string& path) {
+    void ChooseFile(const std::string& path) {
         SetFileDialogHook([path](QString& chosen) {
             chosen = QString::fromStdString(path);
             return IDOK;
@@ -141,7 +146,7 @@ TEST(DownloadPercent, RoundsCapsAndSurvivesAnEmptyTotal) {
         EXPECT_EQ(DownloadPercent(c.pos, c.total), c.percent) << c.pos << "/" << c.total;
 }
 
-TEST_F(LoadTest, ImageLandsByteForByteOverPtyAndTcp) {
+TEST_F(LoadTest, ImageLandsByteForByteOnEveryLine) {
     struct Case {
         size_t size;
         int blocks; // block requests (command 03)
@@ -152,14 +157,14 @@ TEST_F(LoadTest, ImageLandsByteForByteOverPtyAndTcp) {
         {512, 4, {"0%", "25%", "50%", "75%", "100%"}},
         {0, 1, {"0%", "100%"}},
     };
-    for (int channel : {CH_SERIAL, CH_TCP}) {
-        const std::string line = channel == CH_TCP ? "tcp" : "pty";
+    for (int channel : {CH_SERIAL, CH_TCP, CH_UDP}) {
+        const std::string line = channel == CH_TCP ? "tcp" : channel == CH_UDP ? "udp" : "pty";
         for (const Case& c : cases) {
             SCOPED_TRACE(line + " " + std::to_string(c.size));
             StartOn(channel);
             const std::string image = Image(c.size);
             dir.Write("prog.bin", image);
-            Choose((dir.path / "prog.bin").string());
+            ChooseFile((dir.path / "prog.bin").string());
             capture.boxes.clear();
             StepProbe probe;
             Download();
@@ -203,7 +208,7 @@ TEST_F(LoadTest, FailedDownloadsShowTheirCodeAndCloseEverything) {
         std::filesystem::remove(path);
         if (c.size != SIZE_MAX)
             dir.Write("prog.bin", Image(c.size));
-        Choose(path);
+        ChooseFile(path);
         capture.boxes.clear();
         Download();
         ExpectOutcome(c.text, false);
@@ -286,7 +291,7 @@ TEST_F(LoadTest, CancelledFileDialogKeepsThePath) {
 TEST_F(LoadTest, DialogsWaitForTheConsolesExchange) {
     StartOn(CH_TCP, {"--fault", "silent:DD"});
     dir.Write("prog.bin", Image(300));
-    Choose((dir.path / "prog.bin").string());
+    ChooseFile((dir.path / "prog.bin").string());
     ASSERT_TRUE(dlg->ClickItem(IDC_PROTOCOL_SEND));
     ASSERT_TRUE(dlg->JobPending());
     capture.boxes.clear();

@@ -153,16 +153,10 @@ void CPubFunsDlg::OnExecute() {
     const int len = BuildFrame(req.machine, req.command, req.data, req.len, m_sendBuf);
 
     CommJob& job = *m_pJob;
-    job.pSendBuf = m_sendBuf;
-    job.nSendBufSize = PUB_BUFFER_SIZE;
-    job.nSendLen = len;
-    job.pRecvBuf = m_recvBuf;
-    job.nRecvBufSize = PUB_BUFFER_SIZE;
+    FillExchangeJob(job, m_sendBuf, PUB_BUFFER_SIZE, len, m_recvBuf, PUB_BUFFER_SIZE, false,
+                    GetSafeHwnd());
     job.nFirstCharTimeout = PUB_TIMEOUT_MS;
     job.nInterCharTimeout = PUB_TIMEOUT_MS;
-    job.nOperation = OP_EXCHANGE;
-    job.bNoReceive = false;
-    job.hNotifyWnd = GetSafeHwnd();
     m_nLastCommand = req.command;
     m_bCommandRuns = true;
     job.hJobEvent->Set();

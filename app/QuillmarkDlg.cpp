@@ -13,6 +13,7 @@
 #include "app/ComSetDlg.h"
 #include "app/DataExchange.h"
 #include "app/DialingDlg.h"
+#include "app/LoadProcDlg.h"
 #include "app/MessageBox.h"
 #include "app/ModemSetDlg.h"
 #include "app/PubFunsDlg.h"
@@ -41,11 +42,11 @@ const char* const OpenPort = "打开串口";
 const char* const ClosePort = "关闭串口";
 const char* const Dial = "拨号";
 const char* const HangUp = "挂断";
-const char* const Warning = "警告";
-const char* const ComNotOpenWarning = "尚未打开串口!!!";
-const char* const ModemNotOpenWarning = "尚未建立拨号连接!!!";
-const char* const TcpNotConnectedWarning = "尚未建立连接!!!";
-const char* const UdpNotBoundWarning = "尚未绑定端口!!!";
+const char* const Hint = "提示";
+const char* const NoLoadFile = "请指定待下载的程序文件";
+const char* const NoLoadMachineNo = "请输入机号";
+const char* const BinExt = "bin";
+const char* const BinFilter = "Bin File(*.bin)|*.bin|All Files(*.*)|*.*||";
 } // namespace txt
 
 QString Text(const char* s) {
@@ -96,6 +97,8 @@ CQuillmarkDlg::CQuillmarkDlg(QWidget* parent, std::string exeDir)
     OnClicked(IDC_UDP_CLOSE, [this] { OnUdpClose(); });
     OnClicked(IDC_PUBFUNS, [this] { OnPubFuns(); });
     OnClicked(IDC_ASSIST, [this] { OnAssist(); });
+    OnClicked(IDC_CHOOSE_FILE, [this] { OnChooseFile(); });
+    OnClicked(IDC_DOWNLOAD, [this] { OnDownload(); });
 }
 
 CQuillmarkDlg::~CQuillmarkDlg() {
@@ -498,41 +501,57 @@ void CQuillmarkDlg::OnCloseAll() {
     OnTcpDisconnect();
 }
 
-bool CQuillmarkDlg::CheckConnection() {
-    const char* warning = nullptr;
-    int button = IDC_OPEN_PORT;
-    switch (m_nChannel) {
-    case CH_SERIAL:
-        warning = m_bPortOpen ? nullptr : txt::ComNotOpenWarning;
-        break;
-    case CH_MODEM:
-        warning = m_bPortOpen ? nullptr : txt::ModemNotOpenWarning;
-        break;
-    case CH_TCP:
-        warning = m_bTcpConnected ? nullptr : txt::TcpNotConnectedWarning;
-        button = IDC_TCP_CONNECT;
-        break;
-    default:
-        warning = m_bUdpBound ? nullptr : txt::UdpNotBoundWarning;
-        button = IDC_UDP_BIND;
-        break;
-    }
-    if (warning == nullptr)
-        return true;
-    MessageBox(Text(warning), Text(txt::Warning), MB_ICONEXCLAMATION);
-    FocusItem(button);
-    return false;
+int CQuillmarkDlg::RunOnLentJob(CDialogBase& dlg) {
+    m_bJobLent = true;
+    const int result = dlg.DoModal();
+    m_bJobLent = false;
+    m_job.hNotifyWnd = GetSafeHwnd();
+    return result;
 }
 
+// A click while the console's own job runs is dropped, as a send's is: the
+// dialog would overwrite the record the worker is reading.
 void CQuillmarkDlg::OnPubFuns() {
-    if (!CheckConnection())
+    if (RefuseNotConnected(0) || JobPending())
         return;
-    {
-        CPubFunsDlg dlgPubFuns(this);
-        dlgPubFuns.m_pJob = &m_job;
-        dlgPubFuns.DoModal();
+    CPubFunsDlg dlgPubFuns(this);
+    dlgPubFuns.m_pJob = &m_job;
+    RunOnLentJob(dlgPubFuns);
+}
+
+void CQuillmarkDlg::OnChooseFile() {
+    QString path = m_strLoadFile;
+    if (DoFileOpenDialog(this, Text(txt::BinExt), Text(txt::BinFilter), path) != IDOK)
+        return;
+    m_strLoadFile = path;
+    SetItemText(IDC_LOAD_FILE, m_strLoadFile);
+}
+
+// A machine number outside 1-255 ends the download at its range message. An
+// empty one is not the range check's to report: it gets its own message
+// after the connection and the file.
+void CQuillmarkDlg::OnDownload() {
+    if (JobPending())
+        return;
+    const bool noMachineNo = GetItemText(IDC_LOAD_MACHINE_NO).trimmed().isEmpty();
+    if (noMachineNo)
+        m_strLoadFile = GetItemText(IDC_LOAD_FILE);
+    else if (!UpdateData(true))
+        return;
+    if (RefuseNotConnected(0))
+        return;
+    if (m_strLoadFile.isEmpty()) {
+        MessageBox(Text(txt::NoLoadFile), Text(txt::Hint), MB_ICONINFORMATION);
+        FocusItem(IDC_CHOOSE_FILE);
+        return;
     }
-    m_job.hNotifyWnd = GetSafeHwnd();
+    if (noMachineNo) {
+        MessageBox(Text(txt::NoLoadMachineNo), Text(txt::Hint), MB_ICONINFORMATION);
+        FocusItem(IDC_LOAD_MACHINE_NO);
+        return;
+    }
+    CLoadProcDlg dlgLoad(this);
+    RunOnLentJob(dlgLoad);
 }
 
 void CQuillmarkDlg::OnAssist() {

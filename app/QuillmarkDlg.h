@@ -60,6 +60,11 @@ class CQuillmarkDlg : public CDialogBase {
     void OnPubFuns();
     // "辅助功能": a new calculator dialog each time; needs no connection.
     void OnAssist();
+    // "选择文件": the chosen .bin file becomes the download path.
+    void OnChooseFile();
+    // "下载": the checks, then the download dialog on the console's job,
+    // which closes every channel when it ends.
+    void OnDownload();
     // Result display (QuillmarkDlgDisplay.cpp).
     void ShowRecvFrame(const uint8_t* bytes, int n);
     void ShowRecvRaw(const uint8_t* bytes, int n);
@@ -87,9 +92,13 @@ class CQuillmarkDlg : public CDialogBase {
     void OnSetPcsc();
     void OnCancelPcsc();
 
-    // Whether the console's last job still belongs to the worker: its buffers
-    // and the job record must not be touched until its result arrives.
-    bool JobPending() const { return m_bJobPending; }
+    // Whether the job record is busy: the console's last job still belongs to
+    // the worker (its buffers and the record must not be touched until its
+    // result arrives), or a dialog holds the record. Sends, diagnostics and
+    // timer ticks file nothing meanwhile.
+    bool JobPending() const { return m_bJobPending || m_bJobLent; }
+    // Whether a dialog (public commands, download) holds the job record.
+    bool JobLent() const { return m_bJobLent; }
 
     // Whether a worker runs for this console (connecting or connected).
     bool WorkerRuns() const;
@@ -157,9 +166,9 @@ class CQuillmarkDlg : public CDialogBase {
     void StartChannelWorker(int channel);
     void AbandonDial(int port);
     void StopTimedSending();
-    // False after the selected channel's not-open warning (focus on its
-    // open, connect or bind button).
-    bool CheckConnection();
+    // Runs a dialog that files its own jobs on m_job; the console files none
+    // meanwhile and takes the results back afterwards.
+    int RunOnLentJob(CDialogBase& dlg);
     int RunSettingsDialog(int channel);
     void StartCmdClock();
 
@@ -191,11 +200,12 @@ class CQuillmarkDlg : public CDialogBase {
     void ToggleTimedRow(int timerId);
     void CheckPeriod(int fieldId, int period);
     // Files the console's job: an exchange of sendLen bytes from m_sendBuf,
-    // or a raw receive. Sets the job event last.
+    // or a raw receive, with the console's time-outs. Sets the job event last.
     void FileJob(int operation, int sendLen);
     void RunDiag(int cmd);
 
     bool m_bJobPending = false;
+    bool m_bJobLent = false;
     // The timer whose tick is running its send (0 for a click).
     int m_nTickTimer = 0;
 

@@ -16,7 +16,7 @@ void CQuillmarkDlg::ConnectDiagHandlers() {
 // A command never sent waits for no verdict: the flag is set only once the
 // job is filed.
 void CQuillmarkDlg::RunDiag(int cmd) {
-    if (RefuseNotConnected(0) || m_bJobPending)
+    if (RefuseNotConnected(0) || JobPending())
         return;
     DiagPending pending{m_bWaitVersion != 0, m_bWaitReaderId != 0, m_bWaitPowerOn != 0,
                         m_bWaitPowerOff != 0};

@@ -143,23 +143,20 @@ void CQuillmarkDlg::RefuseInput(const QString& text, int fieldId, bool writeBack
 }
 
 void CQuillmarkDlg::FileJob(int operation, int sendLen) {
-    m_job.pRecvBuf = m_recvBuf;
-    m_job.nRecvBufSize = FRAME_BUF_SIZE;
-    m_job.pSendBuf = operation == OP_EXCHANGE ? m_sendBuf : nullptr;
-    m_job.nSendBufSize = operation == OP_EXCHANGE ? FRAME_BUF_SIZE : 0;
-    m_job.nSendLen = operation == OP_EXCHANGE ? sendLen : 0;
+    if (operation == OP_RAW_RECEIVE)
+        FillRawReceiveJob(m_job, m_recvBuf, FRAME_BUF_SIZE, GetSafeHwnd());
+    else
+        FillExchangeJob(m_job, m_sendBuf, FRAME_BUF_SIZE, sendLen, m_recvBuf, FRAME_BUF_SIZE,
+                        m_bManualReceive != 0, GetSafeHwnd());
     m_job.nFirstCharTimeout = m_nFirstCharTimeout;
     m_job.nInterCharTimeout = m_nInterCharTimeout;
-    m_job.nOperation = operation;
-    m_job.bNoReceive = operation == OP_EXCHANGE && m_bManualReceive != 0;
-    m_job.hNotifyWnd = GetSafeHwnd();
     m_bJobPending = true;
     m_job.hJobEvent->Set();
 }
 
 void CQuillmarkDlg::SendByProtocol() {
     const int tick = m_nTickTimer;
-    if (RefuseNotConnected(tick) || m_bJobPending)
+    if (RefuseNotConnected(tick) || JobPending())
         return;
     if (!ReadSendFields(tick))
         return;
@@ -193,7 +190,7 @@ void CQuillmarkDlg::SendByProtocol() {
 
 void CQuillmarkDlg::SendDirect() {
     const int tick = m_nTickTimer;
-    if (RefuseNotConnected(tick) || m_bJobPending)
+    if (RefuseNotConnected(tick) || JobPending())
         return;
     if (!ReadSendFields(tick))
         return;
@@ -222,10 +219,11 @@ void CQuillmarkDlg::SendDirect() {
 void CQuillmarkDlg::OnTimer(int id) {
     if (id != TIMER_PROTOCOL_SEND && id != TIMER_DIRECT_SEND)
         return;
-    // A tick that comes while the previous one still shows a message is
-    // skipped: ticks never pile up behind a modal box.
+    // A tick that comes while the previous one still shows a message, or
+    // while a dialog holds the job record, is skipped: ticks never pile up
+    // behind a modal box.
     const bool on = id == TIMER_PROTOCOL_SEND ? m_bProtocolTimerOn : m_bDirectTimerOn;
-    if (m_nTickTimer != 0 || !on)
+    if (m_nTickTimer != 0 || !on || m_bJobLent)
         return;
     m_nTickTimer = id;
     if (id == TIMER_PROTOCOL_SEND)
@@ -338,7 +336,7 @@ bool CQuillmarkDlg::PreTranslateMessage(QWidget* control, QEvent* event) {
 }
 
 void CQuillmarkDlg::OnReceive() {
-    if (RefuseNotConnected(0) || m_bJobPending)
+    if (RefuseNotConnected(0) || JobPending())
         return;
     FileJob(OP_RAW_RECEIVE, 0);
 }

@@ -70,6 +70,10 @@ enum : int {
     IDC_TCP_ADDR = 1062,
     IDC_UDP_ADDR = 1063,
 
+    // Download progress dialog.
+    IDC_LOAD_PROGRESS = 1058,
+    IDC_LOAD_PERCENT = 1059,
+
     // Dialling dialog.
     IDC_DIALING_TEXT = 1054,
 

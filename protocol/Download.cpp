@@ -157,3 +157,9 @@ int DownloadImage(FrameExchange& link, uint8_t machine, const char* path,
     progress.Stepped();
     return RES_OK;
 }
+
+int DownloadPercent(int pos, int blockTotal) {
+    const int total = std::max(blockTotal, 1);
+    const int percent = static_cast<int>((pos + 0.0001) / total * 100 + 0.5);
+    return std::min(percent, 100);
+}

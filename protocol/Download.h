@@ -46,3 +46,8 @@ int Transact(FrameExchange& link, uint8_t machine, uint8_t command, int F, int I
 // non-zero status.
 int DownloadImage(FrameExchange& link, uint8_t machine, const char* path,
                   DownloadProgress& progress);
+
+// The download dialog's percentage after a step that found the progress bar
+// at pos, of blockTotal: rounded, at most 100. A block total below 1 (an
+// image shorter than one block) counts as 1.
+int DownloadPercent(int pos, int blockTotal);

@@ -28,19 +28,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kAppendSamples = 200;
-constexpr int kWindowLines = 500;
-constexpr int kDumpBytes = 512;
-constexpr double kAppendGoal = 0.25;
-constexpr int kRunMs = 10000;
-constexpr int kDelayedRunMs = 5000;
-constexpr int kDelayMs = 5;
-constexpr double kTimedGoal = 800.0;
-constexpr double kCycleGoalMs = 0.5;
+constexpr int APPEND_SAMPLES = 200;
+constexpr int WINDOW_LINES = 500;
+constexpr int DUMP_BYTES = 512;
+constexpr double APPEND_GOAL = 0.25;
+constexpr int RUN_MS = 10000;
+constexpr int DELAYED_RUN_MS = 5000;
+constexpr int DELAY_MS = 5;
+constexpr double TIMED_GOAL = 800.0;
+constexpr double CYCLE_GOAL_MS = 0.5;
 // A small request, so that the display is not what is measured.
-const char* const kCommand = "10";
-const char* const kData = "A5A5A5A5";
-constexpr int kFrameLen = 8 + 4;
+const char* const COMMAND = "10";
+const char* const DATA = "A5A5A5A5";
+constexpr int FRAME_LEN = 8 + 4;
 
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -101,11 +101,11 @@ void BenchAppend() {
         std::printf("append: the console did not start (config.xml beside the program?)\n");
         return;
     }
-    uint8_t dump[kDumpBytes];
-    for (int i = 0; i < kDumpBytes; ++i)
+    uint8_t dump[DUMP_BYTES];
+    for (int i = 0; i < DUMP_BYTES; ++i)
         dump[i] = static_cast<uint8_t>(i * 7);
     QString full;
-    for (int i = 0; i < kWindowLines - 1; ++i)
+    for (int i = 0; i < WINDOW_LINES - 1; ++i)
         full += QStringLiteral("00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F    %1\n")
                     .arg(i * 16 + 15, 4, 16, QChar('0'))
                     .toUpper();
@@ -113,11 +113,11 @@ void BenchAppend() {
     // Each side timed twice: the call alone, and the call with the repaint
     // that follows it.
     std::vector<double> append, appendPaint, reset, resetPaint;
-    for (int i = 0; i < kAppendSamples; ++i) {
+    for (int i = 0; i < APPEND_SAMPLES; ++i) {
         console.SetItemText(IDC_RECV, full);
         QCoreApplication::processEvents();
         auto t0 = Clock::now();
-        console.ShowRecvRaw(dump, kDumpBytes);
+        console.ShowRecvRaw(dump, DUMP_BYTES);
         auto t1 = Clock::now();
         QCoreApplication::processEvents();
         append.push_back(Us(t1 - t0));
@@ -139,12 +139,12 @@ void BenchAppend() {
     const double rp = Median(resetPaint);
     std::printf(
         "Raw dump of %d bytes into a receive window of %d lines (UI thread, median of %d)\n",
-        kDumpBytes, kWindowLines, kAppendSamples);
+        DUMP_BYTES, WINDOW_LINES, APPEND_SAMPLES);
     std::printf("                    call alone   with repaint\n");
     std::printf("  append            %9.1f us   %9.1f us\n", a, ap);
     std::printf("  re-set whole text %9.1f us   %9.1f us\n", r, rp);
     std::printf("  append / re-set   %9.3f      %9.3f      (goal <= %.2f: %s)\n\n", a / r, ap / rp,
-                kAppendGoal, a <= kAppendGoal * r ? "met" : "NOT met");
+                APPEND_GOAL, a <= APPEND_GOAL * r ? "met" : "NOT met");
 }
 
 struct SendRun {
@@ -181,8 +181,8 @@ SendRun RunSends(const std::vector<std::string>& simOptions, bool backToBack, in
         const auto until = Clock::now() + std::chrono::seconds(5);
         while (!console.m_bTcpConnected && Clock::now() < until)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        console.SetItemText(IDC_COMMAND, kCommand);
-        console.SetItemText(IDC_PROTOCOL_DATA, kData);
+        console.SetItemText(IDC_COMMAND, COMMAND);
+        console.SetItemText(IDC_PROTOCOL_DATA, DATA);
         console.SetItemText(IDC_PROTOCOL_PERIOD, "1");
 
         const auto t0 = Clock::now();
@@ -203,7 +203,7 @@ SendRun RunSends(const std::vector<std::string>& simOptions, bool backToBack, in
         run.ticks = console.nTicks;
         run.skipped = console.nSkipped;
         run.errors = console.nErrors;
-        run.sentFrames = console.m_nSendCount / kFrameLen;
+        run.sentFrames = console.m_nSendCount / FRAME_LEN;
         console.StopWorker();
     }
     std::string cleanup = dir + "/config.xml";
@@ -229,24 +229,24 @@ void PrintRun(const char* name, const SendRun& r) {
 
 void BenchTimedSending() {
     std::printf("Protocol sending on loopback TCP to the simulator (command %s, %d-byte frames)\n",
-                kCommand, kFrameLen);
-    const SendRun b2b = RunSends({}, true, kRunMs);
-    const SendRun timed = RunSends({}, false, kRunMs);
+                COMMAND, FRAME_LEN);
+    const SendRun b2b = RunSends({}, true, RUN_MS);
+    const SendRun timed = RunSends({}, false, RUN_MS);
     PrintRun("back-to-back", b2b);
     PrintRun("timed, 1 ms", timed);
     const double cycleMs = b2b.exchanges ? b2b.seconds * 1000.0 / b2b.exchanges : 0.0;
     const double rate = timed.seconds > 0 ? timed.exchanges / timed.seconds : 0.0;
     std::printf("  back-to-back cycle %.3f ms; ", cycleMs);
-    if (cycleMs < kCycleGoalMs)
-        std::printf("timed rate goal >= %.0f /s: %s\n", kTimedGoal,
-                    rate >= kTimedGoal ? "met" : "NOT met");
+    if (cycleMs < CYCLE_GOAL_MS)
+        std::printf("timed rate goal >= %.0f /s: %s\n", TIMED_GOAL,
+                    rate >= TIMED_GOAL ? "met" : "NOT met");
     else
-        std::printf("cycle not under %.1f ms, the rate goal does not apply\n", kCycleGoalMs);
+        std::printf("cycle not under %.1f ms, the rate goal does not apply\n", CYCLE_GOAL_MS);
 
     const SendRun slow =
-        RunSends({"--fault", "first-delay", "--first-delay", std::to_string(kDelayMs)}, false,
-                 kDelayedRunMs);
-    std::printf("Against a reply delayed %d ms:\n", kDelayMs);
+        RunSends({"--fault", "first-delay", "--first-delay", std::to_string(DELAY_MS)}, false,
+                 DELAYED_RUN_MS);
+    std::printf("Against a reply delayed %d ms:\n", DELAY_MS);
     PrintRun("timed, 1 ms", slow);
     std::printf("  busy ticks are skipped, not queued: %s\n",
                 slow.idleAfter ? "the window kept up" : "the window fell behind");

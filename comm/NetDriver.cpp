@@ -22,13 +22,13 @@ namespace {
 // The reason of this thread's last failed connect or bind, for its caller to show.
 thread_local int g_lastError = 0;
 
-constexpr int kRetryPauseMs = 50;
+constexpr int RETRY_PAUSE_MS = 50;
 // A peer that takes no byte for this long has stopped reading.
-constexpr int kSendStallMs = 2000;
-constexpr int kUdpDatagramMax = 512;
-constexpr int kUdpFirstPort = 6000;
-constexpr int kUdpLastPort = 10000;
-constexpr int kUdpPortStep = 10;
+constexpr int SEND_STALL_MS = 2000;
+constexpr int UDP_DATAGRAM_MAX = 512;
+constexpr int UDP_FIRST_PORT = 6000;
+constexpr int UDP_LAST_PORT = 10000;
+constexpr int UDP_PORT_STEP = 10;
 
 int32_t ElapsedMs(uint32_t since) {
     return static_cast<int32_t>(TickMs() - since);
@@ -200,7 +200,7 @@ int TcpConnect(const char* addr, int port, int timeoutMs, int& sock) {
         const int rest = timeoutMs - static_cast<int>(ElapsedMs(start));
         if (rest <= 0)
             return RES_OPEN_FAILED;
-        PauseMs(std::min(kRetryPauseMs, rest));
+        PauseMs(std::min(RETRY_PAUSE_MS, rest));
     }
 }
 
@@ -228,7 +228,7 @@ int TcpSend(int sock, const uint8_t* data, int count) {
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return IsLost(errno) ? RES_CONN_LOST : RES_SEND_FAILED;
-        const int left = kSendStallMs - static_cast<int>(ElapsedMs(lastProgress));
+        const int left = SEND_STALL_MS - static_cast<int>(ElapsedMs(lastProgress));
         if (left <= 0 || PollFor(sock, POLLOUT, left) == 0) {
             // Part of a frame is on the stream: reset the connection so that
             // nothing more is read or sent on it as if it were whole.
@@ -243,7 +243,7 @@ int TcpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize) {
     if (buf == nullptr || bufSize < FRAME_OVERHEAD + 1)
         return RES_RECV_ERROR;
     TcpSource src(sock);
-    return AcceptReply(src, kTcpRules, F, I, buf, bufSize);
+    return AcceptReply(src, TCP_RULES, F, I, buf, bufSize);
 }
 
 int TcpRecvRaw(int sock, uint8_t* buf, int max) {
@@ -292,7 +292,7 @@ int UdpOpen(int& sock) {
     });
     if (it == adapters.end())
         return UDP_NO_ETHERNET;
-    for (int port = kUdpFirstPort; port <= kUdpLastPort; port += kUdpPortStep) {
+    for (int port = UDP_FIRST_PORT; port <= UDP_LAST_PORT; port += UDP_PORT_STEP) {
         const int rc = UdpBind(it->ipv4.c_str(), port, sock);
         if (rc == RES_OK)
             return RES_OK;
@@ -318,7 +318,7 @@ int UdpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize) {
     // A receive time-out of 0 would mean waiting for ever.
     if (!SetRecvTimeout(sock, std::max(1, F + I)))
         return RES_INTER_TIMEOUT;
-    const int n = RecvDatagram(sock, buf, std::min(kUdpDatagramMax, bufSize));
+    const int n = RecvDatagram(sock, buf, std::min(UDP_DATAGRAM_MAX, bufSize));
     if (n < 0)
         return n;
     const int ackLen = static_cast<int>(sizeof AckFrame);
@@ -329,7 +329,7 @@ int UdpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize) {
     // A short datagram: the rest of the reply may already wait behind it.
     if (!SetRecvTimeout(sock, 1))
         return RES_INTER_TIMEOUT;
-    const int n2 = RecvDatagram(sock, buf + n, std::min(kUdpDatagramMax, bufSize - n));
+    const int n2 = RecvDatagram(sock, buf + n, std::min(UDP_DATAGRAM_MAX, bufSize - n));
     return n2 < 0 ? n2 : n + n2;
 }
 

@@ -372,7 +372,7 @@ int ComReadFrame(int n, int F, int I, uint8_t* buf, int bufSize) {
     if (!use.Open() || buf == nullptr || bufSize < FRAME_OVERHEAD + 1)
         return RES_RECV_ERROR;
     PortSource src(use);
-    return AcceptReply(src, kSerialRules, F, I, buf, bufSize);
+    return AcceptReply(src, SERIAL_RULES, F, I, buf, bufSize);
 }
 
 int ComReadRaw(int n, uint8_t* buf, int max) {

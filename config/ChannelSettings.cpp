@@ -8,18 +8,18 @@
 
 namespace {
 
-const char* const kSections[] = {"Quillmark/COMPort", "Quillmark/Modem", "Quillmark/TCP",
-                                 "Quillmark/UDP"};
-const char* const kPorts = "Quillmark/Ports";
+const char* const SECTIONS[] = {"Quillmark/COMPort", "Quillmark/Modem", "Quillmark/TCP",
+                                "Quillmark/UDP"};
+const char* const PORTS = "Quillmark/Ports";
 
-const char* const kPortNo = "PortNo";
-const char* const kBaudRate = "BaudRate";
-const char* const kFirstChar = "FirstChar";
-const char* const kRevTimeOut = "RevTimeOut";
-const char* const kAddedNo = "AddedNo";
-const char* const kCalledNo = "CalledNo";
-const char* const kIp = "IP";
-const char* const kPort = "Port";
+const char* const PORT_NO = "PortNo";
+const char* const BAUD_RATE = "BaudRate";
+const char* const FIRST_CHAR = "FirstChar";
+const char* const REV_TIME_OUT = "RevTimeOut";
+const char* const ADDED_NO = "AddedNo";
+const char* const CALLED_NO = "CalledNo";
+const char* const IP = "IP";
+const char* const PORT = "Port";
 
 bool IsSerial(int channel) {
     return channel == CH_SERIAL || channel == CH_MODEM;
@@ -43,43 +43,43 @@ bool ParsePortNumber(const char* text, int& n) {
 } // namespace
 
 const char* ChannelSection(int channel) {
-    return channel >= CH_SERIAL && channel <= CH_UDP ? kSections[channel] : nullptr;
+    return channel >= CH_SERIAL && channel <= CH_UDP ? SECTIONS[channel] : nullptr;
 }
 
 void ReadChannelSettings(CXmlConfig& config, ChannelSettings& settings) {
-    config.SelectNode(kSections[CH_TCP]);
-    config.GetString(kIp, settings.strTcpIp);
-    config.GetInt(kPort, settings.nTcpPort);
-    config.SelectNode(kSections[CH_UDP]);
-    config.GetString(kIp, settings.strUdpIp);
-    config.GetInt(kPort, settings.nUdpPort);
-    config.SelectNode(kSections[CH_SERIAL]);
-    config.GetInt(kPortNo, settings.nComPort);
-    config.GetLong(kBaudRate, settings.nComBaud);
-    config.SelectNode(kSections[CH_MODEM]);
-    config.GetInt(kPortNo, settings.nModemPort);
-    config.GetLong(kBaudRate, settings.nModemBaud);
-    config.GetString(kAddedNo, settings.strAddedNo);
-    config.GetString(kCalledNo, settings.strCalledNo);
+    config.SelectNode(SECTIONS[CH_TCP]);
+    config.GetString(IP, settings.strTcpIp);
+    config.GetInt(PORT, settings.nTcpPort);
+    config.SelectNode(SECTIONS[CH_UDP]);
+    config.GetString(IP, settings.strUdpIp);
+    config.GetInt(PORT, settings.nUdpPort);
+    config.SelectNode(SECTIONS[CH_SERIAL]);
+    config.GetInt(PORT_NO, settings.nComPort);
+    config.GetLong(BAUD_RATE, settings.nComBaud);
+    config.SelectNode(SECTIONS[CH_MODEM]);
+    config.GetInt(PORT_NO, settings.nModemPort);
+    config.GetLong(BAUD_RATE, settings.nModemBaud);
+    config.GetString(ADDED_NO, settings.strAddedNo);
+    config.GetString(CALLED_NO, settings.strCalledNo);
 }
 
 void ReadChannelTimeouts(CXmlConfig& config, int channel, int& firstChar, int& revTimeOut) {
     if (const char* section = ChannelSection(channel))
         config.SelectNode(section);
-    config.GetInt(kFirstChar, firstChar);
-    config.GetInt(kRevTimeOut, revTimeOut);
+    config.GetInt(FIRST_CHAR, firstChar);
+    config.GetInt(REV_TIME_OUT, revTimeOut);
 }
 
 bool ReadSerialSection(CXmlConfig& config, int channel, SerialSection& values) {
     if (!IsSerial(channel) || !config.SelectNode(ChannelSection(channel)))
         return false;
-    config.GetString(kPortNo, values.strPortNo);
-    config.GetLong(kBaudRate, values.nBaudRate);
-    config.GetInt(kFirstChar, values.nFirstChar);
-    config.GetInt(kRevTimeOut, values.nRevTimeOut);
+    config.GetString(PORT_NO, values.strPortNo);
+    config.GetLong(BAUD_RATE, values.nBaudRate);
+    config.GetInt(FIRST_CHAR, values.nFirstChar);
+    config.GetInt(REV_TIME_OUT, values.nRevTimeOut);
     if (channel == CH_MODEM) {
-        config.GetString(kAddedNo, values.strAddedNo);
-        config.GetString(kCalledNo, values.strCalledNo);
+        config.GetString(ADDED_NO, values.strAddedNo);
+        config.GetString(CALLED_NO, values.strCalledNo);
     }
     return true;
 }
@@ -87,13 +87,13 @@ bool ReadSerialSection(CXmlConfig& config, int channel, SerialSection& values) {
 bool WriteSerialSection(CXmlConfig& config, int channel, const SerialSection& values) {
     if (!IsSerial(channel) || !config.SelectNode(ChannelSection(channel)))
         return false;
-    bool ok = config.SetString(kPortNo, values.strPortNo.c_str());
-    ok = config.SetLong(kBaudRate, values.nBaudRate) && ok;
-    ok = config.SetInt(kFirstChar, values.nFirstChar) && ok;
-    ok = config.SetInt(kRevTimeOut, values.nRevTimeOut) && ok;
+    bool ok = config.SetString(PORT_NO, values.strPortNo.c_str());
+    ok = config.SetLong(BAUD_RATE, values.nBaudRate) && ok;
+    ok = config.SetInt(FIRST_CHAR, values.nFirstChar) && ok;
+    ok = config.SetInt(REV_TIME_OUT, values.nRevTimeOut) && ok;
     if (channel == CH_MODEM) {
-        ok = config.SetString(kAddedNo, values.strAddedNo.c_str()) && ok;
-        ok = config.SetString(kCalledNo, values.strCalledNo.c_str()) && ok;
+        ok = config.SetString(ADDED_NO, values.strAddedNo.c_str()) && ok;
+        ok = config.SetString(CALLED_NO, values.strCalledNo.c_str()) && ok;
     }
     return ok;
 }
@@ -101,20 +101,20 @@ bool WriteSerialSection(CXmlConfig& config, int channel, const SerialSection& va
 bool ReadNetSection(CXmlConfig& config, int channel, NetSection& values) {
     if (!IsNet(channel) || !config.SelectNode(ChannelSection(channel)))
         return false;
-    config.GetString(kIp, values.strIp);
-    config.GetString(kPort, values.strPort);
-    config.GetInt(kFirstChar, values.nFirstChar);
-    config.GetInt(kRevTimeOut, values.nRevTimeOut);
+    config.GetString(IP, values.strIp);
+    config.GetString(PORT, values.strPort);
+    config.GetInt(FIRST_CHAR, values.nFirstChar);
+    config.GetInt(REV_TIME_OUT, values.nRevTimeOut);
     return true;
 }
 
 bool WriteNetSection(CXmlConfig& config, int channel, const NetSection& values) {
     if (!IsNet(channel) || !config.SelectNode(ChannelSection(channel)))
         return false;
-    bool ok = config.SetString(kIp, values.strIp.c_str());
-    ok = config.SetString(kPort, values.strPort.c_str()) && ok;
-    ok = config.SetInt(kFirstChar, values.nFirstChar) && ok;
-    ok = config.SetInt(kRevTimeOut, values.nRevTimeOut) && ok;
+    bool ok = config.SetString(IP, values.strIp.c_str());
+    ok = config.SetString(PORT, values.strPort.c_str()) && ok;
+    ok = config.SetInt(FIRST_CHAR, values.nFirstChar) && ok;
+    ok = config.SetInt(REV_TIME_OUT, values.nRevTimeOut) && ok;
     return ok;
 }
 
@@ -143,7 +143,7 @@ void RestoreSectionSnapshot(CXmlConfig& config, const SectionSnapshot& snapshot)
 
 std::vector<PortBinding> ReadPortBindings(CXmlConfig& config) {
     std::vector<PortBinding> bindings;
-    for (pugi::xml_node port : config.SelectNode(kPorts).children("Port")) {
+    for (pugi::xml_node port : config.SelectNode(PORTS).children("Port")) {
         PortBinding b;
         const char* device = port.attribute("Device").as_string();
         if (*device == '\0' || !ParsePortNumber(port.attribute("No").as_string(), b.nNo))

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_comments |
+constexpr unsigned PARSE_FLAGS = pugi::parse_default | pugi::parse_comments |
                                  pugi::parse_declaration | pugi::parse_pi | pugi::parse_doctype;
 
 // Takes the next segment off path, skipping leading separators.
@@ -135,7 +135,7 @@ bool CXmlConfig::Load(const char* path) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(m_strPath, ec))
         return false;
-    if (!m_doc.load_file(m_strPath.c_str(), kParseFlags)) {
+    if (!m_doc.load_file(m_strPath.c_str(), PARSE_FLAGS)) {
         m_doc.reset();
         return false;
     }

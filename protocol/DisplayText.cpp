@@ -9,15 +9,15 @@
 
 namespace {
 
-constexpr int kAckLen = 9;
+constexpr int ACK_LEN = 9;
 
-constexpr char kNoResponseText[] =
+constexpr char NO_RESPONSE_TEXT[] =
     "\r\n读写器终端机无反应，请检查\r\n1、PC和读写器之间的物理连接；\r\n2、端口选择是否正确!\r\n";
 
 void AppendCell(std::string& s, uint8_t b) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    s += kDigits[b >> 4];
-    s += kDigits[b & 0x0F];
+    static const char DIGITS[] = "0123456789ABCDEF";
+    s += DIGITS[b >> 4];
+    s += DIGITS[b & 0x0F];
     s += ' ';
 }
 
@@ -26,8 +26,8 @@ void AppendCells(std::string& s, const uint8_t* b, int n) {
         AppendCell(s, b[i]);
 }
 
-bool StartsWith(const uint8_t* b, int n, const uint8_t (&ref)[kAckLen]) {
-    return n >= kAckLen && std::memcmp(b, ref, kAckLen) == 0;
+bool StartsWith(const uint8_t* b, int n, const uint8_t (&ref)[ACK_LEN]) {
+    return n >= ACK_LEN && std::memcmp(b, ref, ACK_LEN) == 0;
 }
 
 // One frame: header line, data lines of 16, trailer line, blank line. A
@@ -85,10 +85,10 @@ RecvFrameText FormatRecvFrame(const uint8_t* frame, int n, DiagPending& pending)
     out.text.reserve(static_cast<size_t>(n) * 3 + 256);
     if (out.bConfirmPacket) {
         out.text += "确认包：";
-        AppendCells(out.text, frame, kAckLen);
+        AppendCells(out.text, frame, ACK_LEN);
         out.text += "\r\n";
-        reply += kAckLen;
-        replyLen -= kAckLen;
+        reply += ACK_LEN;
+        replyLen -= ACK_LEN;
     }
     AppendFrame(out.text, reply, replyLen);
 
@@ -152,7 +152,7 @@ const char* RecvErrorAppendText(int value) {
     case RES_CHECKSUM:
         return "通信线路异常，PC数据接收传输错误！\r\n\r\n";
     default:
-        return value > 0 ? "" : kNoResponseText;
+        return value > 0 ? "" : NO_RESPONSE_TEXT;
     }
 }
 

@@ -19,8 +19,8 @@ constexpr std::array<uint16_t, 256> MakeCrcTable() {
     return t;
 }
 
-constexpr std::array<uint16_t, 256> kCrcTable = MakeCrcTable();
-static_assert(kCrcTable[1] == 0x1021 && kCrcTable[255] == 0x1EF0);
+constexpr std::array<uint16_t, 256> CRC_TABLE = MakeCrcTable();
+static_assert(CRC_TABLE[1] == 0x1021 && CRC_TABLE[255] == 0x1EF0);
 
 uint8_t HexNibble(char c) {
     int code = static_cast<unsigned char>(c);
@@ -32,7 +32,7 @@ uint8_t HexNibble(char c) {
 } // namespace
 
 void Crc16Update(uint8_t b, uint16_t& crc) {
-    crc = static_cast<uint16_t>((crc << 8) ^ kCrcTable[((crc >> 8) ^ b) & 0xFF]);
+    crc = static_cast<uint16_t>((crc << 8) ^ CRC_TABLE[((crc >> 8) ^ b) & 0xFF]);
 }
 
 uint16_t Crc16(int count, const uint8_t* data) {
@@ -84,10 +84,10 @@ void HexToBytes(const char* text, uint8_t* out, int count) {
 }
 
 void BytesToHex(const uint8_t* data, char* out, int count) {
-    static const char kDigits[] = "0123456789ABCDEF";
+    static const char DIGITS[] = "0123456789ABCDEF";
     for (int i = 0; i < count; ++i) {
-        out[2 * i] = kDigits[data[i] >> 4];
-        out[2 * i + 1] = kDigits[data[i] & 0x0F];
+        out[2 * i] = DIGITS[data[i] >> 4];
+        out[2 * i + 1] = DIGITS[data[i] & 0x0F];
     }
 }
 

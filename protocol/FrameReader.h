@@ -28,8 +28,8 @@ struct FrameRules {
     int nEndByteError;
 };
 
-constexpr FrameRules kSerialRules{true, false, -2};
-constexpr FrameRules kTcpRules{false, true, -10};
+constexpr FrameRules SERIAL_RULES{true, false, -2};
+constexpr FrameRules TCP_RULES{false, true, -10};
 
 // Reads one reply frame within the first-character time-out F and the
 // inter-character time-out I (ms) into buf, which holds bufSize bytes.

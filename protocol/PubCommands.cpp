@@ -8,18 +8,18 @@
 
 namespace {
 
-constexpr const char* kCommandNames[PUB_COMMAND_COUNT] = {
+constexpr const char* COMMAND_NAMES[PUB_COMMAND_COUNT] = {
     "设置设备ID号(只允许接一台设备)", "读取设备ID号(只允许接一台设备)",
     "通过ID号最低字节查询终端参数",   "通过ID号设置终端机号",
     "读取终端设备类型代码",           "读取终端设备程序版本",
     "更改终端设备通信速率",
 };
 
-constexpr const char* kRateNames[PUB_RATE_COUNT] = {"19200", "9600",  "4800",  "2400",
+constexpr const char* RATE_NAMES[PUB_RATE_COUNT] = {"19200", "9600",  "4800",  "2400",
                                                     "1200",  "28800", "57600", "115200"};
 
-constexpr uint8_t kFirstCommand = 0xE0;
-constexpr int kAckLen = 9;
+constexpr uint8_t FIRST_COMMAND = 0xE0;
+constexpr int ACK_LEN = 9;
 
 bool IsUpperHex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
@@ -71,15 +71,15 @@ int NeededData(int command) {
 } // namespace
 
 const char* PubCommandName(int index) {
-    return (index >= 0 && index < PUB_COMMAND_COUNT) ? kCommandNames[index] : nullptr;
+    return (index >= 0 && index < PUB_COMMAND_COUNT) ? COMMAND_NAMES[index] : nullptr;
 }
 
 const char* PubRateName(int index) {
-    return (index >= 0 && index < PUB_RATE_COUNT) ? kRateNames[index] : nullptr;
+    return (index >= 0 && index < PUB_RATE_COUNT) ? RATE_NAMES[index] : nullptr;
 }
 
 int PubCommandByte(int index) {
-    return (index >= 0 && index < PUB_COMMAND_COUNT) ? kFirstCommand + index : -1;
+    return (index >= 0 && index < PUB_COMMAND_COUNT) ? FIRST_COMMAND + index : -1;
 }
 
 bool PubCommandAddressesAll(int index) {
@@ -120,7 +120,7 @@ int BuildPubRequest(const PubInput& in, PubRequest& req) {
         return PUB_NO_COMMAND;
 
     PubRequest r;
-    r.command = static_cast<uint8_t>(kFirstCommand + index);
+    r.command = static_cast<uint8_t>(FIRST_COMMAND + index);
     r.machine = PUB_BROADCAST_MACHINE;
     if (index == PUB_SET_ID || index == PUB_SET_MACHINE_BY_ID) {
         if (int rc = CheckPubId(in.strId); rc != PUB_INPUT_OK)
@@ -203,9 +203,9 @@ std::string PubDateText(const uint8_t* d) {
 
 PubReply DecodePubReply(int command, const uint8_t* frame, int n) {
     // The serial and UDP readers leave an acknowledgement in front of the reply.
-    if (n >= kAckLen + FRAME_OVERHEAD && std::memcmp(frame, AckFrame, kAckLen) == 0) {
-        frame += kAckLen;
-        n -= kAckLen;
+    if (n >= ACK_LEN + FRAME_OVERHEAD && std::memcmp(frame, AckFrame, ACK_LEN) == 0) {
+        frame += ACK_LEN;
+        n -= ACK_LEN;
     }
     if (n < FRAME_OVERHEAD)
         return Malformed();
@@ -219,7 +219,7 @@ PubReply DecodePubReply(int command, const uint8_t* frame, int n) {
         r.message = Warning("接收数据出错!", "失败");
         return r;
     }
-    if (command < kFirstCommand || command >= kFirstCommand + PUB_COMMAND_COUNT) {
+    if (command < FIRST_COMMAND || command >= FIRST_COMMAND + PUB_COMMAND_COUNT) {
         r.code = PUB_REPLY_UNKNOWN_COMMAND;
         return r;
     }

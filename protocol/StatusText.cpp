@@ -12,7 +12,7 @@ struct CodeText {
     const char* text;
 };
 
-constexpr CodeText kReplyRead[] = {
+constexpr CodeText REPLY_READ[] = {
     {RES_RECV_ERROR, "接收数据错!"},
     {RES_INTER_TIMEOUT, "接收数据超时!"},
     {RES_CHECKSUM, "数据校验错误!"},
@@ -28,7 +28,7 @@ std::string Format(const char* format, int value) {
 } // namespace
 
 const char* ReplyReadText(int code) {
-    for (const CodeText& c : kReplyRead)
+    for (const CodeText& c : REPLY_READ)
         if (c.code == code)
             return c.text;
     return GENERAL_RECV_FAILED_TEXT;

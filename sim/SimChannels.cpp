@@ -12,13 +12,13 @@ namespace {
 
 // A UDP datagram is one request however much junk it carries, so reads
 // take the largest datagram whole.
-constexpr size_t kReadMax = 65536;
+constexpr size_t READ_MAX = 65536;
 
 } // namespace
 
 SimServer::SimServer(SimTerminal& terminal, FILE* log, int frameTimeoutMs)
     : m_terminal(terminal), m_log(log), m_events(fileno(log)), m_nFrameTimeoutMs(frameTimeoutMs),
-      m_readBuf(kReadMax) {}
+      m_readBuf(READ_MAX) {}
 
 SimServer::~SimServer() {
     for (Line* line : OpenLines())

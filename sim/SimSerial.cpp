@@ -14,9 +14,9 @@ struct Speed {
     speed_t code;
 };
 
-const Speed kSpeeds[] = {{1200, B1200},     {2400, B2400},     {4800, B4800},    {9600, B9600},
-                         {19200, B19200},   {38400, B38400},   {57600, B57600},  {115200, B115200},
-                         {230400, B230400}, {460800, B460800}, {921600, B921600}};
+const Speed SPEEDS[] = {{1200, B1200},     {2400, B2400},     {4800, B4800},    {9600, B9600},
+                        {19200, B19200},   {38400, B38400},   {57600, B57600},  {115200, B115200},
+                        {230400, B230400}, {460800, B460800}, {921600, B921600}};
 
 int MakeRaw(int fd, speed_t speed) {
     termios t{};
@@ -40,7 +40,7 @@ int SetNonBlocking(int fd) {
 } // namespace
 
 bool SimBaudSupported(int baud) {
-    for (const Speed& s : kSpeeds)
+    for (const Speed& s : SPEEDS)
         if (s.baud == baud)
             return true;
     return false;
@@ -68,7 +68,7 @@ int SimOpenPty(int& masterFd, int& slaveFd, std::string& path) {
 
 int SimOpenDevice(const char* path, int baud, int& fd) {
     speed_t code = 0;
-    for (const Speed& s : kSpeeds)
+    for (const Speed& s : SPEEDS)
         if (s.baud == baud)
             code = s.code;
     if (code == 0)

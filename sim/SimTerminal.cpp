@@ -7,18 +7,18 @@
 
 #include "protocol/Frame.h"
 
-const uint8_t kSimGarbage[3] = {0x55, 0xAA, 0x00};
+const uint8_t SIM_GARBAGE[3] = {0x55, 0xAA, 0x00};
 
 namespace {
 
-const char* const kFaultNames[FAULT_KIND_COUNT] = {
+const char* const FAULT_NAMES[FAULT_KIND_COUNT] = {
     "ack",    "ack-split", "first-delay", "byte-gap", "bad-crc", "bad-end", "transfer-error",
     "silent", "close",     "status",      "garbage"};
 
 // An answer-to-reset as a card in the probe gives it.
-const uint8_t kAtr[13] = {0x3B, 0x69, 0x00, 0x00, 0x51, 0x75, 0x69,
-                          0x6C, 0x6C, 0x6D, 0x61, 0x72, 0x6B};
-constexpr uint8_t kNoCard = 0x01;
+const uint8_t ATR[13] = {0x3B, 0x69, 0x00, 0x00, 0x51, 0x75, 0x69,
+                         0x6C, 0x6C, 0x6D, 0x61, 0x72, 0x6B};
+constexpr uint8_t NO_CARD = 0x01;
 
 constexpr uint8_t CMD_SET_ID = 0xE0;
 constexpr uint8_t CMD_READ_ID = 0xE1;
@@ -34,7 +34,7 @@ constexpr uint8_t CMD_BLOCK = 0x03;
 constexpr uint8_t CMD_SUM = 0x04;
 constexpr uint8_t CMD_POWER_OFF = 0x07;
 constexpr uint8_t CMD_PCSC = 0x24;
-constexpr int kBlock = 128;
+constexpr int BLOCK = 128;
 
 std::vector<uint8_t> ReplyFrame(uint8_t machine, uint8_t status, const std::vector<uint8_t>& data) {
     std::vector<uint8_t> f(data.size() + FRAME_OVERHEAD);
@@ -51,14 +51,14 @@ std::string Format(const char* fmt, long a, long b = 0, long c = 0) {
 } // namespace
 
 const char* FaultName(SimFaultKind kind) {
-    return kind >= 0 && kind < FAULT_KIND_COUNT ? kFaultNames[kind] : "?";
+    return kind >= 0 && kind < FAULT_KIND_COUNT ? FAULT_NAMES[kind] : "?";
 }
 
 bool ParseFault(const std::string& text, SimFault& fault) {
     const size_t colon = text.find(':');
     const std::string name = text.substr(0, colon);
     int kind = 0;
-    while (kind < FAULT_KIND_COUNT && name != kFaultNames[kind])
+    while (kind < FAULT_KIND_COUNT && name != FAULT_NAMES[kind])
         ++kind;
     if (kind == FAULT_KIND_COUNT)
         return false;
@@ -76,14 +76,14 @@ bool ParseFault(const std::string& text, SimFault& fault) {
 }
 
 std::string HexCells(const uint8_t* data, int len) {
-    static const char kDigits[] = "0123456789ABCDEF";
+    static const char DIGITS[] = "0123456789ABCDEF";
     std::string s;
     s.reserve(static_cast<size_t>(len) * 3);
     for (int i = 0; i < len; ++i) {
         if (i)
             s += ' ';
-        s += kDigits[data[i] >> 4];
-        s += kDigits[data[i] & 0x0F];
+        s += DIGITS[data[i] >> 4];
+        s += DIGITS[data[i] & 0x0F];
     }
     return s;
 }
@@ -161,7 +161,7 @@ SimReply SimTerminal::Handle(const uint8_t* frame, int len) {
 
     SimWrite first;
     if (has(FAULT_GARBAGE))
-        first.bytes.assign(kSimGarbage, kSimGarbage + sizeof kSimGarbage);
+        first.bytes.assign(SIM_GARBAGE, SIM_GARBAGE + sizeof SIM_GARBAGE);
     if (has(FAULT_ACK_SPLIT)) {
         first.bytes.insert(first.bytes.end(), AckFrame, AckFrame + 9);
         reply.writes.push_back(first);
@@ -252,9 +252,9 @@ bool SimTerminal::Execute(uint8_t command, const uint8_t* data, int n, uint8_t& 
         break;
     case CMD_POWER_ON:
         if (me.bCard)
-            out.assign(kAtr, kAtr + sizeof kAtr);
+            out.assign(ATR, ATR + sizeof ATR);
         else
-            out.push_back(kNoCard);
+            out.push_back(NO_CARD);
         break;
     case CMD_POWER_OFF:
         break;
@@ -290,7 +290,7 @@ void SimTerminal::DownloadStep(uint8_t command, const uint8_t* data, int n, uint
             status = SIM_ST_BAD_REQUEST;
         } else {
             m_nSizeByte = data[0];
-            m_nNextOffset = kBlock;
+            m_nNextOffset = BLOCK;
             m_bShortSeen = false;
             m_nPhase = PHASE_SIZED;
         }
@@ -311,13 +311,13 @@ void SimTerminal::DownloadStep(uint8_t command, const uint8_t* data, int n, uint
 }
 
 uint8_t SimTerminal::Block(const uint8_t* data, int n, std::vector<std::string>& notes) {
-    if (n < 3 || data[2] != n - 3 || data[2] > kBlock) {
+    if (n < 3 || data[2] != n - 3 || data[2] > BLOCK) {
         notes.push_back("download failed: block length does not match its count");
         return SIM_ST_BAD_REQUEST;
     }
     const int offset = (data[0] << 8) | data[1];
     const int count = data[2];
-    const bool anyBefore = m_nNextOffset > kBlock;
+    const bool anyBefore = m_nNextOffset > BLOCK;
     if (offset != 0) {
         if (offset != m_nNextOffset || m_bShortSeen || count == 0) {
             notes.push_back(
@@ -325,9 +325,9 @@ uint8_t SimTerminal::Block(const uint8_t* data, int n, std::vector<std::string>&
                        offset, count, m_bShortSeen ? 0 : m_nNextOffset));
             return SIM_ST_BAD_ORDER;
         }
-        m_bShortSeen = count < kBlock;
+        m_bShortSeen = count < BLOCK;
         m_nNextOffset += count;
-    } else if (anyBefore && count != kBlock) {
+    } else if (anyBefore && count != BLOCK) {
         notes.push_back(Format("download failed: first block of %ld bytes, expected 128", count));
         return SIM_ST_BAD_ORDER;
     }

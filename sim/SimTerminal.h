@@ -59,7 +59,7 @@ const char* FaultName(SimFaultKind kind);
 bool ParseFault(const std::string& text, SimFault& fault);
 
 // Bytes the faults put before the start byte.
-extern const uint8_t kSimGarbage[3];
+extern const uint8_t SIM_GARBAGE[3];
 
 // Status bytes of refused requests.
 constexpr uint8_t SIM_ST_BAD_REQUEST = 0x01; // wrong data length or value

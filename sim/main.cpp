@@ -75,7 +75,7 @@ int WritePortFile(const std::string& path, const std::string& text) {
     return 0;
 }
 
-const char* const kFooter =
+const char* const FOOTER =
     R"(Faults (--fault KIND or KIND:HH, HH a command byte in hex; repeatable):
   ack             acknowledgement frame in front of the reply, in the same write
   ack-split       acknowledgement frame alone, the reply --ack-delay ms later
@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
     CLI::App app{"A reader terminal in software: answers request frames on a pseudo-terminal or "
                  "tty, TCP and UDP.",
                  "quillmark-sim"};
-    app.footer(kFooter);
+    app.footer(FOOTER);
     app.get_formatter()->column_width(34);
 
     bool pty = false;

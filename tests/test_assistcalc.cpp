@@ -9,7 +9,7 @@
 
 namespace {
 
-const std::string kUnchanged = "unchanged";
+const std::string UNCHANGED = "unchanged";
 
 TEST(AssistCalc, BlockOperationsCheckInOrder) {
     struct Case {
@@ -48,9 +48,9 @@ TEST(AssistCalc, BlockOperationsCheckInOrder) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::string out = kUnchanged;
+        std::string out = UNCHANGED;
         EXPECT_EQ(c.op(c.input, c.key, out), c.expected);
-        EXPECT_EQ(out, kUnchanged);
+        EXPECT_EQ(out, UNCHANGED);
     }
 }
 

@@ -16,11 +16,11 @@
 
 namespace {
 
-const char* const kBoth = "输入框和密钥框都要求输入8个字节(即16个合法的16进制字符)";
-const char* const kInput8 = "输入框要求输入8个字节(即16个合法的16进制字符)";
-const char* const kInputHex = "输入框中含有非16进制字符,请更正!";
-const char* const kKeyHex = "密钥框中含有非16进制字符,请更正!";
-const char* const kOdd = "输入数据:输入字符个数为奇数个，请重新输入!";
+const char* const BOTH = "输入框和密钥框都要求输入8个字节(即16个合法的16进制字符)";
+const char* const INPUT8 = "输入框要求输入8个字节(即16个合法的16进制字符)";
+const char* const INPUT_HEX = "输入框中含有非16进制字符,请更正!";
+const char* const KEY_HEX = "密钥框中含有非16进制字符,请更正!";
+const char* const ODD = "输入数据:输入字符个数为奇数个，请重新输入!";
 
 class AssistDlgTest : public ::testing::Test {
   protected:
@@ -64,20 +64,20 @@ TEST_F(AssistDlgTest, EachButtonResultOrRefusal) {
         {"xor with itself", block, block, IDC_XOR, "0000000000000000", nullptr},
         {"invert", block, "", IDC_INVERT, "FEDCBA9876543210", nullptr},
         {"invert sixteen G", "GGGGGGGGGGGGGGGG", "", IDC_INVERT, "FFFFFFFFFFFFFFFF", nullptr},
-        {"des 15-digit key", block, "0123456789ABCDE", IDC_DES_ENCRYPT, "", kBoth},
-        {"des decrypt short input", "0123", block, IDC_DES_DECRYPT, "", kBoth},
-        {"des bad input", "0123456789ABCDEZ", block, IDC_DES_ENCRYPT, "", kInputHex},
-        {"des bad key", block, "0123456789ABCDE?", IDC_DES_DECRYPT, "", kKeyHex},
+        {"des 15-digit key", block, "0123456789ABCDE", IDC_DES_ENCRYPT, "", BOTH},
+        {"des decrypt short input", "0123", block, IDC_DES_DECRYPT, "", BOTH},
+        {"des bad input", "0123456789ABCDEZ", block, IDC_DES_ENCRYPT, "", INPUT_HEX},
+        {"des bad key", block, "0123456789ABCDE?", IDC_DES_DECRYPT, "", KEY_HEX},
         {"3des encrypt 16-digit key", block, block, IDC_TRIPLE_DES_ENCRYPT, "",
          "请输入16字节密钥(即32个合法的16进制字符)"},
         {"3des decrypt 16-digit key", block, block, IDC_TRIPLE_DES_DECRYPT, "", "请输入16字节密钥"},
-        {"3des short input", "01", key2, IDC_TRIPLE_DES_ENCRYPT, "", kInput8},
+        {"3des short input", "01", key2, IDC_TRIPLE_DES_ENCRYPT, "", INPUT8},
         {"3des bad digit in the last 16", block, "0123456789ABCDEF0123456789ABCDEX",
-         IDC_TRIPLE_DES_ENCRYPT, "", kKeyHex},
+         IDC_TRIPLE_DES_ENCRYPT, "", KEY_HEX},
         {"3des non-Latin character", "0123456789ABCDE码", key2, IDC_TRIPLE_DES_DECRYPT, "",
-         kInputHex},
-        {"xor short key", block, "FF", IDC_XOR, "", kBoth},
-        {"invert short input", "FF", "", IDC_INVERT, "", kInput8},
+         INPUT_HEX},
+        {"xor short key", block, "FF", IDC_XOR, "", BOTH},
+        {"invert short input", "FF", "", IDC_INVERT, "", INPUT8},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -104,7 +104,7 @@ TEST_F(AssistDlgTest, CrcRefusalsWarnAndSelectTheInput) {
         QString input;
         QString message;
     } cases[] = {
-        {"five characters", "C2FFA", QString::fromUtf8(kOdd)},
+        {"five characters", "C2FFA", QString::fromUtf8(ODD)},
         {"a bad character", "C2-F", "输入数据:第3个字符不是合法的16进制字符，请重新输入"},
         {"600 digits", QString(600, '0'), "输入数据:第560个字符不是合法的16进制字符，请重新输入"},
     };

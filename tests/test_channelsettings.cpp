@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kFull = R"(<?xml version="1.0"?>
+const char* const FULL = R"(<?xml version="1.0"?>
 <Quillmark>
 <!-- kept -->
 <COMPort PortNo="3" BaudRate="57600" FirstChar="1100" RevTimeOut="110" Extra="x"/>
@@ -64,7 +64,7 @@ std::string Without(std::string text, const std::string& part) {
 }
 
 TEST_F(ChannelSettingsTest, EachFieldComesFromItsKeyAndKeepsItsValueWithoutIt) {
-    Load(kFull);
+    Load(FULL);
     ChannelSettings s;
     ReadChannelSettings(config, s);
     EXPECT_EQ(s.nComPort, 3);
@@ -101,13 +101,13 @@ TEST_F(ChannelSettingsTest, EachFieldComesFromItsKeyAndKeepsItsValueWithoutIt) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.part);
-        Load(Without(kFull, c.part));
+        Load(Without(FULL, c.part));
         ChannelSettings t;
         ReadChannelSettings(config, t);
         EXPECT_TRUE(c.same(t, initial));
     }
     // An empty port number is no number: the console keeps its port.
-    std::string emptyPort = kFull;
+    std::string emptyPort = FULL;
     emptyPort.replace(emptyPort.find(R"(PortNo="3")"), 10, R"(PortNo="")");
     Load(emptyPort);
     ChannelSettings t;
@@ -116,7 +116,7 @@ TEST_F(ChannelSettingsTest, EachFieldComesFromItsKeyAndKeepsItsValueWithoutIt) {
 }
 
 TEST_F(ChannelSettingsTest, TimeoutsComeFromTheSelectedChannelsSection) {
-    Load(kFull);
+    Load(FULL);
     const struct {
         int channel;
         int first, inter;
@@ -136,7 +136,7 @@ TEST_F(ChannelSettingsTest, TimeoutsComeFromTheSelectedChannelsSection) {
 }
 
 TEST_F(ChannelSettingsTest, DialogSectionsReadWhatTheDialogsShow) {
-    Load(kFull);
+    Load(FULL);
     SerialSection modem;
     ASSERT_TRUE(ReadSerialSection(config, CH_MODEM, modem));
     EXPECT_EQ(modem.strPortNo, "4");

@@ -10,11 +10,11 @@ namespace {
 
 // "%02X " cells of bytes.
 std::string Cells(const std::vector<uint8_t>& b, size_t from = 0, size_t count = SIZE_MAX) {
-    static const char kDigits[] = "0123456789ABCDEF";
+    static const char DIGITS[] = "0123456789ABCDEF";
     std::string s;
     for (size_t i = from; i < b.size() && i - from < count; ++i) {
-        s += kDigits[b[i] >> 4];
-        s += kDigits[b[i] & 0x0F];
+        s += DIGITS[b[i] >> 4];
+        s += DIGITS[b[i] & 0x0F];
         s += ' ';
     }
     return s;
@@ -36,14 +36,14 @@ std::string Frame(const std::vector<uint8_t>& f) {
     return Frame(f, none);
 }
 
-const char kVersionOk[] = "成功获取读写器固件版本，读写器与PC直接连接正常！\r\n\r\n";
-const char kReaderIdOk[] = "成功获取读写器终端ID，读写器与PC直接连接正常！\r\n\r\n";
-const char kPowerOnOk[] = "卡片上电成功，读写器与探针板连接正常！\r\n\r\n";
-const char kNoCard[] = "未发现卡片或不可识别卡，请检查读写器与探针板连接！\r\n\r\n";
-const char kPowerOffOk[] = "卡片下电成功！\r\n\r\n";
-const char kSendDamaged[] = "通信线路异常，PC数据发送传输错误！\r\n\r\n";
-const char kRecvDamaged[] = "通信线路异常，PC数据接收传输错误！\r\n\r\n";
-const char kNoResponse[] = "\r\n读写器终端机无反应，请检查\r\n1、PC和读写器之间的物理连接；\r\n"
+const char VERSION_OK[] = "成功获取读写器固件版本，读写器与PC直接连接正常！\r\n\r\n";
+const char READER_ID_OK[] = "成功获取读写器终端ID，读写器与PC直接连接正常！\r\n\r\n";
+const char POWER_ON_OK[] = "卡片上电成功，读写器与探针板连接正常！\r\n\r\n";
+const char NO_CARD[] = "未发现卡片或不可识别卡，请检查读写器与探针板连接！\r\n\r\n";
+const char POWER_OFF_OK[] = "卡片下电成功！\r\n\r\n";
+const char SEND_DAMAGED[] = "通信线路异常，PC数据发送传输错误！\r\n\r\n";
+const char RECV_DAMAGED[] = "通信线路异常，PC数据接收传输错误！\r\n\r\n";
+const char NO_RESPONSE[] = "\r\n读写器终端机无反应，请检查\r\n1、PC和读写器之间的物理连接；\r\n"
                            "2、端口选择是否正确!\r\n";
 
 TEST(FormatRecvFrame, TenByteReplyIsFourLines) {
@@ -92,7 +92,7 @@ TEST(FormatRecvFrame, TransferErrorFrameReplacesTheVerdict) {
     DiagPending pending;
     pending.bWaitVersion = true;
     const RecvFrameText t = FormatRecvFrame(f.data(), 9, pending);
-    EXPECT_EQ(t.text, std::string("C2 FF CE 00 01 \r\nE6 \r\n0F 72 C3 \r\n\r\n") + kSendDamaged);
+    EXPECT_EQ(t.text, std::string("C2 FF CE 00 01 \r\nE6 \r\n0F 72 C3 \r\n\r\n") + SEND_DAMAGED);
     EXPECT_TRUE(t.bTransferError);
     EXPECT_FALSE(AnyDiagPending(pending));
 }
@@ -103,21 +103,21 @@ TEST(FormatRecvFrame, VerdictsFollowTheDumpAndClearTheFlags) {
         std::vector<uint8_t> frame;
         std::string verdicts;
     } cases[] = {
-        {{true, false, false, false}, MakeReply(0xFF, 0, {1, 2, 3}), kVersionOk},
+        {{true, false, false, false}, MakeReply(0xFF, 0, {1, 2, 3}), VERSION_OK},
         {{false, true, false, true},
          MakeReply(0xFF, 0, {}),
-         std::string(kReaderIdOk) + kPowerOffOk},
-        {{false, false, true, false}, MakeReply(0xFF, 0, {0x3B}), kNoCard},
-        {{false, false, true, false}, MakeReply(0xFF, 0, Sequence(13)), kPowerOnOk},
+         std::string(READER_ID_OK) + POWER_OFF_OK},
+        {{false, false, true, false}, MakeReply(0xFF, 0, {0x3B}), NO_CARD},
+        {{false, false, true, false}, MakeReply(0xFF, 0, Sequence(13)), POWER_ON_OK},
         // Only the low byte of the length counts: 257 bytes look like one.
-        {{false, false, true, false}, MakeReply(0xFF, 0, Sequence(257)), kNoCard},
+        {{false, false, true, false}, MakeReply(0xFF, 0, Sequence(257)), NO_CARD},
         // Behind an acknowledgement the second frame's length is the one tested.
         {{false, false, true, false},
          Concat(AckBytes(), MakeReply(0xFF, 0, Sequence(13))),
-         kPowerOnOk},
+         POWER_ON_OK},
         {{true, true, true, true},
          MakeReply(0xFF, 0, Sequence(2)),
-         std::string(kVersionOk) + kReaderIdOk + kPowerOnOk + kPowerOffOk},
+         std::string(VERSION_OK) + READER_ID_OK + POWER_ON_OK + POWER_OFF_OK},
         {{}, MakeReply(0xFF, 0, {}), ""},
     };
     for (auto& c : cases) {
@@ -141,7 +141,7 @@ TEST(FormatRecvFrame, PiecesShorterThanAFrameAreOneLine) {
     const RecvFrameText t =
         FormatRecvFrame(ackAndThree.data(), static_cast<int>(ackAndThree.size()), pending);
     EXPECT_EQ(t.text,
-              "确认包：C2 FF AC 00 01 54 3C 51 C3 \r\nAA BB CC \r\n\r\n" + std::string(kNoCard));
+              "确认包：C2 FF AC 00 01 54 3C 51 C3 \r\nAA BB CC \r\n\r\n" + std::string(NO_CARD));
     EXPECT_TRUE(t.bConfirmPacket);
 }
 
@@ -182,13 +182,13 @@ TEST(ReceiveErrors, ChecksumDropsAPendingVerdictEndByteErrorKeepsIt) {
     std::string window;
     Receive(RES_CHECKSUM, {}, pending, window);
     Receive(static_cast<int>(reply.size()), reply, pending, window);
-    EXPECT_EQ(window, kRecvDamaged + dump);
+    EXPECT_EQ(window, RECV_DAMAGED + dump);
 
     SetDiagPending(DIAG_VERSION, pending);
     window.clear();
     Receive(RES_NOT_FRAME, {}, pending, window);
     Receive(static_cast<int>(reply.size()), reply, pending, window);
-    EXPECT_EQ(window, dump + kVersionOk);
+    EXPECT_EQ(window, dump + VERSION_OK);
 }
 
 TEST(ReceiveErrors, StatusAppendedTextAndPendingFlags) {
@@ -200,13 +200,13 @@ TEST(ReceiveErrors, StatusAppendedTextAndPendingFlags) {
     } cases[] = {
         {12, "接收成功!", "", false},
         {RES_NOT_FRAME, "非Tavoframe88格式数据包!", "", false},
-        {RES_CHECKSUM, "数据校验错误!", kRecvDamaged, true},
+        {RES_CHECKSUM, "数据校验错误!", RECV_DAMAGED, true},
         {RES_INTER_TIMEOUT, "接收数据超时!", "", false},
         {RES_RECV_ERROR, "接收数据错!", "", false},
-        {RES_NO_START, "终端机无反应，接收失败!", kNoResponse, true},
-        {RES_PEER_CLOSED, "终端机无反应，接收失败!", kNoResponse, true},
-        {RES_CONN_LOST, "终端机无反应，接收失败!", kNoResponse, true},
-        {0, "终端机无反应，接收失败!", kNoResponse, true},
+        {RES_NO_START, "终端机无反应，接收失败!", NO_RESPONSE, true},
+        {RES_PEER_CLOSED, "终端机无反应，接收失败!", NO_RESPONSE, true},
+        {RES_CONN_LOST, "终端机无反应，接收失败!", NO_RESPONSE, true},
+        {0, "终端机无反应，接收失败!", NO_RESPONSE, true},
     };
     for (const auto& c : cases) {
         EXPECT_STREQ(RecvStatusText(c.value), c.status) << c.value;

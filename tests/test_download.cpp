@@ -37,10 +37,10 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-constexpr uint8_t kMachine = 7;
-constexpr WindowHandle kWnd = 0x5150;
-constexpr int kComNo = 220;
-constexpr int kAssemblerIdleMs = 1000;
+constexpr uint8_t MACHINE = 7;
+constexpr WindowHandle WND = 0x5150;
+constexpr int COM_NO = 220;
+constexpr int ASSEMBLER_IDLE_MS = 1000;
 
 // One request frame as the terminal received it.
 struct Request {
@@ -69,7 +69,7 @@ class SimLine {
         : m_terminal(me, faults), m_override(std::move(override)) {}
 
     void Serve(int fd) {
-        RequestAssembler assembler(kAssemblerIdleMs);
+        RequestAssembler assembler(ASSEMBLER_IDLE_MS);
         const auto began = Clock::now();
         const auto deadline = began + std::chrono::seconds(40);
         while (Clock::now() < deadline) {
@@ -138,7 +138,7 @@ struct TcpLink {
     int sock = NO_SOCKET;
 
     explicit TcpLink(Override override = {}, SimFaultSettings faults = {})
-        : line(Identity(kMachine), faults, std::move(override)) {
+        : line(Identity(MACHINE), faults, std::move(override)) {
         peer.Serve([this](int fd) { line.Serve(fd); });
         EXPECT_EQ(TcpConnect("127.0.0.1", peer.Port(), 2000, sock), 0);
     }
@@ -157,7 +157,7 @@ struct TcpLink {
 int Count(const std::vector<Posted>& posts, int code) {
     int n = 0;
     for (const Posted& p : posts)
-        n += p.code == code && p.wnd == kWnd;
+        n += p.code == code && p.wnd == WND;
     return n;
 }
 
@@ -183,7 +183,7 @@ class Download : public ::testing::Test {
     }
 
     int Run(TcpLink& link, const char* path = nullptr) {
-        return DownloadProgram(link.sock, kMachine, path ? path : m_path.c_str(), CH_TCP, kWnd,
+        return DownloadProgram(link.sock, MACHINE, path ? path : m_path.c_str(), CH_TCP, WND,
                                "127.0.0.1", 0);
     }
 
@@ -218,7 +218,7 @@ TEST_P(DownloadSizes, SendsEveryBlockHeadLastThenTheByteSum) {
     ASSERT_EQ(seen.size(), 2 + blocks + 1);
     for (const Request& r : seen) {
         EXPECT_TRUE(r.bWellFormed);
-        EXPECT_EQ(r.machine, kMachine);
+        EXPECT_EQ(r.machine, MACHINE);
     }
     EXPECT_EQ(seen[0].command, 0xE7);
     EXPECT_EQ(seen[0].data, (Bytes{'L', 'o', 'a', 'd', 'P'}));
@@ -315,13 +315,13 @@ TEST_P(DownloadFails, EndsAtTheFailingStepWithItsResult) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, DownloadFails,
-                         ::testing::Values(FailCase{"start", 0, 0xAC, kMachine, 0xAC, 0, false},
-                                           FailCase{"size", 1, 0x01, kMachine, 1, 0, false},
-                                           FailCase{"first_block", 2, 0x03, kMachine, 3, 0, true},
-                                           FailCase{"last_block", 3, 0xFF, kMachine, 255, 1, true},
-                                           FailCase{"head_block", 4, 0x10, kMachine, 0x10, 2, true},
-                                           FailCase{"checksum", 5, 0x04, kMachine, 4, 3, true},
-                                           FailCase{"start_wrong_machine", 0, 0, kMachine + 1,
+                         ::testing::Values(FailCase{"start", 0, 0xAC, MACHINE, 0xAC, 0, false},
+                                           FailCase{"size", 1, 0x01, MACHINE, 1, 0, false},
+                                           FailCase{"first_block", 2, 0x03, MACHINE, 3, 0, true},
+                                           FailCase{"last_block", 3, 0xFF, MACHINE, 255, 1, true},
+                                           FailCase{"head_block", 4, 0x10, MACHINE, 0x10, 2, true},
+                                           FailCase{"checksum", 5, 0x04, MACHINE, 4, 3, true},
+                                           FailCase{"start_wrong_machine", 0, 0, MACHINE + 1,
                                                     RES_WRONG_MACHINE, 0, false},
                                            FailCase{"block_wrong_machine", 2, 0, 0xFF,
                                                     RES_WRONG_MACHINE, 0, true}),
@@ -357,7 +357,7 @@ TEST(Transact, CopiesNoMoreThanTheCallersBuffer) {
     // Query by ID (0xE2) answers ID, machine number, firmware date and type:
     // 11 bytes for the 8 handed over, with room behind them so that an
     // overrun shows.
-    const SimIdentity me = Identity(kMachine);
+    const SimIdentity me = Identity(MACHINE);
     Bytes reply(me.id, me.id + 4);
     reply.push_back(me.nMachine);
     reply.insert(reply.end(), me.firmwareDate, me.firmwareDate + 4);
@@ -365,7 +365,7 @@ TEST(Transact, CopiesNoMoreThanTheCallersBuffer) {
     std::fill(std::begin(data), std::end(data), 0xEE);
     data[0] = me.id[3];
     int len = 1;
-    EXPECT_EQ(Transact(link.sock, kMachine, 0xE2, 1000, 1000, len, data, 8, CH_TCP, nullptr, 0), 0);
+    EXPECT_EQ(Transact(link.sock, MACHINE, 0xE2, 1000, 1000, len, data, 8, CH_TCP, nullptr, 0), 0);
     EXPECT_EQ(len, 11);
     EXPECT_EQ(Bytes(data, data + 8), Bytes(reply.begin(), reply.begin() + 8));
     EXPECT_EQ(Bytes(data + 8, data + 64), Bytes(56, 0xEE));
@@ -383,18 +383,18 @@ TEST(Transact, UnpacksTheReplyBehindAnAcknowledgementOnSerial) {
     tcgetattr(pty.slave, &raw);
     cfmakeraw(&raw);
     tcsetattr(pty.slave, TCSANOW, &raw);
-    ASSERT_EQ(ComBindDevice(kComNo, pty.path.c_str()), 0);
+    ASSERT_EQ(ComBindDevice(COM_NO, pty.path.c_str()), 0);
 
     for (const int channel : {CH_SERIAL, CH_MODEM}) {
         for (const uint8_t machine : {uint8_t{1}, uint8_t{0xFF}}) {
             SCOPED_TRACE(std::to_string(channel) + "/" + std::to_string(machine));
-            ASSERT_EQ(ComOpen(kComNo, 7), 0);
+            ASSERT_EQ(ComOpen(COM_NO, 7), 0);
             // The build-date command (0xE5) answers four bytes.
             SimLine line(Identity(1), SimFaultSettings{{{FAULT_ACK, 0xE5}}});
             std::thread terminal([&] { line.Serve(pty.master); });
             uint8_t data[8] = {0x42};
             int len = 1;
-            EXPECT_EQ(Transact(kComNo, machine, 0xE5, 1000, 1000, len, data, sizeof data, channel,
+            EXPECT_EQ(Transact(COM_NO, machine, 0xE5, 1000, 1000, len, data, sizeof data, channel,
                                nullptr, 0),
                       0);
             line.Stop();
@@ -403,10 +403,10 @@ TEST(Transact, UnpacksTheReplyBehindAnAcknowledgementOnSerial) {
             EXPECT_EQ(len, 4);
             EXPECT_EQ(Bytes(data, data + 4), Bytes(date, date + 4));
             EXPECT_EQ(line.Requests().size(), 1u);
-            ComClose(kComNo);
+            ComClose(COM_NO);
         }
     }
-    ComBindDevice(kComNo, "");
+    ComBindDevice(COM_NO, "");
 }
 
 struct UdpCase {

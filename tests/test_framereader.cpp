@@ -67,7 +67,7 @@ TEST(AcceptReply, CasesForSerialAndTcp) {
             ScriptedSource src(c.steps);
             uint8_t buf[600];
             const int rc =
-                AcceptReply(src, serial ? kSerialRules : kTcpRules, 1000, 100, buf, sizeof buf);
+                AcceptReply(src, serial ? SERIAL_RULES : TCP_RULES, 1000, 100, buf, sizeof buf);
             EXPECT_EQ(rc, serial ? c.serial : c.tcp) << c.name << (serial ? " (serial)" : " (tcp)");
         }
     }
@@ -76,7 +76,7 @@ TEST(AcceptReply, CasesForSerialAndTcp) {
 TEST(AcceptReply, SerialKeepsAcknowledgementInFront) {
     ScriptedSource src({{0, AckBytes()}, {20, {0x77}}, {30, REPLY}});
     uint8_t buf[600];
-    ASSERT_EQ(AcceptReply(src, kSerialRules, 1000, 100, buf, sizeof buf), 20);
+    ASSERT_EQ(AcceptReply(src, SERIAL_RULES, 1000, 100, buf, sizeof buf), 20);
     EXPECT_EQ(std::vector<uint8_t>(buf, buf + 9), AckBytes());
     EXPECT_EQ(std::vector<uint8_t>(buf + 9, buf + 20), REPLY);
     EXPECT_EQ(buf[20], 0);
@@ -85,7 +85,7 @@ TEST(AcceptReply, SerialKeepsAcknowledgementInFront) {
 TEST(AcceptReply, TcpReadsReplyOverAcknowledgement) {
     ScriptedSource src({{0, AckBytes()}, {900, REPLY}});
     uint8_t buf[600];
-    ASSERT_EQ(AcceptReply(src, kTcpRules, 1000, 100, buf, sizeof buf), 11);
+    ASSERT_EQ(AcceptReply(src, TCP_RULES, 1000, 100, buf, sizeof buf), 11);
     EXPECT_EQ(std::vector<uint8_t>(buf, buf + 11), REPLY);
     EXPECT_EQ(buf[11], 0);
 }
@@ -97,7 +97,7 @@ TEST(AcceptReply, SerialAckWaitCountsFromAcknowledgementBody) {
     for (auto [at, expected] : {std::pair{1300u, 20}, std::pair{1301u, -6}}) {
         ScriptedSource src({{300, Head(ack, 5)}, {350, Tail(ack, 5)}, {at, REPLY}});
         uint8_t buf[600];
-        EXPECT_EQ(AcceptReply(src, kSerialRules, 1000, 100, buf, sizeof buf), expected) << at;
+        EXPECT_EQ(AcceptReply(src, SERIAL_RULES, 1000, 100, buf, sizeof buf), expected) << at;
     }
 }
 
@@ -109,7 +109,7 @@ TEST(AcceptReply, AnnouncedLengthMustFitTheBuffer) {
             ScriptedSource src({{0, reply}});
             std::vector<uint8_t> buf(600 + 64, 0xEE);
             const int rc =
-                AcceptReply(src, serial ? kSerialRules : kTcpRules, 1000, 100, buf.data(), 600);
+                AcceptReply(src, serial ? SERIAL_RULES : TCP_RULES, 1000, 100, buf.data(), 600);
             EXPECT_EQ(rc, expected) << m;
             EXPECT_EQ(buf[600], 0xEE) << "wrote past the buffer";
         }
@@ -118,7 +118,7 @@ TEST(AcceptReply, AnnouncedLengthMustFitTheBuffer) {
     auto reply = MakeReply(1, 0, std::vector<uint8_t>(583, 0x5A));
     ScriptedSource src({{0, Concat(AckBytes(), reply)}});
     std::vector<uint8_t> buf(600);
-    EXPECT_EQ(AcceptReply(src, kSerialRules, 1000, 100, buf.data(), 599), -2);
+    EXPECT_EQ(AcceptReply(src, SERIAL_RULES, 1000, 100, buf.data(), 599), -2);
 }
 
 TEST(AcceptReply, BufferTooSmallForAHeaderIsNeverWrittenPast) {
@@ -130,7 +130,7 @@ TEST(AcceptReply, BufferTooSmallForAHeaderIsNeverWrittenPast) {
             ScriptedSource src({{0, input}});
             std::vector<uint8_t> buf(static_cast<size_t>(size) + 16, 0xEE);
             const int rc =
-                AcceptReply(src, serial ? kSerialRules : kTcpRules, 1000, 100, buf.data(), size);
+                AcceptReply(src, serial ? SERIAL_RULES : TCP_RULES, 1000, 100, buf.data(), size);
             // TCP reads the reply over the acknowledgement: 11 bytes and the zero fit in 12.
             EXPECT_EQ(rc, !serial && size >= 12 ? 11 : -2) << size << (serial ? " serial" : " tcp");
             for (size_t i = static_cast<size_t>(size); i < buf.size(); ++i)

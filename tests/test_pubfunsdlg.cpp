@@ -31,9 +31,9 @@
 
 namespace {
 
-constexpr int kCom = 210;
-constexpr int kPubTimeoutMs = 3000;
-const char* const kCaption = "公用命令";
+constexpr int COM = 210;
+constexpr int PUB_TIMEOUT_MS = 3000;
+const char* const CAPTION = "公用命令";
 
 std::vector<uint8_t> Request(uint8_t machine, uint8_t command, std::vector<uint8_t> data) {
     std::vector<uint8_t> frame(data.size() + FRAME_OVERHEAD);
@@ -68,11 +68,11 @@ class PubFunsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(pty.Open());
-        ComBindDevice(kCom, pty.path.c_str());
-        ASSERT_EQ(ComOpen(kCom, ComBaudIndex(19200)), 0);
+        ComBindDevice(COM, pty.path.c_str());
+        ASSERT_EQ(ComOpen(COM, ComBaudIndex(19200)), 0);
         events.AttachTo(job);
         job.nChannel = CH_SERIAL;
-        job.nPort = kCom;
+        job.nPort = COM;
         worker = StartWorker(job);
         dlg = std::make_unique<CPubFunsDlg>(nullptr);
         dlg->m_pJob = &job;
@@ -81,7 +81,7 @@ class PubFunsTest : public ::testing::Test {
     void TearDown() override {
         dlg.reset();
         StopWorker(job, worker);
-        ComBindDevice(kCom, "");
+        ComBindDevice(COM, "");
     }
 
     // Presses 执行 and returns what reached the terminal.
@@ -93,7 +93,7 @@ class PubFunsTest : public ::testing::Test {
         return got;
     }
 
-    bool Finished(int ms = kPubTimeoutMs * 2 + 2000) {
+    bool Finished(int ms = PUB_TIMEOUT_MS * 2 + 2000) {
         return WaitUntil([&] { return !dlg->CommandRuns(); }, ms);
     }
 
@@ -108,7 +108,7 @@ class PubFunsTest : public ::testing::Test {
 };
 
 TEST_F(PubFunsTest, OpensOnReadIdWith255) {
-    EXPECT_EQ(dlg->windowTitle(), kCaption);
+    EXPECT_EQ(dlg->windowTitle(), CAPTION);
     EXPECT_EQ(dlg->GetCurSel(IDC_PUB_COMMAND), PUB_READ_ID);
     EXPECT_EQ(Text(IDC_PUB_COMMAND), "读取设备ID号(只允许接一台设备)");
     EXPECT_EQ(Text(IDC_PUB_MACHINE_NO), "255");
@@ -184,8 +184,8 @@ TEST_F(PubFunsTest, EachCommandSendsItsRequestAndShowsItsReply) {
         Fill(*dlg, c.in);
         EXPECT_EQ(Execute(c.request.size()), c.request);
         EXPECT_EQ(job.hNotifyWnd, dlg->GetSafeHwnd());
-        EXPECT_EQ(job.nFirstCharTimeout, kPubTimeoutMs);
-        EXPECT_EQ(job.nInterCharTimeout, kPubTimeoutMs);
+        EXPECT_EQ(job.nFirstCharTimeout, PUB_TIMEOUT_MS);
+        EXPECT_EQ(job.nInterCharTimeout, PUB_TIMEOUT_MS);
         pty.Write(MakeReply(c.request[1], 0, c.replyData));
         ASSERT_TRUE(Finished());
         for (const Field& f : c.fields)
@@ -281,7 +281,7 @@ TEST_F(PubFunsTest, FailedRepliesAreReported) {
 }
 
 TEST_F(PubFunsTest, FailedSendIsReported) {
-    ComClose(kCom);
+    ComClose(COM);
     Fill(*dlg, In(PUB_READ_TYPE, "", "007"));
     EXPECT_TRUE(dlg->ClickItem(IDC_PUB_EXECUTE));
     ASSERT_TRUE(Finished());
@@ -451,7 +451,7 @@ class PubFunsButtonTest : public ::testing::Test {
     }
     void TearDown() override {
         console.reset();
-        ComBindDevice(kCom, "");
+        ComBindDevice(COM, "");
     }
 
     TempDir dir;
@@ -484,7 +484,7 @@ TEST_F(PubFunsButtonTest, ButtonStaysDisabledAndTheHandlerChecksTheConnection) {
         EXPECT_EQ(capture.boxes[0].caption, "警告");
         EXPECT_EQ(capture.boxes[0].icon, MB_ICONEXCLAMATION);
         EXPECT_EQ(console->focusWidget(), console->GetDlgItem(c.focus));
-        EXPECT_EQ(FindWindowByCaption(kCaption), nullptr);
+        EXPECT_EQ(FindWindowByCaption(CAPTION), nullptr);
     }
 }
 
@@ -499,12 +499,12 @@ TEST_F(PubFunsButtonTest, DialogRunsOnTheConsolesJobAndHandsItBack) {
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, [] {
         ADD_FAILURE() << "the dialog did not end";
-        if (CDialogBase* d = FindWindowByCaption(kCaption))
+        if (CDialogBase* d = FindWindowByCaption(CAPTION))
             d->EndDialog(IDCANCEL);
     });
     guard.start(15000);
     QTimer::singleShot(0, [&] {
-        auto* d = static_cast<CPubFunsDlg*>(FindWindowByCaption(kCaption));
+        auto* d = static_cast<CPubFunsDlg*>(FindWindowByCaption(CAPTION));
         ASSERT_NE(d, nullptr);
         EXPECT_EQ(d->m_pJob, &console->m_job);
         d->ClickItem(IDC_PUB_EXECUTE);
@@ -527,7 +527,7 @@ TEST_F(PubFunsButtonTest, DialogRunsOnTheConsolesJobAndHandsItBack) {
     EXPECT_EQ(id, "12345678");
     EXPECT_FALSE(closedEarly);
     EXPECT_TRUE(capture.boxes.empty());
-    EXPECT_EQ(FindWindowByCaption(kCaption), nullptr);
+    EXPECT_EQ(FindWindowByCaption(CAPTION), nullptr);
     EXPECT_EQ(console->m_job.hNotifyWnd, console->GetSafeHwnd());
     EXPECT_EQ(console->m_job.pRecvBuf, nullptr);
     EXPECT_EQ(console->m_job.pSendBuf, nullptr);

@@ -27,7 +27,7 @@
 
 namespace {
 
-const char* const kConfig = R"(<?xml version="1.0"?>
+const char* const CONFIG = R"(<?xml version="1.0"?>
 <Quillmark>
 <!-- bench B -->
 <COMPort PortNo="1" BaudRate="921600" FirstChar="1100" RevTimeOut="110" Extra="x"/>
@@ -103,7 +103,7 @@ class SettingsDlgTest : public ::testing::Test {
 };
 
 TEST_F(SettingsDlgTest, EachTemplateHasItsControlsCaptionAndDefaultButton) {
-    Load(kConfig);
+    Load(CONFIG);
     const struct {
         std::unique_ptr<CDialogBase> dlg;
         const char* caption;
@@ -156,8 +156,7 @@ TEST_F(SettingsDlgTest, BaudListFollowsTheStoredRate) {
         SCOPED_TRACE(std::string(c.modem ? "modem " : "serial ") + (c.stored ? c.stored : "none"));
         const std::string section = c.modem ? "<Modem " : "<COMPort ";
         std::string xml = Replaced(
-            kConfig,
-            section + (c.modem ? "PortNo=\"2\" " : "PortNo=\"1\" ") + "BaudRate=\"921600\"",
+            CONFIG, section + (c.modem ? "PortNo=\"2\" " : "PortNo=\"1\" ") + "BaudRate=\"921600\"",
             section + (c.stored ? std::string("BaudRate=\"") + c.stored + "\"" : std::string()));
         Load(xml);
         std::unique_ptr<CDialogBase> dlg;
@@ -174,11 +173,10 @@ TEST_F(SettingsDlgTest, BaudListFollowsTheStoredRate) {
 }
 
 TEST_F(SettingsDlgTest, TimeoutsShowTheStoreOrTheDialogsInitialValue) {
-    const std::string noFirst =
-        Replaced(Replaced(Replaced(Replaced(kConfig, R"( FirstChar="1100")", ""),
-                                   R"( FirstChar="1200")", ""),
-                          R"( FirstChar="1300")", ""),
-                 R"( FirstChar="1400")", "");
+    const std::string noFirst = Replaced(
+        Replaced(Replaced(Replaced(CONFIG, R"( FirstChar="1100")", ""), R"( FirstChar="1200")", ""),
+                 R"( FirstChar="1300")", ""),
+        R"( FirstChar="1400")", "");
     Load(noFirst);
     EXPECT_EQ(Open<CComSetDlg>()->GetItemText(IDC_SET_FIRST_CHAR), "1000");
     EXPECT_EQ(Open<CModemSetDlg>()->GetItemText(IDC_SET_FIRST_CHAR), "1000");
@@ -208,7 +206,7 @@ TEST_F(SettingsDlgTest, SerialOkWritesItsAttributesInOrderAndSavesTheWholeFile) 
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.portText);
-        Load(kConfig);
+        Load(CONFIG);
         auto dlg = Open<CComSetDlg>();
         auto* ports = dlg->GetDlgItemAs<QComboBox>(IDC_SET_PORT_LIST);
         EXPECT_GE(ports->findText("/dev/pts/77 (COM200)"), 0);
@@ -222,7 +220,7 @@ TEST_F(SettingsDlgTest, SerialOkWritesItsAttributesInOrderAndSavesTheWholeFile) 
         EXPECT_EQ(
             OnDisk(),
             AsSaved(Replaced(
-                kConfig,
+                CONFIG,
                 R"(<COMPort PortNo="1" BaudRate="921600" FirstChar="1100" RevTimeOut="110" Extra="x"/>)",
                 std::string(R"(<COMPort PortNo=")") + c.portNo +
                     R"(" BaudRate="115200" FirstChar="1" RevTimeOut="40000" Extra="x"/>)")));
@@ -245,7 +243,7 @@ TEST_F(SettingsDlgTest, PortListIsSortedAndKeepsTheStoredPortChosen) {
     } cases[] = {{"3", 1, "3"}, {"200", 2, "200"}, {"99", 0, "12"}, {"", 0, "12"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored);
-        const std::string xml = Replaced(kConfig, R"(<Modem PortNo="2")",
+        const std::string xml = Replaced(CONFIG, R"(<Modem PortNo="2")",
                                          std::string("<Modem PortNo=\"") + c.stored + "\"");
         Load(xml);
         auto dlg = Open<CModemSetDlg>();
@@ -262,7 +260,7 @@ TEST_F(SettingsDlgTest, PortListIsSortedAndKeepsTheStoredPortChosen) {
 }
 
 TEST_F(SettingsDlgTest, ModemOkWritesTheNumbersAndRefusesAnEmptyCalledNumber) {
-    Load(kConfig);
+    Load(CONFIG);
     auto dlg = Open<CModemSetDlg>();
     EXPECT_EQ(dlg->GetItemText(IDC_SET_ADDED_NO), "9");
     EXPECT_EQ(dlg->GetItemText(IDC_SET_CALLED_NO), "5551234");
@@ -276,7 +274,7 @@ TEST_F(SettingsDlgTest, ModemOkWritesTheNumbersAndRefusesAnEmptyCalledNumber) {
     EXPECT_EQ(capture.boxes[0].icon, MB_ICONEXCLAMATION);
     EXPECT_TRUE(dlg->isVisible());
     EXPECT_EQ(QApplication::focusWidget(), dlg->GetDlgItem(IDC_SET_CALLED_NO));
-    EXPECT_EQ(OnDisk(), kConfig);
+    EXPECT_EQ(OnDisk(), CONFIG);
 
     dlg->SetItemText(IDC_SET_ADDED_NO, "");
     dlg->SetItemText(IDC_SET_CALLED_NO, "0123456789ABCDE");
@@ -286,7 +284,7 @@ TEST_F(SettingsDlgTest, ModemOkWritesTheNumbersAndRefusesAnEmptyCalledNumber) {
     EXPECT_EQ(
         OnDisk(),
         AsSaved(Replaced(
-            kConfig,
+            CONFIG,
             R"(<Modem PortNo="2" BaudRate="921600" FirstChar="1200" RevTimeOut="120" AddedNo="9" CalledNo="5551234"/>)",
             R"(<Modem PortNo="200" BaudRate="19200" FirstChar="1200" RevTimeOut="120" AddedNo="" CalledNo="0123456789ABCDE"/>)")));
 }
@@ -303,7 +301,7 @@ TEST_F(SettingsDlgTest, BadTimeoutIsNamedFocusedAndNothingWritten) {
         {IDC_SET_INTER_CHAR, "", "请输入一个整数。"},
         {IDC_SET_INTER_CHAR, "-5", "请输入一个介于 1 和 40000 之间的整数。"},
     };
-    Load(kConfig);
+    Load(CONFIG);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         for (auto& dlg : Both(Open<CComSetDlg>(), Open<CTcpSetDlg>())) {
@@ -316,12 +314,12 @@ TEST_F(SettingsDlgTest, BadTimeoutIsNamedFocusedAndNothingWritten) {
             EXPECT_EQ(dlg->focusWidget(), dlg->GetDlgItem(c.id));
         }
     }
-    EXPECT_EQ(OnDisk(), kConfig);
+    EXPECT_EQ(OnDisk(), CONFIG);
 }
 
 TEST_F(SettingsDlgTest, EnterCancelsTheNetworkDialogsAndConfirmsTheSerialOnes) {
-    Load(kConfig);
-    const std::string saved = AsSaved(kConfig);
+    Load(CONFIG);
+    const std::string saved = AsSaved(CONFIG);
     for (auto& dlg : Both(Open<CTcpSetDlg>(), Open<CUdpSetDlg>())) {
         dlg->SetItemText(IDC_SET_NET_PORT, "1");
         dlg->FocusItem(IDC_SET_NET_PORT);
@@ -329,13 +327,13 @@ TEST_F(SettingsDlgTest, EnterCancelsTheNetworkDialogsAndConfirmsTheSerialOnes) {
         EXPECT_EQ(dlg->result(), IDCANCEL);
         EXPECT_FALSE(dlg->isVisible());
     }
-    EXPECT_EQ(OnDisk(), kConfig);
+    EXPECT_EQ(OnDisk(), CONFIG);
     for (auto& dlg : Both(Open<CComSetDlg>(), Open<CModemSetDlg>())) {
         dlg->FocusItem(IDC_SET_FIRST_CHAR);
         Key(dlg->GetDlgItem(IDC_SET_FIRST_CHAR), Qt::Key_Return);
         EXPECT_EQ(dlg->result(), IDOK);
     }
-    EXPECT_NE(OnDisk(), kConfig);
+    EXPECT_NE(OnDisk(), CONFIG);
     // Also from a typed port name.
     auto com = Open<CComSetDlg>();
     auto* ports = com->GetDlgItemAs<QComboBox>(IDC_SET_PORT_LIST);
@@ -346,7 +344,7 @@ TEST_F(SettingsDlgTest, EnterCancelsTheNetworkDialogsAndConfirmsTheSerialOnes) {
     EXPECT_NE(OnDisk().find(R"(<COMPort PortNo="200")"), std::string::npos);
 
     // Cancel writes nothing, also into the document in memory.
-    Load(kConfig);
+    Load(CONFIG);
     auto tcp = Open<CTcpSetDlg>();
     tcp->SetItemText(IDC_SET_NET_PORT, "1");
     tcp->ClickItem(IDCANCEL);
@@ -382,7 +380,7 @@ TEST_F(SettingsDlgTest, NetworkOkWritesAddressPortAndTimeoutsAsTyped) {
         R"(<TCP IP="10.1.2.3" Port="6688" FirstChar="1300" RevTimeOut="130"/>)";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.storedTcp);
-        const std::string xml = Replaced(kConfig, original, c.storedTcp);
+        const std::string xml = Replaced(CONFIG, original, c.storedTcp);
         Load(xml);
         auto dlg = Open<CTcpSetDlg>();
         auto* ip = dlg->GetDlgItemAs<CIpAddressCtrl>(IDC_SET_IP);
@@ -400,8 +398,7 @@ TEST_F(SettingsDlgTest, NetworkOkWritesAddressPortAndTimeoutsAsTyped) {
 
 TEST_F(SettingsDlgTest, MissingSectionStillSavesTheRest) {
     const std::string xml = Replaced(
-        kConfig, "<UDP IP=\"10.4.5.6\" Port=\"6689\" FirstChar=\"1400\" RevTimeOut=\"140\"/>\n",
-        "");
+        CONFIG, "<UDP IP=\"10.4.5.6\" Port=\"6689\" FirstChar=\"1400\" RevTimeOut=\"140\"/>\n", "");
     Load(xml);
     auto udp = Open<CUdpSetDlg>();
     EXPECT_EQ(udp->GetItemText(IDC_SET_NET_PORT), "");
@@ -412,7 +409,7 @@ TEST_F(SettingsDlgTest, MissingSectionStillSavesTheRest) {
     EXPECT_EQ(OnDisk(), AsSaved(xml));
 
     const std::string noCom = Replaced(
-        kConfig,
+        CONFIG,
         R"(<COMPort PortNo="1" BaudRate="921600" FirstChar="1100" RevTimeOut="110" Extra="x"/>
 )",
         "");
@@ -425,7 +422,7 @@ TEST_F(SettingsDlgTest, MissingSectionStillSavesTheRest) {
 }
 
 TEST_F(SettingsDlgTest, FailedSaveKeepsTheFileTheStoreAndTheDialog) {
-    Load(kConfig);
+    Load(CONFIG);
     auto dlg = Open<CTcpSetDlg>();
     dlg->SetItemText(IDC_SET_NET_PORT, "1234");
 
@@ -443,11 +440,11 @@ TEST_F(SettingsDlgTest, FailedSaveKeepsTheFileTheStoreAndTheDialog) {
     ASSERT_EQ(capture.boxes.size(), 1u);
     EXPECT_TRUE(capture.boxes[0].text.contains("config.xml"));
     EXPECT_EQ(capture.boxes[0].caption, "错误");
-    EXPECT_EQ(OnDisk(), kConfig);
+    EXPECT_EQ(OnDisk(), CONFIG);
     // The store holds what the file holds: a later save writes the old port.
     dlg->ClickItem(IDCANCEL);
     ASSERT_TRUE(config.Save());
-    EXPECT_EQ(OnDisk(), AsSaved(kConfig));
+    EXPECT_EQ(OnDisk(), AsSaved(CONFIG));
 }
 
 TEST_F(SettingsDlgTest, NoPortsOrAFailedListingClosesWithoutWriting) {
@@ -461,7 +458,7 @@ TEST_F(SettingsDlgTest, NoPortsOrAFailedListingClosesWithoutWriting) {
         {-1, "udev_enumerate_scan_devices failed. (err=c)",
          "udev_enumerate_scan_devices failed. (err=c)", "错误"},
     };
-    Load(kConfig);
+    Load(CONFIG);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         auto previous =
@@ -481,7 +478,7 @@ TEST_F(SettingsDlgTest, NoPortsOrAFailedListingClosesWithoutWriting) {
             EXPECT_EQ(box.caption, QString::fromUtf8(c.caption));
         }
     }
-    EXPECT_EQ(OnDisk(), kConfig);
+    EXPECT_EQ(OnDisk(), CONFIG);
 }
 
 TEST(IpAddressCtrl, TypingMovesFieldByFieldAndBlankReadsZero) {

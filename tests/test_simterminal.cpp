@@ -306,7 +306,7 @@ SimFaultSettings Faults(std::vector<SimFault> f) {
 TEST(SimTerminal, EachFaultChangesTheBytesAsNamed) {
     const Bytes reply = MakeReply(1, 0, {3, 1, 0x24, 0x05, 0x17, 0x10});
     const Bytes ack = Bytes(AckFrame, AckFrame + 9);
-    const Bytes garbage(kSimGarbage, kSimGarbage + 3);
+    const Bytes garbage(SIM_GARBAGE, SIM_GARBAGE + 3);
     Bytes badCrc = reply;
     badCrc[badCrc.size() - 2] ^= 0xFF;
     Bytes badEnd = reply;
@@ -353,7 +353,7 @@ TEST(SimTerminal, FaultsCombineAndApplyOnlyToTheirCommand) {
     const SimReply r = Send(t, Request(1, 0xE4));
     ASSERT_EQ(r.writes.size(), 2u);
     EXPECT_EQ(r.writes[0].bytes,
-              Concat(Bytes(kSimGarbage, kSimGarbage + 3), Bytes(AckFrame, AckFrame + 9)));
+              Concat(Bytes(SIM_GARBAGE, SIM_GARBAGE + 3), Bytes(AckFrame, AckFrame + 9)));
     EXPECT_EQ(r.writes[0].nDelayMs, 222);
     EXPECT_EQ(r.writes[1].nDelayMs, 111);
     EXPECT_EQ(r.writes[1].nByteGapMs, 33);

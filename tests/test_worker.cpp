@@ -303,13 +303,13 @@ int64_t ProcessCpuMs() {
 // A USB adapter pulled while the channel is open: the pty's master closes
 // while the worker waits for the reply.
 TEST_F(WorkerTest, SerialDeviceThatVanishesFailsReadThenSendAndStillCloses) {
-    constexpr int kCom = 211;
+    constexpr int COM = 211;
     PtyPair pty;
     ASSERT_TRUE(pty.Open());
-    ComBindDevice(kCom, pty.path.c_str());
-    ASSERT_EQ(ComOpen(kCom, ComBaudIndex(115200)), 0);
+    ComBindDevice(COM, pty.path.c_str());
+    ASSERT_EQ(ComOpen(COM, ComBaudIndex(115200)), 0);
     job.nChannel = CH_SERIAL;
-    job.nPort = kCom;
+    job.nPort = COM;
     worker = StartWorker(job);
 
     std::thread device([&] {
@@ -336,9 +336,9 @@ TEST_F(WorkerTest, SerialDeviceThatVanishesFailsReadThenSendAndStillCloses) {
 
     const auto t1 = std::chrono::steady_clock::now();
     StopWorker(job, worker);
-    EXPECT_EQ(ComClose(kCom), 0);
+    EXPECT_EQ(ComClose(COM), 0);
     EXPECT_LT(MsSince(t1), 1000);
-    ComBindDevice(kCom, "");
+    ComBindDevice(COM, "");
 }
 
 // The channel and port are the worker's from its start: a job record

@@ -61,9 +61,8 @@ class XmlConfigTest : public ::testing::Test {
     fs::path m_dir;
 };
 
-const char kSections[] =
-    "<Quillmark><COMPort PortNo=\"1\"/><Modem/>"
-    "<TCP><Inner/></TCP><!-- note --><UDP/><COMPort PortNo=\"2\"/></Quillmark>";
+const char SECTIONS[] = "<Quillmark><COMPort PortNo=\"1\"/><Modem/>"
+                        "<TCP><Inner/></TCP><!-- note --><UDP/><COMPort PortNo=\"2\"/></Quillmark>";
 
 TEST_F(XmlConfigTest, SelectNodeFollowsPathSegments) {
     struct Case {
@@ -89,7 +88,7 @@ TEST_F(XmlConfigTest, SelectNodeFollowsPathSegments) {
         {"/", nullptr},
     };
     CXmlConfig cfg;
-    LoadText(cfg, kSections);
+    LoadText(cfg, SECTIONS);
     for (const Case& c : cases) {
         const pugi::xml_node node = cfg.SelectNode(c.path);
         if (c.found) {
@@ -102,7 +101,7 @@ TEST_F(XmlConfigTest, SelectNodeFollowsPathSegments) {
 
 TEST_F(XmlConfigTest, SelectNodePicksFirstOfSameNameAndNullPathKeepsSelection) {
     CXmlConfig cfg;
-    LoadText(cfg, kSections);
+    LoadText(cfg, SECTIONS);
     ASSERT_TRUE(cfg.SelectNode("Quillmark/COMPort"));
     std::string port;
     EXPECT_TRUE(cfg.GetString("PortNo", port));

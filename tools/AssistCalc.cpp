@@ -6,8 +6,8 @@
 
 namespace {
 
-constexpr int kBlockChars = 16;
-constexpr int kTripleKeyChars = 32;
+constexpr int BLOCK_CHARS = 16;
+constexpr int TRIPLE_KEY_CHARS = 32;
 
 bool IsHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -41,11 +41,11 @@ std::string HexOfBytes(const unsigned char* data, int n) {
 }
 
 int AssistDes(std::string_view input, std::string_view key, char mode, std::string& out) {
-    if (input.size() != kBlockChars || key.size() != kBlockChars)
+    if (input.size() != BLOCK_CHARS || key.size() != BLOCK_CHARS)
         return ASSIST_BOTH_NOT_8_BYTES;
-    if (HasNonHex(input.data(), kBlockChars))
+    if (HasNonHex(input.data(), BLOCK_CHARS))
         return ASSIST_INPUT_NOT_HEX;
-    if (HasNonHex(key.data(), kBlockChars))
+    if (HasNonHex(key.data(), BLOCK_CHARS))
         return ASSIST_KEY_NOT_HEX;
     unsigned char in[8] = {}, k[8] = {}, res[8] = {};
     Parse(input, in, 8);
@@ -56,13 +56,13 @@ int AssistDes(std::string_view input, std::string_view key, char mode, std::stri
 }
 
 int AssistTripleDes(std::string_view input, std::string_view key, char mode, std::string& out) {
-    if (input.size() != kBlockChars)
+    if (input.size() != BLOCK_CHARS)
         return ASSIST_INPUT_NOT_8_BYTES;
-    if (key.size() != kTripleKeyChars)
+    if (key.size() != TRIPLE_KEY_CHARS)
         return ASSIST_KEY_NOT_16_BYTES;
-    if (HasNonHex(input.data(), kBlockChars))
+    if (HasNonHex(input.data(), BLOCK_CHARS))
         return ASSIST_INPUT_NOT_HEX;
-    if (HasNonHex(key.data(), kTripleKeyChars))
+    if (HasNonHex(key.data(), TRIPLE_KEY_CHARS))
         return ASSIST_KEY_NOT_HEX;
     unsigned char in[8] = {}, k[16] = {}, res[8] = {};
     Parse(input, in, 8);
@@ -73,7 +73,7 @@ int AssistTripleDes(std::string_view input, std::string_view key, char mode, std
 }
 
 int AssistXor(std::string_view input, std::string_view key, std::string& out) {
-    if (input.size() != kBlockChars || key.size() != kBlockChars)
+    if (input.size() != BLOCK_CHARS || key.size() != BLOCK_CHARS)
         return ASSIST_BOTH_NOT_8_BYTES;
     unsigned char a[8] = {}, b[8] = {};
     Parse(input, a, 8);
@@ -85,7 +85,7 @@ int AssistXor(std::string_view input, std::string_view key, std::string& out) {
 }
 
 int AssistInvert(std::string_view input, std::string& out) {
-    if (input.size() != kBlockChars)
+    if (input.size() != BLOCK_CHARS)
         return ASSIST_INPUT_NOT_8_BYTES;
     unsigned char a[8] = {};
     Parse(input, a, 8);

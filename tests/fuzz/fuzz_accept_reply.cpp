@@ -24,7 +24,7 @@ bool IsWholeReply(const uint8_t* f, int len) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
     const uint8_t mode = in.Byte();
-    const FrameRules& rules = (mode & 1) ? kTcpRules : kSerialRules;
+    const FrameRules& rules = (mode & 1) ? TCP_RULES : SERIAL_RULES;
     const int F = in.Byte() * 8;
     const int I = in.Byte() * 4;
     const int bufSize = 9 + (mode & 2 ? 600 : in.Word() % 700);

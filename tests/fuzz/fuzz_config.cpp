@@ -21,7 +21,7 @@ struct Read {
 };
 
 // The console's reads, section by section.
-const Read kReads[] = {
+const Read READS[] = {
     {"Quillmark/TCP", "IP", 's'},
     {"Quillmark/TCP", "Port", 'i'},
     {"Quillmark/TCP", "FirstChar", 'i'},
@@ -41,7 +41,7 @@ const Read kReads[] = {
     {"Quillmark/Modem", "FirstChar", 'i'},
     {"Quillmark/Modem", "RevTimeOut", 'i'},
 };
-constexpr size_t kReadCount = sizeof kReads / sizeof kReads[0];
+constexpr size_t READ_COUNT = sizeof READS / sizeof READS[0];
 
 struct Value {
     bool ok = false;
@@ -52,7 +52,7 @@ struct Value {
 
 std::vector<Value> ReadAll(CXmlConfig& config) {
     std::vector<Value> values;
-    for (const Read& r : kReads) {
+    for (const Read& r : READS) {
         Value v;
         config.SelectNode(r.section);
         if (r.kind == 's') {
@@ -98,7 +98,7 @@ std::string Folder() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The head chooses one setting to change and its new text; the rest is the file.
     FuzzInput in(data, size);
-    const size_t which = in.Byte() % kReadCount;
+    const size_t which = in.Byte() % READ_COUNT;
     const uint8_t* newText = nullptr;
     const size_t newLen = in.Take(in.Byte() % 24, newText);
     std::string value(reinterpret_cast<const char*>(newText), newLen);
@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(ReadAll(saved) == before);
 
     // A changed setting, saved, reads back as set; the others stay.
-    const Read& r = kReads[which];
+    const Read& r = READS[which];
     if (!saved.SelectNode(r.section))
         return 0;
     std::vector<Value> expect = before;

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int kIdleMs = 50;
+constexpr int IDLE_MS = 50;
 
 bool IsReply(const std::vector<uint8_t>& f) {
     const int len = static_cast<int>(f.size());
@@ -26,7 +26,7 @@ bool IsReply(const std::vector<uint8_t>& f) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
-    RequestAssembler assembler(kIdleMs);
+    RequestAssembler assembler(IDLE_MS);
     SimTerminal terminal({}, {});
     std::vector<uint8_t> fed;
     std::vector<uint8_t> joined;

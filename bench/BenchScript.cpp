@@ -3,10 +3,6 @@
 // written to the reply accepted, so its median may not exceed the bare call's.
 #include "bench/BenchScript.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,8 +18,7 @@
 #include "comm/CommThread.h"
 #include "comm/NetDriver.h"
 #include "protocol/Frame.h"
-
-extern char** environ;
+#include "sim/SimProcess.h"
 
 namespace {
 
@@ -38,10 +33,6 @@ constexpr int IO_WAIT_MS = 2000;
 constexpr int BUF = 512;
 constexpr const char* STEP_NAME = "echo";
 
-fs::path ProgramDir() {
-    return fs::read_symlink("/proc/self/exe").parent_path();
-}
-
 std::string DataHex() {
     std::string hex;
     char cell[3];
@@ -51,51 +42,6 @@ std::string DataHex() {
     }
     return hex;
 }
-
-// The simulator on loopback TCP port 0; stopped when this goes.
-class CSim {
-  public:
-    explicit CSim(const fs::path& dir) : m_portFile(dir / "ports") {
-        const std::string program = (ProgramDir() / "quillmark-sim").string();
-        std::vector<std::string> args = {program,    "--tcp",       "127.0.0.1:0",
-                                         "--no-udp", "--port-file", m_portFile.string()};
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~CSim() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-
-    // The TCP port it listens on, waiting up to 5 s; -1 when it never says.
-    int Port() const {
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (m_pid > 0 && Clock::now() < deadline) {
-            std::ifstream in(m_portFile);
-            std::string kind;
-            int port = 0;
-            while (in >> kind >> port)
-                if (kind == "tcp")
-                    return port;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return -1;
-    }
-
-  private:
-    fs::path m_portFile;
-    pid_t m_pid = -1;
-};
 
 // The run's median from its summary line "echo: N, min, median, p95, max".
 bool RunScript(const fs::path& script, int port, int n, double& medianMs, std::string& error) {
@@ -145,8 +91,8 @@ bool MeasureScriptReplyTimes(int nExchanges, ScriptFigures& out, std::string& er
                           << data << "\"\nrepeat = " << nExchanges << "\n";
     bool ok = false;
     {
-        CSim sim(dir);
-        const int port = sim.Port();
+        SimProcess sim({"--tcp", "127.0.0.1:0", "--no-udp"}, dir);
+        const int port = sim.Port("tcp");
         double scriptMs = 0;
         if (port < 0) {
             error = "quillmark-sim did not start";

@@ -1,67 +1,36 @@
 #pragma once
 
-// Starts build/bin/quillmark-sim as a child process on a pseudo-terminal and
-// on loopback TCP and UDP ports of the system's choice, for the tests and the benchmarks that talk
-// to the terminal through a real socket. Header only, POSIX.
+// The simulator on a pseudo-terminal and on loopback TCP and UDP ports of the
+// system's choice, with the config.xml of a console that talks to it.
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-extern char** environ;
+#include "sim/SimProcess.h"
 
 class CSimLauncher {
   public:
-    // Starts the simulator from the folder of the running program with the
-    // extra options (faults, card); waits up to 5 s for its ports.
+    // Starts the simulator with the extra options (faults, card); waits up
+    // to 5 s for its lines.
     explicit CSimLauncher(const std::vector<std::string>& extra = {}) {
-        namespace fs = std::filesystem;
         char name[] = "/tmp/quillmark-sim-XXXXXX";
-        m_dir = mkdtemp(name) ? name : "";
-        const std::string portFile = m_dir + "/ports";
-        m_log = m_dir + "/sim.log";
-        std::vector<std::string> args = {"--pty",       "--tcp",       "127.0.0.1:0", "--udp",
-                                         "127.0.0.1:0", "--port-file", portFile};
+        if (mkdtemp(name) == nullptr)
+            return;
+        m_dir = name;
+        std::vector<std::string> args = {"--pty", "--tcp", "127.0.0.1:0", "--udp", "127.0.0.1:0"};
         args.insert(args.end(), extra.begin(), extra.end());
-        const std::string path =
-            (fs::read_symlink("/proc/self/exe").parent_path() / "quillmark-sim").string();
-        std::vector<char*> argv{const_cast<char*>(path.c_str())};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_log.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (m_dir.empty() ||
-            posix_spawn(&m_pid, path.c_str(), &actions, nullptr, argv.data(), environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-
-        // The port file names every line once all are open.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (m_pid > 0 && !Ready() && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            ReadPorts(portFile);
-        }
+        m_sim = std::make_unique<SimProcess>(args, m_dir);
+        ptyPath = m_sim->Line("pty");
+        tcpPort = m_sim->Port("tcp");
+        udpPort = m_sim->Port("udp");
     }
 
     ~CSimLauncher() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
+        m_sim.reset();
         std::error_code ec;
         if (!m_dir.empty())
             std::filesystem::remove_all(m_dir, ec);
@@ -71,7 +40,7 @@ class CSimLauncher {
 
     bool Ready() const { return tcpPort > 0 && udpPort > 0 && !ptyPath.empty(); }
     // The simulator's log so far: one line per frame ("RX tcp C0 ...").
-    std::string Log() const { return Read(m_log); }
+    std::string Log() const { return m_sim ? m_sim->Log() : std::string(); }
     // Lines of the log that begin with prefix.
     int CountLines(const std::string& prefix) const {
         std::istringstream log(Log());
@@ -103,28 +72,6 @@ class CSimLauncher {
     std::string ptyPath; // the serial line, a pseudo-terminal
 
   private:
-    void ReadPorts(const std::string& portFile) {
-        std::istringstream ports(Read(portFile));
-        std::string kind;
-        std::string value;
-        while (ports >> kind >> value) {
-            if (kind == "tcp")
-                tcpPort = std::atoi(value.c_str());
-            else if (kind == "udp")
-                udpPort = std::atoi(value.c_str());
-            else if (kind == "pty")
-                ptyPath = value;
-        }
-    }
-
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-    std::string m_dir;
-    std::string m_log;
-    pid_t m_pid = -1;
+    std::filesystem::path m_dir;
+    std::unique_ptr<SimProcess> m_sim;
 };

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "SimProcess.h"
+#include "TempDir.h"
+#include "sim/SimProcess.h"
 
 // Runs the programs beside the test with their output captured.
 

@@ -26,7 +26,8 @@
 #include <vector>
 
 #include "RunProgram.h"
-#include "SimProcess.h"
+#include "TempDir.h"
+#include "sim/SimProcess.h"
 
 namespace {
 

@@ -12,7 +12,8 @@
 #include "FrameUtil.h"
 #include "PtyUtil.h"
 #include "LoopbackPeer.h"
-#include "SimProcess.h"
+#include "TempDir.h"
+#include "sim/SimProcess.h"
 #include "protocol/Frame.h"
 
 namespace {

@@ -1,5 +1,8 @@
 #pragma once
 
+// Starts quillmark-sim as a child process, for the tests and the benchmarks
+// that talk to the terminal through real lines. Header only, POSIX.
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -8,21 +11,20 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "TempDir.h"
-
 extern char** environ;
 
-// The folder of the running test program, where the programs it runs lie.
+// The folder of the running program, where the programs it runs lie.
 inline std::filesystem::path ProgramDir() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path();
 }
 
-// The simulator program run for a test. It writes the lines it opened to a
+// The simulator program run for a test or a benchmark. It writes the lines it opened to a
 // port file and its log (standard output) to a file, both in dir, or its log
 // to stdoutFd when one is given.
 class SimProcess {
@@ -68,7 +70,7 @@ class SimProcess {
     std::string Line(const std::string& kind) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (std::chrono::steady_clock::now() < deadline) {
-            std::istringstream in(ReadFile(m_portFile));
+            std::istringstream in(ReadAll(m_portFile));
             std::string k;
             std::string value;
             while (in >> k >> value) {
@@ -109,7 +111,7 @@ class SimProcess {
         return m_status;
     }
 
-    std::string Log() const { return ReadFile(m_logFile); }
+    std::string Log() const { return ReadAll(m_logFile); }
 
     // Waits up to ms for text to appear in the log file.
     bool WaitForLog(const std::string& text, int ms = 5000) const {
@@ -124,7 +126,7 @@ class SimProcess {
 
     // Processor time used so far (user + system), in clock ticks.
     long CpuTicks() const {
-        std::istringstream in(ReadFile("/proc/" + std::to_string(m_pid) + "/stat"));
+        std::istringstream in(ReadAll("/proc/" + std::to_string(m_pid) + "/stat"));
         std::string field;
         // Fields 14 and 15; the command in field 2 has no spaces here.
         for (int i = 1; i < 14 && in >> field; ++i) {
@@ -136,6 +138,13 @@ class SimProcess {
     }
 
   private:
+    static std::string ReadAll(const std::filesystem::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
     // True once the program has ended; its exit status is then in m_status.
     bool Ended() {
         if (m_pid <= 0)

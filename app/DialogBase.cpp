@@ -61,6 +61,10 @@ void ApplyStyles(QWidget* w) {
     }
     if (auto* label = qobject_cast<QLabel*>(w); label && label->property("appIcon").toBool())
         label->setPixmap(AppIcon().pixmap(32, 32));
+    // A read-only window only grows by appends: an undo history would keep
+    // every append until the window is emptied, and cost time on each.
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(w); plain && plain->isReadOnly())
+        plain->setUndoRedoEnabled(false);
 }
 
 } // namespace

@@ -742,4 +742,32 @@ TEST_F(ConsoleTest, SerialDeviceThatVanishesStillCloses) {
     EXPECT_TRUE(capture.boxes.empty());
 }
 
+// The adapter is pulled while the console waits for a reply: the wait ends
+// with the receive error inside its time-out, and the next send fails.
+TEST_F(ConsoleTest, SerialDeviceThatVanishesMidExchange) {
+    CQuillmarkDlg& c = Start();
+    Press(IDC_OPEN_PORT);
+    ASSERT_EQ(c.m_bPortOpen, 1);
+    dlg->SetItemText(IDC_COMMAND, "E4");
+    dlg->SetItemText(IDC_PROTOCOL_DATA, "");
+    dlg->SetItemText(IDC_FIRST_CHAR, "5000");
+    ASSERT_TRUE(dlg->ClickItem(IDC_PROTOCOL_SEND));
+    EXPECT_EQ(serial.Read(8, 3000).size(), 8u) << "the request";
+    const auto t0 = Clock::now();
+    serial.CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return !c.JobPending(); }, 5000));
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count(),
+              4000);
+    EXPECT_EQ(Text(IDC_RECV_STATUS), "接收数据错!");
+    EXPECT_TRUE(capture.boxes.empty());
+
+    ASSERT_TRUE(dlg->ClickItem(IDC_PROTOCOL_SEND));
+    ASSERT_TRUE(WaitUntil([&] { return !capture.boxes.empty(); }, 3000));
+    EXPECT_EQ(capture.boxes[0].text, "发送数据失败!");
+    EXPECT_EQ(capture.boxes[0].caption, "失败");
+    Press(IDC_CLOSE_PORT);
+    EXPECT_EQ(c.m_bPortOpen, 0);
+    EXPECT_FALSE(c.WorkerRuns());
+}
+
 } // namespace

@@ -10,17 +10,10 @@
 
 #include "ConsoleSim.h"
 #include "FrameUtil.h"
+#include "TextUtil.h"
 #include "comm/Notify.h"
 
 namespace {
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 std::string Repeat(const std::string& s, int n) {
     std::string out;

@@ -10,16 +10,9 @@
 #include <vector>
 
 #include "ConsoleSim.h"
+#include "TextUtil.h"
 
 namespace {
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 int Count(const std::string& text, const std::string& what) {
     int n = 0;

@@ -13,6 +13,7 @@
 
 #include "RunProgram.h"
 #include "TempDir.h"
+#include "TextUtil.h"
 #include "sim/SimProcess.h"
 
 namespace {
@@ -70,15 +71,6 @@ class Sim {
     std::string m_tcp;
     std::string m_udp;
 };
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
-}
 
 // The step lines of a run's output: everything before the blank line.
 std::vector<std::string> StepLines(const std::string& out) {

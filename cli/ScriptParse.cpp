@@ -421,6 +421,9 @@ class CTextGuard {
                     return;
                 // The escaped character, or the first one a line-ending
                 // backslash does not trim, goes through the whitespace test.
+                const bool bLineEnding =
+                    m_i < m_text.size() &&
+                    (IsBlank(m_text[m_i]) || m_text[m_i] == '\n' || m_text[m_i] == '\r');
                 while (m_i < m_text.size() &&
                        (IsBlank(m_text[m_i]) || m_text[m_i] == '\n' || m_text[m_i] == '\r'))
                     if (!Step())
@@ -429,6 +432,10 @@ class CTextGuard {
                     m_what = "expected ASCII after a backslash in a multi-line string";
                     return;
                 }
+                // An escaped character is the string's own, even a quote that
+                // would otherwise close it.
+                if (!bLineEnding && m_i < m_text.size() && !Step())
+                    return;
                 continue;
             }
             if (!Step())

@@ -222,6 +222,9 @@ TEST_F(ScriptParse, RefusesMalformedScriptsWithLineAndColumn) {
         {"[[step]]\n\"\xE5\x90\x8D\" = \"x\"\n", "2:1: expected ASCII in a quoted key"},
         {"[[step]]\nname = \"\"\"a\\\n  \xE3\x80\x81\"\"\"\npause_ms = 1\n",
          "3:3: expected ASCII after a backslash in a multi-line string"},
+        // An escaped quote followed by two more does not close the string.
+        {"[[step]]\nname = \"\"\"a\\\"\"\" \\\xEF\xBB\xB6\"\"\"\n",
+         "2:18: expected ASCII after a backslash in a multi-line string"},
         {"[[step]]\nexchange = \"10\"\ndata = 12\n",
          "3:8: 'data': expected a string, got an integer"},
     };

@@ -891,7 +891,13 @@ std::string WriteScriptText(const Script& script) {
         steps.push_back(std::move(t));
     }
     root.insert("step", std::move(steps));
+    // Strings go out as basic strings with escapes: toml++ 3.3 writes a
+    // literal multi-line string even when the text holds "'''", which then
+    // does not read back.
+    constexpr auto flags =
+        toml::toml_formatter::default_flags &
+        ~(toml::format_flags::allow_literal_strings | toml::format_flags::allow_multi_line_strings);
     std::ostringstream out;
-    out << toml::toml_formatter(root);
+    out << toml::toml_formatter(root, flags);
     return out.str();
 }

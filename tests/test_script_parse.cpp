@@ -296,6 +296,9 @@ repeat = 2
 [[step]]
 name = "wait"
 pause_ms = 0
+[[step]]
+name = "three quotes ''' and a\nline break"
+pause_ms = 1
 )";
     Script first;
     std::string error;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "PtyUtil.h"
+#include "TempDir.h"
 #include "comm/CommJob.h"
 #include "comm/SerialPort.h"
 #include "config/ChannelSettings.h"
@@ -33,12 +34,7 @@ const char* const FULL = R"(<?xml version="1.0"?>
 
 class ChannelSettingsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "channelsettings.XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        m_dir = tmpl;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
+    void SetUp() override { ASSERT_FALSE(m_dir.empty()); }
 
     // Loads text as config.xml into config.
     void Load(const std::string& text) {
@@ -53,7 +49,8 @@ class ChannelSettingsTest : public ::testing::Test {
     }
 
     CXmlConfig config;
-    fs::path m_dir;
+    TempDir m_tmp;
+    const fs::path& m_dir = m_tmp.path;
     std::string m_path;
 };
 

@@ -1,3 +1,4 @@
+#include "TempDir.h"
 #include "config/XmlConfig.h"
 
 #include <gtest/gtest.h>
@@ -23,12 +24,7 @@ namespace {
 
 class XmlConfigTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "xmlconfig.XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        m_dir = tmpl;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
+    void SetUp() override { ASSERT_FALSE(m_dir.empty()); }
 
     std::string PathOf(const std::string& name) const { return (m_dir / name).string(); }
 
@@ -58,7 +54,8 @@ class XmlConfigTest : public ::testing::Test {
         return path;
     }
 
-    fs::path m_dir;
+    TempDir m_tmp;
+    const fs::path& m_dir = m_tmp.path;
 };
 
 const char SECTIONS[] = "<Quillmark><COMPort PortNo=\"1\"/><Modem/>"

@@ -7,6 +7,10 @@
 // the tone instead (tests observe beeps this way).
 void Beep(int freqHz, int durationMs);
 
+// The tone of a refused key.
+constexpr int REFUSED_KEY_BEEP_HZ = 1500;
+constexpr int REFUSED_KEY_BEEP_MS = 50;
+
 using BeepHook = std::function<void(int freqHz, int durationMs)>;
 
 // Installs hook (an empty one removes it); returns the previous hook.

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "app/Beep.h"
 #include "app/DataExchange.h"
 #include "app/MessageBox.h"
 #include "app/WindowMessages.h"
@@ -435,6 +436,11 @@ void CDialogBase::OnKillFocus(int id, std::function<void()> handler) {
 
 int CDialogBase::MessageBox(const QString& text, const QString& caption, int icon) {
     return ::MessageBox(this, text, caption, icon);
+}
+
+void CDialogBase::RefuseKey(const char* text) {
+    Beep(REFUSED_KEY_BEEP_HZ, REFUSED_KEY_BEEP_MS);
+    MessageBox(QString::fromUtf8(text), QString::fromUtf8("提示"), MB_ICONEXCLAMATION);
 }
 
 void CDialogBase::accept() {

@@ -143,6 +143,9 @@ class CDialogBase : public QDialog {
 
     // Message box with this dialog as parent.
     int MessageBox(const QString& text, const QString& caption, int icon = 0);
+    // Refuses a typed key as every key filter does: the 1500 Hz, 50 ms beep,
+    // then text under "提示" with the exclamation icon.
+    void RefuseKey(const char* text);
 
     void accept() override;
     void reject() override;

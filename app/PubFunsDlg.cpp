@@ -4,7 +4,6 @@
 #include <QKeyEvent>
 #include <algorithm>
 
-#include "app/Beep.h"
 #include "app/DataExchange.h"
 #include "app/MessageBox.h"
 #include "app/PubFunsIds.h"
@@ -14,13 +13,9 @@
 
 namespace {
 
-constexpr int KEY_BEEP_HZ = 1500;
-constexpr int KEY_BEEP_MS = 50;
 constexpr int ID_MAX_CHARS = 8;
 constexpr int MACHINE_NO_MAX_CHARS = 3;
 constexpr int LOW_ID_MAX_CHARS = 2;
-
-const char* const HintCaption = "提示";
 
 std::string Chars(const QString& s) {
     return s.toLatin1().toStdString();
@@ -245,9 +240,7 @@ bool CPubFunsDlg::PreTranslateMessage(QWidget* control, QEvent* event) {
     const bool isId = id == IDC_PUB_ID;
     if (isId ? PubIdKeyAllowed(ch) : PubMachineNoKeyAllowed(ch))
         return false;
-    Beep(KEY_BEEP_HZ, KEY_BEEP_MS);
-    MessageBox(QString::fromUtf8(isId ? PUB_HEX_KEY_TEXT : PUB_DEC_KEY_TEXT),
-               QString::fromUtf8(HintCaption), MB_ICONEXCLAMATION);
+    RefuseKey(isId ? HEX_KEY_TEXT : PUB_DEC_KEY_TEXT);
     if (!isId)
         FocusItem(IDC_PUB_MACHINE_NO);
     return true;

@@ -19,8 +19,7 @@ enum : int {
 
 inline constexpr char PUB_DIALOG_TITLE[] = "公用命令";
 
-// Key filter messages (caption "提示", warning icon, with a beep).
-inline constexpr char PUB_HEX_KEY_TEXT[] = "请输入十六进制字符 '0'~'9','A'~'F'!";
+// The machine number field's key filter message; the ID field's is HEX_KEY_TEXT.
 inline constexpr char PUB_DEC_KEY_TEXT[] = "请输入十进制字符 '0'~'9'!";
 
 // The control a message's focus field names; 0 for PUB_FIELD_NONE.

@@ -3,7 +3,6 @@
 #include <QKeyEvent>
 #include <algorithm>
 
-#include "app/Beep.h"
 #include "app/MessageBox.h"
 #include "app/QuillmarkDlg.h"
 #include "app/Resource.h"
@@ -27,7 +26,6 @@ const char* const ProtocolTooLong =
 const char* const DirectOdd = "输入数据:输入字符个数为奇数个，请重新输入!";
 const char* const DirectBadChar = "输入数据:第%d个字符不是合法的16进制字符，请重新输入";
 const char* const DirectTooLong = "输入数据:输入字符个数不能超过599个，请重新输入!";
-const char* const HexOnly = "请输入十六进制字符 '0'~'9','A'~'F'!";
 const char* const PeriodRange = "请把定时频率限定在1-10000毫秒/次";
 const char* const NoConnection = "对不起,您还没有建立起任何有效的通信连接!";
 const char* const TimerFailed = "设置定时器失败!";
@@ -39,8 +37,6 @@ QString Text(const char* s) {
     return QString::fromUtf8(s);
 }
 
-constexpr int BadKeyBeepHz = 1500;
-constexpr int BadKeyBeepMs = 50;
 // Fields this long get the caret at their end after a change.
 constexpr int CaretToEndLength = 128;
 constexpr int PeriodMin = 1;
@@ -291,8 +287,7 @@ void CQuillmarkDlg::FilterHexField(int fieldId, QString& member, int& length) {
     length = static_cast<int>(member.size());
     const QByteArray bytes = member.toUtf8();
     if (FirstNonHexChar(bytes.toStdString()) >= 0) {
-        Beep(BadKeyBeepHz, BadKeyBeepMs);
-        MessageBox(Text(txt::HexOnly), Text(txt::Hint), MB_ICONEXCLAMATION);
+        RefuseKey(HEX_KEY_TEXT);
         // What was just added at the end goes; the deletion runs the filter
         // again on the shorter text, which then deletes nothing.
         if (previous < length) {
@@ -330,8 +325,7 @@ bool CQuillmarkDlg::PreTranslateMessage(QWidget* control, QEvent* event) {
         return false;
     if (HexKeyAllowed(text.at(0).unicode()))
         return false;
-    Beep(BadKeyBeepHz, BadKeyBeepMs);
-    MessageBox(Text(txt::HexOnly), Text(txt::Hint), MB_ICONEXCLAMATION);
+    RefuseKey(HEX_KEY_TEXT);
     return true;
 }
 

@@ -47,3 +47,6 @@ void SetFileDialogHook(std::function<int(QString& path)> hook);
 // takes it: "Bin File (*.bin);;All Files (*)". "*.*" matches every file, as
 // it does on the desktop the list was written for.
 QString FileDialogFilter(const QString& filter);
+
+// What a hex-only field's key filter says of a refused key.
+inline constexpr char HEX_KEY_TEXT[] = "请输入十六进制字符 '0'~'9','A'~'F'!";

@@ -32,10 +32,6 @@ const char* const CrcOddLength = "输入数据:输入字符个数为奇数个，
 const char* const CrcBadChar = "输入数据:第%d个字符不是合法的16进制字符，请重新输入";
 } // namespace txt
 
-QString Text(const char* s) {
-    return QString::fromUtf8(s);
-}
-
 // One byte per character, as the hex checks count them; characters outside
 // Latin-1 become '?' and fail those checks.
 std::string Chars(const QString& s) {

@@ -21,10 +21,6 @@ std::string Chars(const QString& s) {
     return s.toLatin1().toStdString();
 }
 
-QString Text(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
 // Keys the edits handle themselves, which bring no character to filter.
 bool IsEditingKey(int key) {
     switch (key) {

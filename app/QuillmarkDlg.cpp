@@ -49,14 +49,6 @@ const char* const BinExt = "bin";
 const char* const BinFilter = "Bin File(*.bin)|*.bin|All Files(*.*)|*.*||";
 } // namespace txt
 
-QString Text(const char* s) {
-    return QString::fromUtf8(s);
-}
-
-QString Text(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
 // Asks, never opens: opening a FIFO would block until a writer came.
 bool FileReadable(const std::string& path) {
     struct stat st;

@@ -10,10 +10,6 @@ bool g_bConfirmPacket = false;
 
 namespace {
 
-QString Text(const char* s) {
-    return QString::fromUtf8(s);
-}
-
 const char* const SendFailedCaption = "失败";
 
 } // namespace

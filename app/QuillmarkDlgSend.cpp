@@ -33,10 +33,6 @@ const char* const AutoReceive = "自动接收";
 const char* const ManualReceive = "手动接收";
 } // namespace txt
 
-QString Text(const char* s) {
-    return QString::fromUtf8(s);
-}
-
 // Fields this long get the caret at their end after a change.
 constexpr int CaretToEndLength = 128;
 constexpr int PeriodMin = 1;

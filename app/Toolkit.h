@@ -50,3 +50,11 @@ QString FileDialogFilter(const QString& filter);
 
 // What a hex-only field's key filter says of a refused key.
 inline constexpr char HEX_KEY_TEXT[] = "请输入十六进制字符 '0'~'9','A'~'F'!";
+
+// The system's own texts are UTF-8; these turn them into what a control shows.
+inline QString Text(const char* s) {
+    return QString::fromUtf8(s);
+}
+inline QString Text(const std::string& s) {
+    return QString::fromStdString(s);
+}

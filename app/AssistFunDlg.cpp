@@ -20,8 +20,6 @@ constexpr char ENCRYPT = '0';
 constexpr char DECRYPT = '1';
 
 namespace txt {
-const char* const Hint = "提示";
-const char* const Warning = "警告";
 const char* const BothNot8Bytes = "输入框和密钥框都要求输入8个字节(即16个合法的16进制字符)";
 const char* const InputNot8Bytes = "输入框要求输入8个字节(即16个合法的16进制字符)";
 const char* const EncryptKeyNot16Bytes = "请输入16字节密钥(即32个合法的16进制字符)";
@@ -101,7 +99,7 @@ bool CAssistFunDlg::Refused(int code, char mode) {
         text = txt::KeyNotHex;
         break;
     }
-    MessageBox(Text(text), Text(txt::Hint));
+    MessageBox(Text(text), Text(CAPTION_HINT));
     return true;
 }
 
@@ -146,7 +144,7 @@ void CAssistFunDlg::OnCrcCcitt() {
     if (rc != 0) {
         const QString text =
             rc == HEX_ODD_LENGTH ? Text(txt::CrcOddLength) : QString::asprintf(txt::CrcBadChar, rc);
-        MessageBox(text, Text(txt::Warning));
+        MessageBox(text, Text(CAPTION_WARNING));
         FocusItem(IDC_ASSIST_INPUT);
         SetSel(IDC_ASSIST_INPUT, 0, -1);
         return;

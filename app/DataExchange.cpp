@@ -9,7 +9,7 @@ CDataExchange::CDataExchange(CDialogBase& dlg, bool bSaveAndValidate)
 
 void CDataExchange::Fail(int id, const QString& message) {
     m_bFailed = true;
-    MessageBox(&m_dlg, message, QStringLiteral("提示"), MB_ICONEXCLAMATION);
+    MessageBox(&m_dlg, message, ::Text(CAPTION_HINT), MB_ICONEXCLAMATION);
     m_dlg.FocusItem(id);
     m_dlg.SetSel(id, 0, -1);
 }

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -438,9 +439,25 @@ int CDialogBase::MessageBox(const QString& text, const QString& caption, int ico
     return ::MessageBox(this, text, caption, icon);
 }
 
+char32_t CDialogBase::TypedChar(const QKeyEvent& key) {
+    switch (key.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Delete:
+        return 0;
+    default:
+        break;
+    }
+    const QString text = key.text();
+    return text.isEmpty() ? 0 : text.toUcs4().value(0);
+}
+
 void CDialogBase::RefuseKey(const char* text) {
     Beep(REFUSED_KEY_BEEP_HZ, REFUSED_KEY_BEEP_MS);
-    MessageBox(QString::fromUtf8(text), QString::fromUtf8("提示"), MB_ICONEXCLAMATION);
+    MessageBox(QString::fromUtf8(text), Text(CAPTION_HINT), MB_ICONEXCLAMATION);
 }
 
 void CDialogBase::accept() {

@@ -9,6 +9,7 @@
 #include "comm/Notify.h"
 
 class CDataExchange;
+class QKeyEvent;
 
 // The base of every window: a dialog built from a Designer template whose
 // controls carry their resource identifier in the dynamic property "resId".
@@ -143,6 +144,11 @@ class CDialogBase : public QDialog {
 
     // Message box with this dialog as parent.
     int MessageBox(const QString& text, const QString& caption, int icon = 0);
+    // The character a key press brings to a key filter; 0 for a key without
+    // one (arrows) and for the keys the edits handle themselves (Return,
+    // Enter, Escape, Tab, Shift+Tab, Delete), which Qt gives control
+    // characters as text.
+    static char32_t TypedChar(const QKeyEvent& key);
     // Refuses a typed key as every key filter does: the 1500 Hz, 50 ms beep,
     // then text under "提示" with the exclamation icon.
     void RefuseKey(const char* text);

@@ -10,13 +10,6 @@
 #include "protocol/StatusText.h"
 #include "ui_LoadProcDlg.h"
 
-namespace {
-
-const char* const SuccessCaption = "成功";
-const char* const FailedCaption = "失败";
-
-} // namespace
-
 CLoadProcDlg::CLoadProcDlg(CQuillmarkDlg* parent) : CDialogBase(parent), m_pConsole(parent) {
     LoadTemplate<Ui::LoadProcDlg>();
     setWindowTitle(QString::fromUtf8(LOAD_PROC_CAPTION));
@@ -52,7 +45,7 @@ void CLoadProcDlg::OnCommResult(int code, long value) {
         const int result = static_cast<int>(value);
         const bool ok = result == 0;
         MessageBox(QString::fromStdString(DownloadDoneText(result)),
-                   QString::fromUtf8(ok ? SuccessCaption : FailedCaption),
+                   Text(ok ? CAPTION_SUCCESS : CAPTION_FAILED),
                    ok ? MB_ICONINFORMATION : MB_ICONEXCLAMATION);
         m_pConsole->OnCloseAll();
         EndDialog(IDOK);

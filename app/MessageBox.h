@@ -5,6 +5,14 @@
 
 class QWidget;
 
+// The captions the dialogs' message boxes share.
+inline constexpr char CAPTION_HINT[] = "提示";
+inline constexpr char CAPTION_WARNING[] = "警告";
+inline constexpr char CAPTION_ERROR[] = "错误";
+inline constexpr char CAPTION_FAILED[] = "失败";
+inline constexpr char CAPTION_SUCCESS[] = "成功";
+inline constexpr char CAPTION_NO_CONNECTION[] = "失败提示";
+
 // Icons of a message box.
 enum MbIcon : int { MB_ICONNONE = 0, MB_ICONEXCLAMATION = 0x30, MB_ICONINFORMATION = 0x40 };
 

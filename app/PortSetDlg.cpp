@@ -14,10 +14,7 @@
 namespace {
 
 const char* const NoSerialPort = "系统中不存在可用的串口!";
-const char* const Warning = "警告";
 const char* const EmptyCalledNo = "被叫的号码不能为空!";
-const char* const Notice = "提示";
-const char* const Error = "错误";
 
 // List index to baud rate; the modem list stops before 921600.
 const long BaudTable[] = {19200, 9600, 4800, 2400, 1200, 28800, 57600, 115200, 921600};
@@ -60,7 +57,7 @@ bool CPortSetDlg::OnInitDialog() {
     const int listed = g_portLister ? g_portLister(ports, bound, strError)
                                     : ListSerialPorts(ports, bound, strError);
     if (listed != 0) {
-        MessageBox(QString::fromStdString(strError), QString::fromUtf8(Error), MB_ICONEXCLAMATION);
+        MessageBox(QString::fromStdString(strError), Text(CAPTION_ERROR), MB_ICONEXCLAMATION);
         EndDialog(IDCANCEL);
         return false;
     }
@@ -68,7 +65,7 @@ bool CPortSetDlg::OnInitDialog() {
         portList->addItem(QString::fromStdString(p.strFriendlyName));
     portList->model()->sort(0);
     if (portList->count() == 0) {
-        MessageBox(QString::fromUtf8(NoSerialPort), QString::fromUtf8(Warning), MB_ICONEXCLAMATION);
+        MessageBox(QString::fromUtf8(NoSerialPort), Text(CAPTION_WARNING), MB_ICONEXCLAMATION);
         EndDialog(IDCANCEL);
         return false;
     }
@@ -108,7 +105,7 @@ void CPortSetDlg::OnOK() {
     if (!UpdateData(true))
         return;
     if (m_nChannel == CH_MODEM && m_strCalledNo.isEmpty()) {
-        MessageBox(QString::fromUtf8(EmptyCalledNo), QString::fromUtf8(Notice), MB_ICONEXCLAMATION);
+        MessageBox(QString::fromUtf8(EmptyCalledNo), Text(CAPTION_HINT), MB_ICONEXCLAMATION);
         FocusItem(IDC_SET_CALLED_NO);
         if (auto* edit = GetDlgItemAs<QLineEdit>(IDC_SET_CALLED_NO))
             edit->selectAll();

@@ -21,21 +21,6 @@ std::string Chars(const QString& s) {
     return s.toLatin1().toStdString();
 }
 
-// Keys the edits handle themselves, which bring no character to filter.
-bool IsEditingKey(int key) {
-    switch (key) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-    case Qt::Key_Delete:
-        return true;
-    default:
-        return false;
-    }
-}
-
 } // namespace
 
 CPubFunsDlg::CPubFunsDlg(QWidget* parent) : CDialogBase(parent) {
@@ -229,10 +214,9 @@ bool CPubFunsDlg::PreTranslateMessage(QWidget* control, QEvent* event) {
     }
     if (event->type() != QEvent::KeyPress || (id != IDC_PUB_ID && id != IDC_PUB_MACHINE_NO))
         return false;
-    auto* key = static_cast<QKeyEvent*>(event);
-    if (key->text().isEmpty() || IsEditingKey(key->key()))
+    const char32_t ch = TypedChar(*static_cast<QKeyEvent*>(event));
+    if (ch == 0)
         return false;
-    const int ch = key->text().at(0).unicode();
     const bool isId = id == IDC_PUB_ID;
     if (isId ? PubIdKeyAllowed(ch) : PubMachineNoKeyAllowed(ch))
         return false;

@@ -6,7 +6,6 @@
 
 namespace {
 const char* const SaveFailed = "保存程序配置文件config.xml失败,设置未保存!";
-const char* const Error = "错误";
 } // namespace
 
 void CSettingsDlgBase::DoDataExchange(CDataExchange& dx) {
@@ -17,7 +16,7 @@ void CSettingsDlgBase::DoDataExchange(CDataExchange& dx) {
 void CSettingsDlgBase::SaveAndClose(const SectionSnapshot& before) {
     if (!m_pConfig->Save()) {
         RestoreSectionSnapshot(*m_pConfig, before);
-        MessageBox(QString::fromUtf8(SaveFailed), QString::fromUtf8(Error), MB_ICONEXCLAMATION);
+        MessageBox(QString::fromUtf8(SaveFailed), Text(CAPTION_ERROR), MB_ICONEXCLAMATION);
         return;
     }
     EndDialog(IDOK);

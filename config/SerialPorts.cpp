@@ -166,17 +166,21 @@ int ListSerialPorts(std::vector<SerialPortInfo>& ports, const std::vector<PortBi
     if (rc != 0)
         return rc;
 
+    // Bound in this order, a binding replaces whatever its number opened before.
     for (const PortBinding& b : bound) {
         SerialPortInfo info;
         info.strDevicePath = b.strDevice;
         info.strPortName = "COM" + std::to_string(b.nNo);
-        const bool listed = std::any_of(ports.begin(), ports.end(), [&](const SerialPortInfo& p) {
-            return p.strPortName == info.strPortName && p.strDevicePath == info.strDevicePath;
+        const auto listed = std::find_if(ports.begin(), ports.end(), [&](const SerialPortInfo& p) {
+            return p.strPortName == info.strPortName;
         });
-        if (listed)
+        if (listed != ports.end() && listed->strDevicePath == info.strDevicePath)
             continue;
         info.strFriendlyName = WithoutParentheses(b.strDevice) + " (" + info.strPortName + ")";
-        ports.push_back(std::move(info));
+        if (listed != ports.end())
+            *listed = std::move(info);
+        else
+            ports.push_back(std::move(info));
     }
     for (SerialPortInfo& p : ports)
         CompleteSerialPortInfo(p);

@@ -25,11 +25,13 @@ void CompleteSerialPortInfo(SerialPortInfo& info);
 
 // Empties ports and fills it with the tty devices that are real serial ports
 // of the default table (a bound driver; ttyS only with a known UART type),
-// sorted by COM number, then the devices of bound that are not listed under
-// that number yet, in their order; every record completed. A device's
-// friendly name is "DESCRIPTION (COMn)", the description being the USB
-// vendor and model where known, else the driver's name, with "(" and ")"
-// replaced; a bound device shows its path as description. Returns 0, or -1
+// sorted by COM number, then the devices of bound in their order. Each COM
+// number is listed once, with the device that opens it once the bindings
+// are made in that order: a binding takes the place of the entry listed
+// under its number unless it names the same device. Every record completed.
+// A device's friendly name is "DESCRIPTION (COMn)", the description being
+// the USB vendor and model where known, else the driver's name, with "("
+// and ")" replaced; a bound device shows its path as description. Returns 0, or -1
 // with strError naming the step that failed, such as
 // "udev_enumerate_scan_devices failed. (err=2)"; the records listed before
 // the failure stay, not completed.

@@ -255,6 +255,41 @@ TEST(ListSerialPortsWithBindings, ListsBoundDevicesAfterTheMachinesOwn) {
     }
 }
 
+TEST_F(ChannelSettingsTest, AComNumberBoundTwiceIsListedOnceWithTheDeviceThatOpens) {
+    Load("<Quillmark><Ports>"
+         "<Port No=\"200\" Device=\"/tmp/first\"/>"
+         "<Port No=\"201\" Device=\"/tmp/other\"/>"
+         "<Port No=\"200\" Device=\"/tmp/last\"/>"
+         "</Ports></Quillmark>");
+    BindConfiguredPorts(config);
+    const std::string opens = ComDevicePath(200);
+    ComBindDevice(200, "");
+    ComBindDevice(201, "");
+    EXPECT_EQ(opens, "/tmp/last");
+
+    std::vector<SerialPortInfo> ports;
+    std::string error;
+    ASSERT_EQ(ListSerialPorts(ports, ReadPortBindings(config), error), 0);
+    std::vector<std::string> com200;
+    for (const SerialPortInfo& p : ports)
+        if (p.strFriendlyName.find("(COM200)") != std::string::npos)
+            com200.push_back(p.strDevicePath);
+    EXPECT_EQ(com200, std::vector<std::string>{opens});
+    EXPECT_EQ(ports.back().strDevicePath, "/tmp/other");
+
+    // A machine port's number bound to another device lists that device only.
+    std::vector<SerialPortInfo> own;
+    ASSERT_EQ(ListSerialPorts(own), 0);
+    if (own.empty())
+        return;
+    ASSERT_EQ(
+        ListSerialPorts(ports, {{std::atoi(own[0].strPortName.c_str() + 3), "/tmp/last"}}, error),
+        0);
+    ASSERT_EQ(ports.size(), own.size());
+    EXPECT_EQ(ports[0].strPortName, own[0].strPortName);
+    EXPECT_EQ(ports[0].strDevicePath, "/tmp/last");
+}
+
 TEST(ListSerialPortsWithBindings, MachinePortsNameTheirDescriptionWithoutParentheses) {
     std::vector<SerialPortInfo> ports;
     ASSERT_EQ(ListSerialPorts(ports), 0);

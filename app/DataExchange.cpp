@@ -68,6 +68,13 @@ void CDataExchange::Text(int id, QString& value, int nMaxChars) {
     value = text;
 }
 
+void CDataExchange::Text(int id, std::string& value, int nMaxChars) {
+    QString text = ::Text(value);
+    Text(id, text, nMaxChars);
+    if (m_bSaveAndValidate && !m_bFailed)
+        value = text.toStdString();
+}
+
 void CDataExchange::Check(int id, bool& value) {
     if (m_bFailed)
         return;

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <string>
 
 class CDialogBase;
 
@@ -24,6 +25,8 @@ class CDataExchange {
     // nMaxChars characters when nMaxChars > 0, and writing then limits an
     // edit to that many.
     void Text(int id, QString& value, int nMaxChars = 0);
+    // The same for a UTF-8 text member.
+    void Text(int id, std::string& value, int nMaxChars = 0);
     void Check(int id, bool& value);
     // The selected item of a combo box, -1 for none.
     void CBIndex(int id, int& value);

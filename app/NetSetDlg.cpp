@@ -12,26 +12,17 @@ constexpr int MaxPortChars = 6;
 } // namespace
 
 CNetSetDlg::CNetSetDlg(QWidget* parent, int channel)
-    : CSettingsDlgBase(parent), m_nChannel(channel) {
-    m_nFirstChar = 0;
-    m_nRevTimeOut = 0;
-}
+    : CSettingsDlgBase(parent), m_nChannel(channel) {}
 
 bool CNetSetDlg::OnInitDialog() {
     CSettingsDlgBase::OnInitDialog();
-    NetSection values;
-    values.nFirstChar = m_nFirstChar;
-    values.nRevTimeOut = m_nRevTimeOut;
     int parsed = 0;
-    if (m_pConfig != nullptr && ReadNetSection(*m_pConfig, m_nChannel, values)) {
+    if (m_pConfig != nullptr && ReadNetSection(*m_pConfig, m_nChannel, m_section)) {
         int parts[4] = {};
-        parsed = std::sscanf(values.strIp.c_str(), "%d.%d.%d.%d", &parts[0], &parts[1], &parts[2],
-                             &parts[3]);
+        parsed = std::sscanf(m_section.strIp.c_str(), "%d.%d.%d.%d", &parts[0], &parts[1],
+                             &parts[2], &parts[3]);
         for (int i = 0; i < 4; ++i)
             m_address[i] = static_cast<uint8_t>(i < parsed ? parts[i] & 0xFF : 0);
-        m_strPort = QString::fromStdString(values.strPort);
-        m_nFirstChar = values.nFirstChar;
-        m_nRevTimeOut = values.nRevTimeOut;
     }
     UpdateData(false);
     // Numbers the stored address does not hold stay blank rather than show a guess.
@@ -43,22 +34,16 @@ bool CNetSetDlg::OnInitDialog() {
 
 void CNetSetDlg::DoDataExchange(CDataExchange& dx) {
     dx.IPAddress(IDC_SET_IP, m_address);
-    dx.Text(IDC_SET_NET_PORT, m_strPort, MaxPortChars);
-    CSettingsDlgBase::DoDataExchange(dx);
+    dx.Text(IDC_SET_NET_PORT, m_section.strPort, MaxPortChars);
+    ExchangeTimeouts(dx, m_section.nFirstChar, m_section.nRevTimeOut);
 }
 
 void CNetSetDlg::OnOK() {
     if (!UpdateData(true) || m_pConfig == nullptr)
         return;
-    NetSection values;
     char ip[16];
     std::snprintf(ip, sizeof ip, "%d.%d.%d.%d", m_address[0], m_address[1], m_address[2],
                   m_address[3]);
-    values.strIp = ip;
-    values.strPort = m_strPort.toStdString();
-    values.nFirstChar = m_nFirstChar;
-    values.nRevTimeOut = m_nRevTimeOut;
-    const SectionSnapshot before = TakeSectionSnapshot(*m_pConfig, m_nChannel);
-    WriteNetSection(*m_pConfig, m_nChannel, values);
-    SaveAndClose(before);
+    m_section.strIp = ip;
+    CloseIfSaved(SaveNetSection(*m_pConfig, m_nChannel, m_section));
 }

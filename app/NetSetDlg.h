@@ -1,18 +1,18 @@
 #pragma once
 
-#include <QString>
 #include <cstdint>
 
 #include "app/SettingsDlgBase.h"
 
 // The TCP and UDP settings dialogs: the terminal's IPv4 address, its port as
 // typed (at most 6 characters) and the two time-outs. "取消" is their default
-// button, so Enter in a field cancels. OK writes the channel's section and
-// saves config.xml.
+// button, so Enter in a field cancels. OK saves the channel's section into
+// config.xml.
 class CNetSetDlg : public CSettingsDlgBase {
   public:
-    uint8_t m_address[4] = {};
-    QString m_strPort;
+    // The section as the dialog shows it: read from the store when it opens,
+    // and after OK what it saved.
+    const NetSection& Section() const { return m_section; }
 
   protected:
     // channel: CH_TCP or CH_UDP; the derived dialog loads the template.
@@ -24,4 +24,6 @@ class CNetSetDlg : public CSettingsDlgBase {
 
   private:
     const int m_nChannel;
+    NetSection m_section;
+    uint8_t m_address[4] = {}; // the address control's four fields
 };

@@ -2,7 +2,6 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -10,16 +9,15 @@
 #include "app/MessageBox.h"
 #include "app/Resource.h"
 #include "comm/CommJob.h"
+#include "comm/SerialPort.h"
 
 namespace {
 
+namespace txt {
 const char* const NoSerialPort = "系统中不存在可用的串口!";
 const char* const EmptyCalledNo = "被叫的号码不能为空!";
+} // namespace txt
 
-// List index to baud rate; the modem list stops before 921600.
-const long BaudTable[] = {19200, 9600, 4800, 2400, 1200, 28800, 57600, 115200, 921600};
-constexpr int SerialBauds = 9;
-constexpr int ModemBauds = 8;
 constexpr int MaxNumberChars = 15;
 
 CPortSetDlg::PortLister g_portLister;
@@ -65,47 +63,43 @@ bool CPortSetDlg::OnInitDialog() {
         portList->addItem(QString::fromStdString(p.strFriendlyName));
     portList->model()->sort(0);
     if (portList->count() == 0) {
-        MessageBox(QString::fromUtf8(NoSerialPort), Text(CAPTION_WARNING), MB_ICONEXCLAMATION);
+        MessageBox(Text(txt::NoSerialPort), Text(CAPTION_WARNING), MB_ICONEXCLAMATION);
         EndDialog(IDCANCEL);
         return false;
     }
-    SerialSection values;
     int current = 0;
-    if (m_pConfig != nullptr && ReadSerialSection(*m_pConfig, m_nChannel, values)) {
+    if (m_pConfig != nullptr && ReadSerialSection(*m_pConfig, m_nChannel, m_section)) {
         // The stored port stays chosen, or a plain OK would silently move the
         // channel to the first port of the list.
-        const QString stored = QString::fromStdString(values.strPortNo);
+        const QString stored = Text(m_section.strPortNo);
         for (int i = 0; i < portList->count() && !stored.isEmpty(); ++i)
             if (PortNoFromText(portList->itemText(i)) == stored) {
                 current = i;
                 break;
             }
-        m_nFirstChar = values.nFirstChar;
-        m_nRevTimeOut = values.nRevTimeOut;
-        m_strAddedNo = QString::fromStdString(values.strAddedNo);
-        m_strCalledNo = QString::fromStdString(values.strCalledNo);
     }
     portList->setCurrentIndex(current);
-    const int bauds = m_nChannel == CH_MODEM ? ModemBauds : SerialBauds;
-    const long* found = std::find(BaudTable, BaudTable + bauds, values.nBaudRate);
-    SetCurSel(IDC_SET_BAUD, found == BaudTable + bauds ? 0 : static_cast<int>(found - BaudTable));
+    // The baud list holds the driver's rates in its order; the modem's stops
+    // before 921600, so a rate past its end selects the first entry.
+    const int baud = static_cast<int>(ComBaudIndex(m_section.nBaudRate));
+    SetCurSel(IDC_SET_BAUD, baud < GetDlgItemAs<QComboBox>(IDC_SET_BAUD)->count() ? baud : 0);
     UpdateData(false);
     return true;
 }
 
 void CPortSetDlg::DoDataExchange(CDataExchange& dx) {
-    CSettingsDlgBase::DoDataExchange(dx);
+    ExchangeTimeouts(dx, m_section.nFirstChar, m_section.nRevTimeOut);
     if (m_nChannel == CH_MODEM) {
-        dx.Text(IDC_SET_ADDED_NO, m_strAddedNo, MaxNumberChars);
-        dx.Text(IDC_SET_CALLED_NO, m_strCalledNo, MaxNumberChars);
+        dx.Text(IDC_SET_ADDED_NO, m_section.strAddedNo, MaxNumberChars);
+        dx.Text(IDC_SET_CALLED_NO, m_section.strCalledNo, MaxNumberChars);
     }
 }
 
 void CPortSetDlg::OnOK() {
     if (!UpdateData(true))
         return;
-    if (m_nChannel == CH_MODEM && m_strCalledNo.isEmpty()) {
-        MessageBox(QString::fromUtf8(EmptyCalledNo), Text(CAPTION_HINT), MB_ICONEXCLAMATION);
+    if (m_nChannel == CH_MODEM && m_section.strCalledNo.empty()) {
+        MessageBox(Text(txt::EmptyCalledNo), Text(CAPTION_HINT), MB_ICONEXCLAMATION);
         FocusItem(IDC_SET_CALLED_NO);
         if (auto* edit = GetDlgItemAs<QLineEdit>(IDC_SET_CALLED_NO))
             edit->selectAll();
@@ -113,17 +107,8 @@ void CPortSetDlg::OnOK() {
     }
     if (m_pConfig == nullptr)
         return;
-    const int bauds = m_nChannel == CH_MODEM ? ModemBauds : SerialBauds;
-    const int index = GetCurSel(IDC_SET_BAUD);
-
-    SerialSection values;
-    values.strPortNo = PortNoFromText(GetItemText(IDC_SET_PORT_LIST)).toStdString();
-    values.nBaudRate = index >= 0 && index < bauds ? BaudTable[index] : BaudTable[0];
-    values.nFirstChar = m_nFirstChar;
-    values.nRevTimeOut = m_nRevTimeOut;
-    values.strAddedNo = m_strAddedNo.toStdString();
-    values.strCalledNo = m_strCalledNo.toStdString();
-    const SectionSnapshot before = TakeSectionSnapshot(*m_pConfig, m_nChannel);
-    WriteSerialSection(*m_pConfig, m_nChannel, values);
-    SaveAndClose(before);
+    const int baud = GetCurSel(IDC_SET_BAUD);
+    m_section.strPortNo = PortNoFromText(GetItemText(IDC_SET_PORT_LIST)).toStdString();
+    m_section.nBaudRate = ComBaudRate(baud >= 0 ? static_cast<unsigned>(baud) : 0);
+    CloseIfSaved(SaveSerialSection(*m_pConfig, m_nChannel, m_section));
 }

@@ -15,7 +15,7 @@ QString PortNoFromText(const QString& text);
 
 // The serial and modem settings dialogs: the machine's serial ports, a baud
 // list, the two time-outs and, for the modem, the outside-line prefix and
-// the called number. OK writes the channel's section and saves config.xml.
+// the called number. OK saves the channel's section into config.xml.
 class CPortSetDlg : public CSettingsDlgBase {
   public:
     // Lists the ports as ListSerialPorts does.
@@ -26,8 +26,9 @@ class CPortSetDlg : public CSettingsDlgBase {
     // empty lister restores ListSerialPorts. Returns the previous one.
     static PortLister SetPortLister(PortLister lister);
 
-    QString m_strAddedNo;
-    QString m_strCalledNo;
+    // The section as the dialog shows it: read from the store when it opens,
+    // and after OK what it saved.
+    const SerialSection& Section() const { return m_section; }
 
   protected:
     // channel: CH_SERIAL or CH_MODEM; the derived dialog loads the template.
@@ -39,4 +40,5 @@ class CPortSetDlg : public CSettingsDlgBase {
 
   private:
     const int m_nChannel;
+    SerialSection m_section;
 };

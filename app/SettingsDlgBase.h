@@ -5,7 +5,9 @@
 #include "config/XmlConfig.h"
 
 // What the four channel settings dialogs share: the store they edit, the two
-// time-out fields (1 to 40000 ms) and the save that ends a confirmed dialog.
+// time-out fields (1 to 40000 ms) and the end of a confirmed dialog. Each
+// dialog keeps its channel's section as a plain record (Section()) that it
+// shows, reads back on OK and saves with SaveSerialSection or SaveNetSection.
 class CSettingsDlgBase : public CDialogBase {
   public:
     explicit CSettingsDlgBase(QWidget* parent = nullptr) : CDialogBase(parent) {}
@@ -13,13 +15,11 @@ class CSettingsDlgBase : public CDialogBase {
     // The console's store; set by the opener before DoModal.
     CXmlConfig* m_pConfig = nullptr;
 
-    int m_nFirstChar = 1000;
-    int m_nRevTimeOut = 1000;
-
   protected:
-    void DoDataExchange(CDataExchange& dx) override;
-    // Saves config.xml and ends the dialog with OK. When the save fails the
-    // section gets back what it held before (the snapshot), the dialog says
-    // so and stays open, so the user can retry or cancel.
-    void SaveAndClose(const SectionSnapshot& before);
+    // Binds the first-character and inter-character time-out fields.
+    static void ExchangeTimeouts(CDataExchange& dx, int& firstChar, int& revTimeOut);
+    // Ends the dialog with OK when rc, the result of saving the section, says
+    // config.xml was saved. Otherwise the dialog says so and stays open, so
+    // the user can retry or cancel; the store holds what the file holds.
+    void CloseIfSaved(int rc);
 };

@@ -118,27 +118,53 @@ bool WriteNetSection(CXmlConfig& config, int channel, const NetSection& values) 
     return ok;
 }
 
+namespace {
+
+// A section's attributes in document order, as they stood before a write.
+struct SectionSnapshot {
+    bool bFound = false;
+    std::vector<std::pair<std::string, std::string>> attributes;
+};
+
 SectionSnapshot TakeSectionSnapshot(CXmlConfig& config, int channel) {
     SectionSnapshot snapshot;
-    snapshot.nChannel = channel;
-    const char* section = ChannelSection(channel);
-    pugi::xml_node node = section != nullptr ? config.SelectNode(section) : pugi::xml_node();
+    const pugi::xml_node node = config.SelectNode(ChannelSection(channel));
     snapshot.bFound = static_cast<bool>(node);
     for (pugi::xml_attribute a : node.attributes())
         snapshot.attributes.emplace_back(a.name(), a.value());
     return snapshot;
 }
 
-void RestoreSectionSnapshot(CXmlConfig& config, const SectionSnapshot& snapshot) {
-    const char* section = ChannelSection(snapshot.nChannel);
-    if (!snapshot.bFound || section == nullptr)
-        return;
-    pugi::xml_node node = config.SelectNode(section);
-    if (!node)
+void RestoreSectionSnapshot(CXmlConfig& config, int channel, const SectionSnapshot& snapshot) {
+    pugi::xml_node node = config.SelectNode(ChannelSection(channel));
+    if (!snapshot.bFound || !node)
         return;
     node.remove_attributes();
     for (const auto& [name, value] : snapshot.attributes)
         node.append_attribute(name.c_str()).set_value(value.c_str());
+}
+
+template <class Section>
+int WriteAndSave(CXmlConfig& config, int channel, const Section& values,
+                 bool (*write)(CXmlConfig&, int, const Section&)) {
+    const SectionSnapshot before = TakeSectionSnapshot(config, channel);
+    write(config, channel, values);
+    if (config.Save())
+        return SECTION_SAVED;
+    RestoreSectionSnapshot(config, channel, before);
+    return SECTION_SAVE_FAILED;
+}
+
+} // namespace
+
+int SaveSerialSection(CXmlConfig& config, int channel, const SerialSection& values) {
+    return IsSerial(channel) ? WriteAndSave(config, channel, values, WriteSerialSection)
+                             : SECTION_WRONG_CHANNEL;
+}
+
+int SaveNetSection(CXmlConfig& config, int channel, const NetSection& values) {
+    return IsNet(channel) ? WriteAndSave(config, channel, values, WriteNetSection)
+                          : SECTION_WRONG_CHANNEL;
 }
 
 std::vector<PortBinding> ReadPortBindings(CXmlConfig& config) {

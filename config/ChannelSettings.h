@@ -70,18 +70,18 @@ bool WriteSerialSection(CXmlConfig& config, int channel, const SerialSection& va
 bool ReadNetSection(CXmlConfig& config, int channel, NetSection& values);
 bool WriteNetSection(CXmlConfig& config, int channel, const NetSection& values);
 
-// A section's attributes as they stand, to undo a dialog's writes when its save fails.
-struct SectionSnapshot {
-    int nChannel = -1;
-    bool bFound = false;
-    std::vector<std::pair<std::string, std::string>> attributes;
-};
+// Results of SaveSerialSection and SaveNetSection.
+constexpr int SECTION_SAVED = 0;
+constexpr int SECTION_WRONG_CHANNEL = -1; // not a channel of that section kind; nothing written
+constexpr int SECTION_SAVE_FAILED = -2;   // config.xml not written; the section rolled back
 
-// Takes the attributes of the section of channel, in document order.
-SectionSnapshot TakeSectionSnapshot(CXmlConfig& config, int channel);
-
-// Gives the section back exactly the attributes of the snapshot. Selects the section.
-void RestoreSectionSnapshot(CXmlConfig& config, const SectionSnapshot& snapshot);
+// What a settings dialog's OK does: writes values into the section of channel as
+// WriteSerialSection or WriteNetSection does and saves config.xml to the remembered path. A
+// missing section takes no value and the rest is still saved. When the save fails, the section
+// gets back exactly the attributes it held before, so the store keeps matching the file.
+// Returns SECTION_SAVED, SECTION_WRONG_CHANNEL or SECTION_SAVE_FAILED.
+int SaveSerialSection(CXmlConfig& config, int channel, const SerialSection& values);
+int SaveNetSection(CXmlConfig& config, int channel, const NetSection& values);
 
 // The bindings of the Ports element, e.g. <Ports><Port No="200" Device="/dev/pts/3"/></Ports>,
 // in document order. A Port whose No is not a number 0..255 or whose Device is empty is

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "PtyUtil.h"
 #include "TempDir.h"
 #include "comm/CommJob.h"
@@ -54,10 +56,10 @@ class ChannelSettingsTest : public ::testing::Test {
     std::string m_path;
 };
 
-std::string Without(std::string text, const std::string& part) {
+std::string Replaced(std::string text, const std::string& part, const std::string& by) {
     const size_t at = text.find(part);
     EXPECT_NE(at, std::string::npos) << part;
-    return text.erase(at, part.size());
+    return at == std::string::npos ? text : text.replace(at, part.size(), by);
 }
 
 TEST_F(ChannelSettingsTest, EachFieldComesFromItsKeyAndKeepsItsValueWithoutIt) {
@@ -98,7 +100,7 @@ TEST_F(ChannelSettingsTest, EachFieldComesFromItsKeyAndKeepsItsValueWithoutIt) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.part);
-        Load(Without(FULL, c.part));
+        Load(Replaced(FULL, c.part, ""));
         ChannelSettings t;
         ReadChannelSettings(config, t);
         EXPECT_TRUE(c.same(t, initial));
@@ -186,6 +188,59 @@ TEST_F(ChannelSettingsTest, WritesExactlyItsAttributesInOrderAndKeepsTheRest) {
     Load("<Quillmark><COMPort/></Quillmark>");
     EXPECT_FALSE(WriteNetSection(config, CH_TCP, tcp));
     EXPECT_EQ(Saved(), "<Quillmark>\n<COMPort/>\n</Quillmark>\n");
+}
+
+TEST_F(ChannelSettingsTest, SaveWritesTheSectionOrRollsItBackWhenTheFileRefusesIt) {
+    const std::string text = "<Quillmark>\n<COMPort PortNo=\"3\" Extra=\"x\"/>\n"
+                             "<Modem AddedNo=\"9\"/>\n<TCP IP=\"10.1.2.3\" Port=\"7001\"/>\n"
+                             "<UDP/>\n</Quillmark>\n";
+    const SerialSection serial{"7", 921600, 1, 40000, "0", "12345"};
+    const NetSection net{"0.0.0.0", "6688x", 2, 3};
+    const struct {
+        int channel;
+        bool net;
+        const char* before;
+        const char* after;
+    } cases[] = {
+        {CH_SERIAL, false, R"(<COMPort PortNo="3" Extra="x"/>)",
+         R"(<COMPort PortNo="7" Extra="x" BaudRate="921600" FirstChar="1" RevTimeOut="40000"/>)"},
+        {CH_MODEM, false, R"(<Modem AddedNo="9"/>)",
+         R"(<Modem AddedNo="0" PortNo="7" BaudRate="921600" FirstChar="1" RevTimeOut="40000" )"
+         R"(CalledNo="12345"/>)"},
+        {CH_TCP, true, R"(<TCP IP="10.1.2.3" Port="7001"/>)",
+         R"(<TCP IP="0.0.0.0" Port="6688x" FirstChar="2" RevTimeOut="3"/>)"},
+        {CH_UDP, true, R"(<UDP/>)",
+         R"(<UDP IP="0.0.0.0" Port="6688x" FirstChar="2" RevTimeOut="3"/>)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before);
+        auto save = [&] {
+            return c.net ? SaveNetSection(config, c.channel, net)
+                         : SaveSerialSection(config, c.channel, serial);
+        };
+        // A file made read-only by its owner refuses the save, also for root.
+        Load(text);
+        ASSERT_EQ(::chmod(m_path.c_str(), 0444), 0);
+        EXPECT_EQ(save(), SECTION_SAVE_FAILED);
+        EXPECT_EQ(ReadFile(m_path), text);
+        // The store holds what it held: the section's old attributes, in order, and no new ones.
+        ASSERT_EQ(::chmod(m_path.c_str(), 0644), 0);
+        EXPECT_EQ(Saved(), text);
+
+        EXPECT_EQ(save(), SECTION_SAVED);
+        EXPECT_EQ(ReadFile(m_path), Replaced(text, c.before, c.after));
+    }
+
+    // The other kind's channels write and save nothing.
+    const std::string oneLine = "<Quillmark><COMPort/><TCP/></Quillmark>";
+    Load(oneLine);
+    EXPECT_EQ(SaveSerialSection(config, CH_TCP, serial), SECTION_WRONG_CHANNEL);
+    EXPECT_EQ(SaveNetSection(config, CH_MODEM, net), SECTION_WRONG_CHANNEL);
+    EXPECT_EQ(SaveNetSection(config, -1, net), SECTION_WRONG_CHANNEL);
+    EXPECT_EQ(ReadFile(m_path), oneLine);
+    // A missing section takes nothing; the rest is saved.
+    EXPECT_EQ(SaveNetSection(config, CH_UDP, net), SECTION_SAVED);
+    EXPECT_EQ(ReadFile(m_path), "<Quillmark>\n<COMPort/>\n<TCP/>\n</Quillmark>\n");
 }
 
 TEST_F(ChannelSettingsTest, PortsElementBindsItsValidEntriesOnly) {

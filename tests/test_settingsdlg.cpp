@@ -24,6 +24,7 @@
 #include "app/Resource.h"
 #include "app/TcpSetDlg.h"
 #include "app/UdpSetDlg.h"
+#include "comm/SerialPort.h"
 
 namespace {
 
@@ -169,6 +170,9 @@ TEST_F(SettingsDlgTest, BaudListFollowsTheStoredRate) {
         EXPECT_EQ(baud->count(), c.modem ? 8 : 9);
         EXPECT_EQ(baud->itemText(baud->count() - 1), c.modem ? "115200" : "921600");
         EXPECT_EQ(baud->currentIndex(), c.index);
+        // The list shows the serial driver's rates, in its order.
+        for (int i = 0; i < baud->count(); ++i)
+            EXPECT_EQ(baud->itemText(i).toInt(), ComBaudRate(static_cast<unsigned>(i))) << i;
     }
 }
 
@@ -217,6 +221,8 @@ TEST_F(SettingsDlgTest, SerialOkWritesItsAttributesInOrderAndSavesTheWholeFile) 
         dlg->ClickItem(IDOK);
         EXPECT_FALSE(dlg->isVisible());
         EXPECT_EQ(dlg->result(), IDOK);
+        EXPECT_EQ(dlg->Section().strPortNo, c.portNo);
+        EXPECT_EQ(dlg->Section().nBaudRate, 115200);
         EXPECT_EQ(
             OnDisk(),
             AsSaved(Replaced(
@@ -281,6 +287,8 @@ TEST_F(SettingsDlgTest, ModemOkWritesTheNumbersAndRefusesAnEmptyCalledNumber) {
     dlg->GetDlgItemAs<QComboBox>(IDC_SET_PORT_LIST)->setEditText("/dev/pts/77 (COM200)");
     dlg->ClickItem(IDOK);
     EXPECT_EQ(dlg->result(), IDOK);
+    EXPECT_EQ(dlg->Section().strAddedNo, "");
+    EXPECT_EQ(dlg->Section().strCalledNo, "0123456789ABCDE");
     EXPECT_EQ(
         OnDisk(),
         AsSaved(Replaced(
@@ -392,6 +400,8 @@ TEST_F(SettingsDlgTest, NetworkOkWritesAddressPortAndTimeoutsAsTyped) {
         dlg->SetItemText(IDC_SET_NET_PORT, "77x");
         dlg->ClickItem(IDOK);
         EXPECT_EQ(dlg->result(), IDOK);
+        EXPECT_EQ(dlg->Section().strPort, "77x");
+        EXPECT_EQ(dlg->Section().nFirstChar, 1300);
         EXPECT_EQ(OnDisk(), AsSaved(Replaced(xml, c.storedTcp, c.writtenTcp)));
     }
 }

@@ -311,13 +311,6 @@ TEST(CliChannelOpen, ShowsTheSystemsReasonForAFailedOpen) {
 }
 
 // Root opens any file; a refused open needs another user.
-RunResult CliAsNobody(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                                    (ProgramDir() / "quillmark-cli").string()};
-    all.insert(all.end(), args.begin(), args.end());
-    return Run("/usr/bin/setpriv", all);
-}
-
 TEST(CliChannelOpen, PermissionDeniedHintsAtTheDialoutGroup) {
     if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
         GTEST_SKIP() << "needs root and setpriv to run the tool as nobody";
@@ -325,8 +318,9 @@ TEST(CliChannelOpen, PermissionDeniedHintsAtTheDialoutGroup) {
     const std::string file = (dir.path / "ttyLocked").string();
     WriteFile(file, "");
     ASSERT_EQ(chmod(file.c_str(), 0600), 0);
-    const RunResult r =
-        CliAsNobody({"exchange", "--machine", "1", "--cmd", "10", "--serial", file});
+    const RunResult r = RunAsNobody(
+        "quillmark-cli", {"exchange", "--machine", "1", "--cmd", "10", "--serial", "./ttyLocked"},
+        dir.path);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("(Permission denied)"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("dialout"), std::string::npos) << r.err;

@@ -357,12 +357,16 @@ TEST_F(XmlConfigTest, SaveFailureLeavesTargetAlone) {
     EXPECT_EQ(Entries(), (std::vector<std::string>{"config.xml", "sub"}));
 }
 
-// Runs fn in a child process as user nobody, where permission bits hold;
-// returns fn's result, or -1 when the child could not drop to nobody.
-template <class Fn> int AsNobody(Fn fn) {
+// Runs fn in a child process as user nobody, where permission bits hold,
+// with dir as its working folder. fn names files relative to dir, so nobody
+// needs no search right on the folders above it, which a fresh machine may
+// close (a root folder made with mode 0700). Returns fn's result, or -1 when
+// the child could not drop to nobody.
+template <class Fn> int AsNobody(const fs::path& dir, Fn fn) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+        if (::chdir(dir.c_str()) != 0 || ::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
+            ::setuid(65534) != 0)
             ::_exit(255);
         ::_exit(fn() ? 1 : 0);
     }
@@ -413,9 +417,12 @@ TEST_F(XmlConfigTest, SaveRefusesWhatMayNotBeWritten) {
     EXPECT_EQ(Read(path), old);
 
     // Writable by its owner only: nobody may not replace it.
+    const auto saveAsNobody = [&] {
+        return AsNobody(m_dir, [&] { return cfg.Save("config.xml"); });
+    };
     ::chmod(m_dir.c_str(), 0777);
     ::chmod(path.c_str(), 0644);
-    const int asOther = AsNobody([&] { return cfg.Save(); });
+    const int asOther = saveAsNobody();
     if (asOther < 0)
         GTEST_SKIP() << "cannot run as nobody here";
     EXPECT_EQ(asOther, 0);
@@ -424,13 +431,13 @@ TEST_F(XmlConfigTest, SaveRefusesWhatMayNotBeWritten) {
     // A folder nobody may not write: an in-place write is no way out.
     ::chmod(path.c_str(), 0666);
     ::chmod(m_dir.c_str(), 0755);
-    EXPECT_EQ(AsNobody([&] { return cfg.Save(); }), 0);
+    EXPECT_EQ(saveAsNobody(), 0);
     EXPECT_EQ(Read(path), old);
     EXPECT_EQ(Entries(), (std::vector<std::string>{"config.xml"}));
 
     // With the folder open the same user saves.
     ::chmod(m_dir.c_str(), 0777);
-    EXPECT_EQ(AsNobody([&] { return cfg.Save(); }), 1);
+    EXPECT_EQ(saveAsNobody(), 1);
     EXPECT_EQ(Read(path), "<Quillmark>\n<TCP Port=\"2\"/>\n</Quillmark>\n");
 }
 

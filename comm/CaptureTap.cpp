@@ -61,11 +61,12 @@ std::string CaptureChannelName(int channel, int port, const std::string& address
     case CH_UDP:
         return "UDP " + address + ":" + std::to_string(port);
     default: {
-        std::string name = "COM" + std::to_string(port);
+        // COM0 is no number a user chooses: the tool binds a device path to it.
+        std::string name = port > 0 ? "COM" + std::to_string(port) + " " : "";
         const std::string device = ComDevicePath(port);
         if (!device.empty())
-            name += " " + device;
-        name += " " + std::to_string(baudRate) + " 8N1";
+            name += device + " ";
+        name += std::to_string(baudRate) + " 8N1";
         return channel == CH_MODEM ? name + " modem" : name;
     }
     }

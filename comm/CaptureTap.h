@@ -61,7 +61,8 @@ class CCaptureReadTap : public ReadTap {
 std::string CapturePieceComment(int result);
 
 // The interface name of a host's channel: "COM33 /dev/ttyUSB0 19200 8N1"
-// (a modem's line ends in " modem"), "TCP 127.0.0.1:6688", "UDP
-// 127.0.0.1:6689". port is the COM number or the peer's port, address the
-// peer's, baudRate the serial line's speed.
+// (COM0, a device the tool names by path: "/dev/pts/3 19200 8N1"; a modem's
+// line ends in " modem"), "TCP 127.0.0.1:6688", "UDP 127.0.0.1:6689". port
+// is the COM number or the peer's port, address the peer's, baudRate the
+// serial line's speed.
 std::string CaptureChannelName(int channel, int port, const std::string& address, int baudRate);

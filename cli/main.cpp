@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr int EXIT_BAD_ARGS = CLI_EXIT_BAD_ARGS;
 // A device path that is no slot of the serial driver's table is bound to
 // this COM number, which the table leaves free.
 constexpr int CLI_DEVICE_PORT = 0;
@@ -406,7 +405,7 @@ int main(int argc, char** argv) {
                 throw CLI::ValidationError(PubInputMessage(rc).text);
         }
     } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? 0 : EXIT_BAD_ARGS;
+        return app.exit(e) == 0 ? 0 : CLI_EXIT_BAD_ARGS;
     }
 
     if (crc->parsed())
@@ -449,7 +448,7 @@ int main(int argc, char** argv) {
         std::string error;
         if (!LoadScript(scriptPath, script, error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
-            return EXIT_BAD_ARGS;
+            return CLI_EXIT_BAD_ARGS;
         }
         runOpt.strSuiteName = std::filesystem::path(scriptPath).filename().string();
         // --capture names the file over the script's own capture.
@@ -458,5 +457,5 @@ int main(int argc, char** argv) {
         return RunCaptured(chan, capturePath, "run " + runOpt.strSuiteName,
                            [&](const ChannelSpec& c) { return RunScript(c, script, runOpt); });
     }
-    return EXIT_BAD_ARGS;
+    return CLI_EXIT_BAD_ARGS;
 }

@@ -26,13 +26,6 @@ void CaptureReceived(const CaptureLink& link, const uint8_t* data, int count) {
     Record(link, CAPTURE_IN, WallUs(), data, count, {});
 }
 
-CCaptureReadTap::~CCaptureReadTap() {
-    Cut(PIECE_SKIPPED);
-    for (const Piece& p : m_pieces)
-        Record(m_link, CAPTURE_IN, p.nTimeUs, p.bytes.data(), static_cast<int>(p.bytes.size()),
-               CapturePieceComment(p.nResult));
-}
-
 void CCaptureReadTap::Took(const uint8_t* data, int count) {
     if (m_taken.empty())
         m_nTakenUs = WallUs();
@@ -42,7 +35,8 @@ void CCaptureReadTap::Took(const uint8_t* data, int count) {
 void CCaptureReadTap::Cut(int result) {
     if (m_taken.empty())
         return;
-    m_pieces.push_back({m_nTakenUs, std::move(m_taken), result});
+    Record(m_link, CAPTURE_IN, m_nTakenUs, m_taken.data(), static_cast<int>(m_taken.size()),
+           CapturePieceComment(result));
     m_taken.clear();
 }
 

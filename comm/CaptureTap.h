@@ -26,15 +26,16 @@ void CaptureSent(const CaptureLink& link, const uint8_t* data, int count, int re
 // Records the count bytes of a raw receive as one inbound packet.
 void CaptureReceived(const CaptureLink& link, const uint8_t* data, int count);
 
-// Collects the pieces a reply reader cuts, each stamped with the time its
-// first byte came in, and records them as inbound packets when destroyed,
-// after the read, so that no file write holds up the reader. A refused
-// frame or a run of skipped bytes says what the reader made of it in the
-// packet's comment.
+// Records each piece a reply reader cuts as an inbound packet as soon as it
+// is cut (a packet is on disk before the read goes on, however long it
+// waits), stamped with the time its first byte came in. A refused frame or
+// a run of skipped bytes says what the reader made of it in the packet's
+// comment. Bytes taken and not cut when the tap goes are recorded as
+// skipped.
 class CCaptureReadTap : public ReadTap {
   public:
     explicit CCaptureReadTap(const CaptureLink& link) : m_link(link) {}
-    ~CCaptureReadTap() override;
+    ~CCaptureReadTap() override { Cut(PIECE_SKIPPED); }
     CCaptureReadTap(const CCaptureReadTap&) = delete;
     CCaptureReadTap& operator=(const CCaptureReadTap&) = delete;
 
@@ -45,13 +46,7 @@ class CCaptureReadTap : public ReadTap {
     void Cut(int result) override;
 
   private:
-    struct Piece {
-        int64_t nTimeUs;
-        std::vector<uint8_t> bytes;
-        int nResult;
-    };
     CaptureLink m_link;
-    std::vector<Piece> m_pieces;
     std::vector<uint8_t> m_taken;
     int64_t m_nTakenUs = 0;
 };

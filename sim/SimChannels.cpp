@@ -39,7 +39,7 @@ void SimServer::CaptureLine(Line& line, const std::string& name, const std::stri
         line.nCaptureIface = m_pCapture->AddInterface(name, description);
 }
 
-void SimServer::CaptureSent(Line& line, const uint8_t* p, int n, bool bEnd) {
+void SimServer::CaptureWritten(Line& line, const uint8_t* p, int n, bool bEnd) {
     if (m_pCapture == nullptr)
         return;
     if (line.captureOut.empty())
@@ -289,7 +289,8 @@ void SimServer::Flush(Line& line) {
             line.out.pop_front();
             continue;
         }
-        CaptureSent(line, p, n, o.nDone + static_cast<size_t>(n) == o.bytes.size() && o.bWriteEnd);
+        CaptureWritten(line, p, n,
+                       o.nDone + static_cast<size_t>(n) == o.bytes.size() && o.bWriteEnd);
         o.nDone += static_cast<size_t>(n);
         if (o.nDone < o.bytes.size())
             return;

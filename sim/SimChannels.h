@@ -111,7 +111,7 @@ class SimServer {
     void CaptureLine(Line& line, const std::string& name, const std::string& description);
     // Records bytes sent on line; a reply write is one packet, recorded
     // once its last byte went (bEnd) or when the line cuts it off (why).
-    void CaptureSent(Line& line, const uint8_t* p, int n, bool bEnd);
+    void CaptureWritten(Line& line, const uint8_t* p, int n, bool bEnd);
     void CaptureCutOff(Line& line, const std::string& why);
     void OnReadable(Line& line, short revents);
     void CloseLine(Line& line, const std::string& why);

@@ -3,7 +3,6 @@
 #include <time.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "cli/CliCommands.h"
@@ -59,8 +58,7 @@ int RunCaptured(ChannelSpec chan, const std::string& path, const std::string& wh
     CCaptureWriter capture;
     const int opened = capture.Open(path, CAPTURE_SIDE_HOST, PROGRAM);
     if (opened != 0) {
-        std::fprintf(stderr, "cannot write the capture %s: %s\n", path.c_str(),
-                     std::strerror(-opened));
+        std::fprintf(stderr, "%s\n", CaptureOpenFailedText(path, opened).c_str());
         return 1;
     }
     chan.pCapture = &capture;
@@ -68,8 +66,7 @@ int RunCaptured(ChannelSpec chan, const std::string& path, const std::string& wh
     int status = run(chan);
     const int closed = capture.Close();
     if (closed != 0) {
-        std::fprintf(stderr, "capture %s: writing failed (%s); it ends at its last whole packet\n",
-                     path.c_str(), std::strerror(-closed));
+        std::fprintf(stderr, "%s\n", CaptureWriteFailedText(path, closed).c_str());
         if (status == 0)
             status = 1;
     }

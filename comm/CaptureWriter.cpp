@@ -165,3 +165,12 @@ int CCaptureWriter::Error() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_nError;
 }
+
+std::string CaptureOpenFailedText(const std::string& path, int err) {
+    return "cannot write the capture " + path + ": " + std::strerror(-err);
+}
+
+std::string CaptureWriteFailedText(const std::string& path, int err) {
+    return "capture " + path + ": writing failed (" + std::strerror(-err) +
+           "); it ends at its last whole packet";
+}

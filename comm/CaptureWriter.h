@@ -58,3 +58,8 @@ class CCaptureWriter {
     int m_nError = 0;
     int64_t m_nSize = 0; // bytes of whole blocks in the file
 };
+
+// What the programs say when a capture at path cannot be created (err from
+// Open) or its writing failed (err from Close).
+std::string CaptureOpenFailedText(const std::string& path, int err);
+std::string CaptureWriteFailedText(const std::string& path, int err);

@@ -378,8 +378,8 @@ int main(int argc, char** argv) {
     if (!capturePath.empty()) {
         const int rc = capture.Open(capturePath, CAPTURE_SIDE_TERMINAL, "quillmark-sim");
         if (rc != 0) {
-            std::fprintf(stderr, "quillmark-sim: cannot write the capture %s: %s\n",
-                         capturePath.c_str(), std::strerror(-rc));
+            std::fprintf(stderr, "quillmark-sim: %s\n",
+                         CaptureOpenFailedText(capturePath, rc).c_str());
             return 1;
         }
     }
@@ -436,10 +436,8 @@ int main(int argc, char** argv) {
     }
     const int closed = capture.Close();
     if (closed != 0) {
-        std::fprintf(stderr,
-                     "quillmark-sim: capture %s: writing failed (%s); it ends at its last whole "
-                     "packet\n",
-                     capturePath.c_str(), std::strerror(-closed));
+        std::fprintf(stderr, "quillmark-sim: %s\n",
+                     CaptureWriteFailedText(capturePath, closed).c_str());
         return 1;
     }
     return 0;

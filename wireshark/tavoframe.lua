@@ -107,7 +107,7 @@ end
 -- One conversation: a capture interface, or a TCP/UDP address pair.
 local function conversation_key(pinfo)
     local iface = f_interface()
-    if iface ~= nil and pinfo.can_desegment == 0 and pinfo.src_port == 0 then
+    if iface ~= nil and pinfo.src_port == 0 and pinfo.dst_port == 0 then
         return "if" .. tostring(iface.value)
     end
     local a = tostring(pinfo.src) .. ":" .. pinfo.src_port

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the tests a second time under sanitizers (gcc):
 #   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer, the whole suite;
-#   build-tsan/  ThreadSanitizer, the engine tests (worker, drivers, download,
+#   build-tsan/  ThreadSanitizer, the engine tests (worker, drivers, captures, download,
 #                command-line tool), without the console and the tests whose
 #                verdict rests on gaps of a few milliseconds.
 # Every report, also from the programs the tests start, lands in a report

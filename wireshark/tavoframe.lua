@@ -67,6 +67,8 @@ local e = {
 proto.experts = { e.crc, e["end"], e.length, e.transfer }
 
 local f_interface = Field.new("frame.interface_id")
+local f_interface_name = Field.new("frame.interface_name")
+local f_tcp_stream = Field.new("tcp.stream")
 
 local CRC_TABLE = {}
 for i = 0, 255 do
@@ -104,25 +106,31 @@ function proto.init()
     remembered = {}
 end
 
--- One conversation: a capture interface, or a TCP/UDP address pair.
-local function conversation_key(pinfo)
+-- One conversation: a capture interface, or a TCP/UDP address pair. Returns
+-- its key, and whether it runs over TCP: the TCP reader reads a reply over
+-- the acknowledgement in front of it, so the console never sees one there
+-- and never sends a sequence byte. Our captures name a TCP channel's
+-- interface "TCP ADDR:PORT".
+local function conversation(pinfo)
     local iface = f_interface()
     if iface ~= nil and pinfo.src_port == 0 and pinfo.dst_port == 0 then
-        return "if" .. tostring(iface.value)
+        local name = f_interface_name()
+        return "if" .. tostring(iface.value), name ~= nil and name.value:sub(1, 4) == "TCP "
     end
     local a = tostring(pinfo.src) .. ":" .. pinfo.src_port
     local b = tostring(pinfo.dst) .. ":" .. pinfo.dst_port
     if a > b then
         a, b = b, a
     end
-    return a .. "-" .. b
+    return a .. "-" .. b, f_tcp_stream() ~= nil
 end
 
 -- The context of one frame: its sequence byte and its download step. Every
 -- request is judged by the reply that came before it: a reply that began
 -- with the acknowledgement puts the sequence byte in front of the data of
--- commands 04, 54 and 64; an E7 "LoadP" makes 01, 03 and 04 download steps
--- until the byte sum, a refused step or another command ends the download.
+-- commands 04, 54 and 64 (not over TCP); an E7 "LoadP" makes 01, 03 and 04
+-- download steps until the byte sum, a refused step or another command ends
+-- the download.
 local function frame_context(pinfo, key, frame)
     local per = remembered[pinfo.number]
     if per == nil then
@@ -132,10 +140,10 @@ local function frame_context(pinfo, key, frame)
     if per[key] ~= nil then
         return per[key]
     end
-    local conv_key = conversation_key(pinfo)
+    local conv_key, tcp = conversation(pinfo)
     local c = conversations[conv_key]
     if c == nil then
-        c = { confirm = false, awaiting = false, download = false }
+        c = { tcp = tcp, confirm = false, awaiting = false, download = false }
         conversations[conv_key] = c
     end
     local r = {}
@@ -156,7 +164,7 @@ local function frame_context(pinfo, key, frame)
             if cmd == CMD_LOAD and frame.data_text == "LoadP" then
                 r.step = "LoadP"
                 c.download = true
-            elseif c.confirm and SEQ_COMMANDS[cmd] and frame.data_len >= 1 then
+            elseif c.confirm and not c.tcp and SEQ_COMMANDS[cmd] and frame.data_len >= 1 then
                 r.seq = true
             end
         end

@@ -72,6 +72,7 @@ bool CCliChannel::Open(const ChannelSpec& chan) {
         }
         FillOpenJob(m_job, CH_SERIAL, chan.nComPort, {}, CLI_WINDOW);
         m_strDevice = chan.strDevice.empty() ? ComDevicePath(chan.nComPort) : chan.strDevice;
+        AttachCapture(chan);
         m_worker = StartWorker(m_job);
         return true;
     }
@@ -81,6 +82,7 @@ bool CCliChannel::Open(const ChannelSpec& chan) {
         g_udpLocal = chan.strUdpLocal;
         NetSetAdapterSource(LocalAdapter);
     }
+    AttachCapture(chan);
     m_worker = StartWorker(m_job);
     m_events.open.Set();
     const CommResult r = WaitFor(RC_CONNECTED, RC_CONNECT_FAILED);
@@ -93,6 +95,15 @@ bool CCliChannel::Open(const ChannelSpec& chan) {
     std::fprintf(stderr, "%s\n", text.c_str());
     Close();
     return false;
+}
+
+void CCliChannel::AttachCapture(const ChannelSpec& chan) {
+    if (chan.pCapture == nullptr)
+        return;
+    const int port = chan.nChannel == CH_SERIAL ? chan.nComPort : chan.nPort;
+    const std::string name =
+        CaptureChannelName(chan.nChannel, port, chan.strAddress, ComBaudRate(chan.nBaudIndex));
+    m_job.capture = {chan.pCapture, chan.pCapture->AddInterface(name, chan.strCaptureNote)};
 }
 
 WindowHandle CCliChannel::Window() const {

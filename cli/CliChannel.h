@@ -19,6 +19,10 @@ struct ChannelSpec {
     std::string strUdpLocal; // UDP: bind this address instead of the first Ethernet adapter's
     int nFirstChar = 1000;   // ms
     int nInterChar = 1000;   // ms
+    // Where the channel's traffic is recorded (none when nullptr), and the
+    // description of its interface there.
+    CCaptureWriter* pCapture = nullptr;
+    std::string strCaptureNote;
 };
 
 struct CommResult {
@@ -34,7 +38,8 @@ class CCliChannel {
     CCliChannel& operator=(const CCliChannel&) = delete;
 
     // Opens the channel as the console does (serial port by the tool, TCP
-    // connect and UDP bind by the worker) and starts the worker. Returns
+    // connect and UDP bind by the worker) and starts the worker; with a
+    // capture, adds the channel's interface to it and records on it. Returns
     // true when open; otherwise the console's failure text goes to stderr,
     // with the system's reason behind it when there is one.
     bool Open(const ChannelSpec& chan);
@@ -65,6 +70,9 @@ class CCliChannel {
     void Close();
 
   private:
+    // Adds the channel's interface to the capture and records on it.
+    void AttachCapture(const ChannelSpec& chan);
+
     CommEvents m_events;
     CommJob m_job;
     std::thread m_worker;

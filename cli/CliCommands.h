@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "cli/CliChannel.h"
@@ -10,6 +11,9 @@
 // The subcommands of quillmark-cli. Arguments arrive checked (main.cpp);
 // each run prints its outcome on stdout and returns the exit status: 0 on
 // success, 1 on failure.
+
+// Exit status for bad arguments, or a file that is not what it must be.
+constexpr int CLI_EXIT_BAD_ARGS = 2;
 
 // The console's send and receive buffers hold this many bytes.
 constexpr int CLI_BUFFER_SIZE = FRAME_BUF_SIZE;
@@ -61,3 +65,16 @@ int RunPub(const ChannelSpec& chan, const PubInput& in);
 // Downloads the image at path to machine with a progress display, then
 // prints the download dialog's outcome text; 0 on success.
 int RunDownload(const ChannelSpec& chan, const std::string& path, int machine);
+
+// Runs run on chan with its traffic recorded to the capture file at path
+// (nothing recorded when path is empty); what names the run in the capture.
+// Returns run's status, or 1 when the capture cannot be written (then
+// nothing runs) or its writing failed.
+int RunCaptured(ChannelSpec chan, const std::string& path, const std::string& what,
+                const std::function<int(const ChannelSpec&)>& run);
+
+// Prints a capture file: each interface, then each packet's time, interface,
+// direction and length, its bytes as the receive window's raw dump, and its
+// comment. Returns 0, 1 when the file is damaged (what precedes the fault is
+// printed), 2 when it is no capture.
+int RunShow(const std::string& path);

@@ -58,6 +58,11 @@ const KindKeys KINDS[] = {
 const std::initializer_list<std::string_view> PUB_EXPECT_KEYS = {"id",   "low_id",  "machine",
                                                                  "type", "version", "done_time"};
 
+// A file the script names, relative to the script's folder unless absolute.
+fs::path Resolved(const fs::path& baseDir, const std::string& name) {
+    return (fs::path(name).is_absolute() ? fs::path(name) : baseDir / name).lexically_normal();
+}
+
 std::string Quoted(std::string_view s) {
     return "'" + std::string(s) + "'";
 }
@@ -669,9 +674,8 @@ void ReadStep(CReader& r, const toml::table& t, const Script& script, const fs::
             r.Fail(at, where + ": 'machine': expected 1 to 255 for a download, the default is 0");
         if (r.Failed())
             return;
-        const fs::path file =
-            fs::path(s.strFile).is_absolute() ? fs::path(s.strFile) : baseDir / s.strFile;
-        s.strFilePath = file.lexically_normal().string();
+        const fs::path file = Resolved(baseDir, s.strFile);
+        s.strFilePath = file.string();
         std::error_code ec;
         const bool bFile = !s.strFile.empty() && fs::is_regular_file(file, ec);
         const auto size = bFile ? fs::file_size(file, ec) : 0;
@@ -723,13 +727,20 @@ bool ParseScriptText(const std::string& text, const std::string& fileName,
     out.nFirstChar = script.nFirstChar;
     out.nInterChar = script.nInterChar;
     for (auto&& [key, value] : root) {
-        if (!InList(key.str(), {"repeat", "defaults", "step"})) {
-            r.Known(key, "repeat, defaults, step", "the script");
+        if (!InList(key.str(), {"repeat", "capture", "defaults", "step"})) {
+            r.Known(key, "repeat, capture, defaults, step", "the script");
             break;
         }
     }
+    const fs::path base = baseDir.empty() ? fs::path(".") : fs::path(baseDir);
     if (const toml::node* n = root.get("repeat"); n && !r.Failed())
         r.Int(*n, "repeat", 1, SCRIPT_REPEAT_MAX, out.nRepeat);
+    if (const toml::node* n = root.get("capture");
+        n && !r.Failed() && r.String(*n, "capture", out.strCapture)) {
+        if (out.strCapture.empty())
+            r.Fail(n->source().begin, "'capture': expected a file name, got ''");
+        out.strCapturePath = Resolved(base, out.strCapture).string();
+    }
     if (const toml::node* n = root.get("defaults"); n && !r.Failed()) {
         const toml::table* d = n->as_table();
         if (d == nullptr) {
@@ -756,7 +767,6 @@ bool ParseScriptText(const std::string& text, const std::string& fileName,
         else
             r.Fail(steps->source().begin, "'step': expected [[step]] tables");
     }
-    const fs::path base = baseDir.empty() ? fs::path(".") : fs::path(baseDir);
     for (size_t i = 0; !r.Failed() && list != nullptr && i < list->size(); ++i) {
         ScriptStep s;
         ReadStep(r, *list->get(i)->as_table(), out, base, static_cast<int>(i + 1), s);
@@ -811,6 +821,8 @@ BytePattern ToPattern(const std::vector<uint8_t>& bytes) {
 std::string WriteScriptText(const Script& script) {
     toml::table root;
     root.insert("repeat", script.nRepeat);
+    if (!script.strCapture.empty())
+        root.insert("capture", script.strCapture);
     toml::table defaults;
     defaults.insert("machine", script.nMachine);
     defaults.insert("first_char_ms", script.nFirstChar);

@@ -11,6 +11,7 @@
 // records. Nothing here talks to a terminal.
 //
 //   repeat = 2                       # the whole script, default 1
+//   capture = "run.pcapng"           # record the run (beside the script)
 //   [defaults]
 //   machine = 1                      # exchanges and downloads
 //   first_char_ms = 1000
@@ -126,6 +127,10 @@ struct Script {
     int nInterChar = 1000;
     bool bFirstCharSet = false; // the defaults table names first_char_ms
     bool bInterCharSet = false;
+    // The capture file the run is recorded to: as written, and resolved
+    // against the script's folder; empty when the script names none.
+    std::string strCapture;
+    std::string strCapturePath;
     std::vector<ScriptStep> steps;
 };
 

@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr int EXIT_BAD_ARGS = 2;
 // A device path that is no slot of the serial driver's table is bound to
 // this COM number, which the table leaves free.
 constexpr int CLI_DEVICE_PORT = 0;
@@ -102,6 +101,7 @@ struct ChannelArgs {
     std::string strUdpLocal;
     int nFirstChar = 1000;
     int nInterChar = 1000;
+    std::string strCapture;
 };
 
 void AddChannelOptions(CLI::App* sub, ChannelArgs& a, int defaultTimeout) {
@@ -164,6 +164,10 @@ void AddChannelOptions(CLI::App* sub, ChannelArgs& a, int defaultTimeout) {
         ->type_name("MS")
         ->capture_default_str()
         ->check(CLI::Range(INTER_CHAR_MIN_MS, INTER_CHAR_MAX_MS));
+    sub->add_option("--capture", a.strCapture,
+                    "Record every byte sent and received, with its time, to FILE (pcapng, for "
+                    "Wireshark, show and quillmark-sim --replay)")
+        ->type_name("FILE");
 }
 
 ChannelSpec ToSpec(const ChannelArgs& a) {
@@ -305,6 +309,11 @@ int main(int argc, char** argv) {
 
     auto* ports = app.add_subcommand("ports", "List the serial ports as the settings dialogs do");
 
+    std::string showFile;
+    auto* show = app.add_subcommand(
+        "show", "Print a capture file: time, direction and the bytes of every packet");
+    show->add_option("FILE", showFile, "The capture (pcapng)")->required();
+
     ChannelArgs channel;
     int exMachine = 0;
     std::string exCmd;
@@ -396,7 +405,7 @@ int main(int argc, char** argv) {
                 throw CLI::ValidationError(PubInputMessage(rc).text);
         }
     } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? 0 : EXIT_BAD_ARGS;
+        return app.exit(e) == 0 ? 0 : CLI_EXIT_BAD_ARGS;
     }
 
     if (crc->parsed())
@@ -407,21 +416,31 @@ int main(int argc, char** argv) {
         return RunDes(des3->parsed(), desMode == "dec", desKey, desData);
     if (ports->parsed())
         return RunPorts();
+    if (show->parsed())
+        return RunShow(showFile);
     const ChannelSpec chan = ToSpec(channel);
+    const auto captured = [&](const std::string& what, const auto& fn) {
+        return RunCaptured(chan, channel.strCapture, what, fn);
+    };
     if (exchange->parsed())
-        return RunExchange(chan, exMachine, exCmd, exData);
+        return captured("exchange", [&](const ChannelSpec& c) {
+            return RunExchange(c, exMachine, exCmd, exData);
+        });
     if (diag->parsed()) {
         int cmd = 0;
         while (cmd + 1 < CLI_DIAG_COUNT && diagWhich != CLI_DIAG_NAMES[cmd])
             ++cmd;
-        return RunDiag(chan, cmd);
+        return captured("diag " + diagWhich, [&](const ChannelSpec& c) { return RunDiag(c, cmd); });
     }
     if (rawCmd->parsed())
-        return RunRaw(chan, raw);
+        return captured("raw", [&](const ChannelSpec& c) { return RunRaw(c, raw); });
     if (pub->parsed())
-        return RunPub(chan, pubInput);
+        return captured(std::string("pub ") + CLI_PUB_NAMES[pubInput.nCommand],
+                        [&](const ChannelSpec& c) { return RunPub(c, pubInput); });
     if (download->parsed())
-        return RunDownload(chan, downloadFile, downloadMachine);
+        return captured("download", [&](const ChannelSpec& c) {
+            return RunDownload(c, downloadFile, downloadMachine);
+        });
     if (run->parsed()) {
         Script script;
         script.nFirstChar = chan.nFirstChar;
@@ -429,10 +448,14 @@ int main(int argc, char** argv) {
         std::string error;
         if (!LoadScript(scriptPath, script, error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
-            return EXIT_BAD_ARGS;
+            return CLI_EXIT_BAD_ARGS;
         }
         runOpt.strSuiteName = std::filesystem::path(scriptPath).filename().string();
-        return RunScript(chan, script, runOpt);
+        // --capture names the file over the script's own capture.
+        const std::string capturePath =
+            channel.strCapture.empty() ? script.strCapturePath : channel.strCapture;
+        return RunCaptured(chan, capturePath, "run " + runOpt.strSuiteName,
+                           [&](const ChannelSpec& c) { return RunScript(c, script, runOpt); });
     }
-    return EXIT_BAD_ARGS;
+    return CLI_EXIT_BAD_ARGS;
 }

@@ -22,3 +22,11 @@ inline int64_t NowUs() {
 inline uint32_t TickMs() {
     return static_cast<uint32_t>(NowMs());
 }
+
+// Microseconds of the wall clock since 1970-01-01 UTC. Capture files stamp
+// their packets with it: they are read later and elsewhere, where only a
+// date and time of day mean anything.
+inline int64_t WallUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "comm/CaptureTap.h"
 #include "comm/Event.h"
 #include "comm/Notify.h"
 #include "protocol/Channel.h"
@@ -38,6 +39,9 @@ struct CommJob {
     int64_t nRecvDoneUs = 0;
     // Set by the console to abandon a dial; the worker then posts nothing more.
     std::atomic<bool> bCancel{false};
+    // Where the worker records what it writes and reads (none by default);
+    // set like the fields of an operation, while the worker is idle.
+    CaptureLink capture;
 
     CEvent* hOpenEvent = nullptr;    // manual, created clear
     CEvent* hJobEvent = nullptr;     // auto, created clear

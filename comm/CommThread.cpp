@@ -15,26 +15,36 @@ bool IsNetChannel(int channel) {
     return channel == CH_TCP || channel == CH_UDP;
 }
 
+// The engine's reads and writes go through these three, which record them
+// on the capture link.
 int SendByChannel(int handle, const uint8_t* data, int count, int channel, const char* addr,
-                  int port) {
+                  int port, const CaptureLink& capture) {
+    int rc = RES_SEND_FAILED;
     switch (channel) {
     case CH_TCP:
-        return TcpSend(handle, data, count);
+        rc = TcpSend(handle, data, count);
+        break;
     case CH_UDP:
-        return UdpSendTo(handle, addr, port, data, count);
+        rc = UdpSendTo(handle, addr, port, data, count);
+        break;
     default:
-        return ComWrite(handle, data, count);
+        rc = ComWrite(handle, data, count);
+        break;
     }
+    CaptureSent(capture, data, count, rc);
+    return rc;
 }
 
-int RecvFrameByChannel(int handle, int F, int I, uint8_t* buf, int bufSize, int channel) {
+int RecvFrameByChannel(int handle, int F, int I, uint8_t* buf, int bufSize, int channel,
+                       const CaptureLink& capture) {
+    CCaptureReadTap tap(capture);
     switch (channel) {
     case CH_TCP:
-        return TcpRecvFrame(handle, F, I, buf, bufSize);
+        return TcpRecvFrame(handle, F, I, buf, bufSize, tap.ForReader());
     case CH_UDP:
-        return UdpRecvFrame(handle, F, I, buf, bufSize);
+        return UdpRecvFrame(handle, F, I, buf, bufSize, tap.ForReader());
     default:
-        return ComReadFrame(handle, F, I, buf, bufSize);
+        return ComReadFrame(handle, F, I, buf, bufSize, tap.ForReader());
     }
 }
 
@@ -50,11 +60,12 @@ void RunExchange(CommJob& job, int handle) {
     const int recvBufSize = job.nRecvBufSize;
     const int F = job.nFirstCharTimeout;
     const int I = job.nInterCharTimeout;
+    const CaptureLink capture = job.capture;
 
     int sent = RES_SEND_FAILED;
     if (job.pSendBuf != nullptr && job.nSendLen >= 0 && job.nSendLen <= job.nSendBufSize) {
         sent = SendByChannel(handle, job.pSendBuf, job.nSendLen, channel, job.strAddress.c_str(),
-                             job.nPort);
+                             job.nPort, capture);
     }
     job.nSendDoneUs = NowUs();
     PostCommResult(wnd, RC_SENT, sent);
@@ -64,7 +75,7 @@ void RunExchange(CommJob& job, int handle) {
     if (bReceive) {
         int got = RES_RECV_ERROR;
         if (recvBuf != nullptr && recvBufSize > 0) {
-            got = RecvFrameByChannel(handle, F, I, recvBuf, recvBufSize, channel);
+            got = RecvFrameByChannel(handle, F, I, recvBuf, recvBufSize, channel, capture);
         }
         job.nRecvDoneUs = NowUs();
         PostCommResult(wnd, RC_RECEIVED, got);
@@ -78,7 +89,7 @@ void RunExchange(CommJob& job, int handle) {
 void RunRawReceive(CommJob& job, int handle) {
     int got = RES_RECV_ERROR;
     if (job.pRecvBuf != nullptr && job.nRecvBufSize > RAW_RECV_MAX) {
-        got = RecvRaw(handle, job.pRecvBuf, job.nChannel);
+        got = RecvRaw(handle, job.pRecvBuf, job.nChannel, job.capture);
     }
     job.nRecvDoneUs = NowUs();
     PostCommResult(job.hNotifyWnd, RC_RAW_RECEIVED, got);
@@ -87,7 +98,7 @@ void RunRawReceive(CommJob& job, int handle) {
 void RunDownload(CommJob& job, int handle) {
     const int result =
         DownloadProgram(handle, job.nMachineNo, job.strFilePath.c_str(), job.nChannel,
-                        job.hNotifyWnd, job.strAddress.c_str(), job.nPort);
+                        job.hNotifyWnd, job.strAddress.c_str(), job.nPort, job.capture);
     PostCommResult(job.hNotifyWnd, RC_DOWNLOAD_DONE, result);
 }
 
@@ -119,25 +130,31 @@ bool OpenNetChannel(int& sock, CommJob& job) {
 }
 
 int ExchangeFrame(int handle, uint8_t* buf, int bufSize, int sendLen, int F, int I, int channel,
-                  const char* addr, int port) {
+                  const char* addr, int port, const CaptureLink& capture) {
     if (buf == nullptr || sendLen < 0 || sendLen > bufSize) {
         return RES_SEND_FAILED;
     }
-    if (SendByChannel(handle, buf, sendLen, channel, addr, port) != 0) {
+    if (SendByChannel(handle, buf, sendLen, channel, addr, port, capture) != 0) {
         return RES_SEND_FAILED;
     }
-    return RecvFrameByChannel(handle, F, I, buf, bufSize, channel);
+    return RecvFrameByChannel(handle, F, I, buf, bufSize, channel, capture);
 }
 
-int RecvRaw(int handle, uint8_t* buf, int channel) {
+int RecvRaw(int handle, uint8_t* buf, int channel, const CaptureLink& capture) {
+    int got = 0;
     switch (channel) {
     case CH_TCP:
-        return TcpRecvRaw(handle, buf, RAW_RECV_MAX);
+        got = TcpRecvRaw(handle, buf, RAW_RECV_MAX);
+        break;
     case CH_UDP:
-        return UdpRecvRaw(handle, buf, RAW_RECV_MAX, RAW_UDP_WAIT_MS);
+        got = UdpRecvRaw(handle, buf, RAW_RECV_MAX, RAW_UDP_WAIT_MS);
+        break;
     default:
-        return ComReadRaw(handle, buf, RAW_RECV_MAX);
+        got = ComReadRaw(handle, buf, RAW_RECV_MAX);
+        break;
     }
+    CaptureReceived(capture, buf, got);
+    return got;
 }
 
 int CommThreadProc(CommJob* pJob) {

@@ -17,17 +17,18 @@ int CommThreadProc(CommJob* job);
 bool OpenNetChannel(int& sock, CommJob& job);
 
 // Sends the frame in buf by channel and reads the reply into the same buffer
-// of bufSize bytes. Returns the reply length, -3 when the send failed, or the
-// reader's code.
+// of bufSize bytes, recording both on capture. Returns the reply length, -3
+// when the send failed, or the reader's code.
 int ExchangeFrame(int handle, uint8_t* buf, int bufSize, int sendLen, int F, int I, int channel,
-                  const char* addr, int port);
+                  const char* addr, int port, const CaptureLink& capture = {});
 
 // One raw receive of up to 512 bytes into buf (at least 513 bytes): serial
 // returns at once with what waits, TCP does not wait, UDP waits at most
-// RAW_UDP_WAIT_MS. Returns the count or a result code.
+// RAW_UDP_WAIT_MS; what comes is recorded on capture. Returns the count or
+// a result code.
 constexpr int RAW_RECV_MAX = 512;
 constexpr int RAW_UDP_WAIT_MS = 1000;
-int RecvRaw(int handle, uint8_t* buf, int channel);
+int RecvRaw(int handle, uint8_t* buf, int channel, const CaptureLink& capture = {});
 
 // Starts a worker on job after clearing the stopped, stop and job events and
 // bCancel (so that nothing left by an earlier worker or cancel reaches it).

@@ -32,6 +32,7 @@ bool DialModem(CommJob& job) {
     std::memcpy(command, job.strAddress.data(), len);
 
     const int dialed = ComDialLine(job.nPort, command, len);
+    CaptureSent(job.capture, command, len, dialed);
     if (dialed != 0) {
         job.nResult = dialed;
         PostDialOutcome(job, RC_CONNECT_FAILED);

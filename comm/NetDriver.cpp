@@ -145,12 +145,17 @@ bool SetRecvTimeout(int sock, int ms) {
     return setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
 }
 
-// One datagram of up to max bytes, or -4 after the trace line.
-int RecvDatagram(int sock, uint8_t* dst, int max) {
+// One datagram of up to max bytes, or -4 after the trace line. The
+// datagram is the tap's piece.
+int RecvDatagram(int sock, uint8_t* dst, int max, ReadTap* tap) {
     const ssize_t n = recv(sock, dst, static_cast<size_t>(max), 0);
     if (n < 0) {
         std::fprintf(stderr, "WSAGetLastError=%d\n", errno);
         return RES_INTER_TIMEOUT;
+    }
+    if (tap != nullptr && n > 0) {
+        tap->Took(dst, static_cast<int>(n));
+        tap->Cut(static_cast<int>(n));
     }
     return static_cast<int>(n);
 }
@@ -239,11 +244,11 @@ int TcpSend(int sock, const uint8_t* data, int count) {
     return RES_OK;
 }
 
-int TcpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize) {
+int TcpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap) {
     if (buf == nullptr || bufSize < FRAME_OVERHEAD + 1)
         return RES_RECV_ERROR;
     TcpSource src(sock);
-    return AcceptReply(src, TCP_RULES, F, I, buf, bufSize);
+    return AcceptReply(src, TCP_RULES, F, I, buf, bufSize, tap);
 }
 
 int TcpRecvRaw(int sock, uint8_t* buf, int max) {
@@ -312,13 +317,13 @@ int UdpSendTo(int sock, const char* addr, int port, const uint8_t* data, int cou
     return n > 0 ? RES_OK : RES_SEND_FAILED;
 }
 
-int UdpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize) {
+int UdpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap) {
     if (buf == nullptr || bufSize < 1)
         return RES_INTER_TIMEOUT;
     // A receive time-out of 0 would mean waiting for ever.
     if (!SetRecvTimeout(sock, std::max(1, F + I)))
         return RES_INTER_TIMEOUT;
-    const int n = RecvDatagram(sock, buf, std::min(UDP_DATAGRAM_MAX, bufSize));
+    const int n = RecvDatagram(sock, buf, std::min(UDP_DATAGRAM_MAX, bufSize), tap);
     if (n < 0)
         return n;
     const int ackLen = static_cast<int>(sizeof AckFrame);
@@ -329,7 +334,7 @@ int UdpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize) {
     // A short datagram: the rest of the reply may already wait behind it.
     if (!SetRecvTimeout(sock, 1))
         return RES_INTER_TIMEOUT;
-    const int n2 = RecvDatagram(sock, buf + n, std::min(UDP_DATAGRAM_MAX, bufSize - n));
+    const int n2 = RecvDatagram(sock, buf + n, std::min(UDP_DATAGRAM_MAX, bufSize - n), tap);
     return n2 < 0 ? n2 : n + n2;
 }
 

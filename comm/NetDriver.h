@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/FrameReader.h"
+
 // TCP and UDP over IPv4 sockets. A socket is a descriptor; NO_SOCKET marks
 // none (descriptor 0 is a valid socket on Linux).
 constexpr int NO_SOCKET = -1;
@@ -32,9 +34,10 @@ int TcpClose(int sock);
 int TcpSend(int sock, const uint8_t* data, int count);
 
 // Reads one reply frame within F and I into buf of bufSize bytes; a leading
-// acknowledgement is read over. Returns the reply length, or -4, -6, -9,
-// -10, -15 (peer closed), -16 (lost), -2 (reply too long for the buffer).
-int TcpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize);
+// acknowledgement is read over. A tap, when given, sees the bytes read
+// (AcceptReply). Returns the reply length, or -4, -6, -9, -10, -15 (peer
+// closed), -16 (lost), -2 (reply too long for the buffer).
+int TcpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap = nullptr);
 
 // One receive of up to max bytes without waiting; a zero byte follows the
 // bytes read. Returns the count, 0 when nothing waits, -15 or -16.
@@ -75,8 +78,9 @@ int UdpSendTo(int sock, const char* addr, int port, const uint8_t* data, int cou
 
 // Receives a reply datagram within F + I; a short one (under 8 bytes, or an
 // acknowledgement with under 8 bytes behind it) is joined by one more taken
-// within 1 ms. buf holds at least 528 bytes. Returns the byte count or -4.
-int UdpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize);
+// within 1 ms. buf holds at least 528 bytes. A tap, when given, gets each
+// datagram as a piece. Returns the byte count or -4.
+int UdpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap = nullptr);
 
 // Receives one datagram of up to max bytes, waiting at most waitMs.
 // Returns the count or -4 (error or nothing in time).

@@ -367,12 +367,12 @@ int ComWrite(int n, const uint8_t* data, int count) {
     return ComWriteAll(sink, data, count);
 }
 
-int ComReadFrame(int n, int F, int I, uint8_t* buf, int bufSize) {
+int ComReadFrame(int n, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap) {
     PortUse use(n);
     if (!use.Open() || buf == nullptr || bufSize < FRAME_OVERHEAD + 1)
         return RES_RECV_ERROR;
     PortSource src(use);
-    return AcceptReply(src, SERIAL_RULES, F, I, buf, bufSize);
+    return AcceptReply(src, SERIAL_RULES, F, I, buf, bufSize, tap);
 }
 
 int ComReadRaw(int n, uint8_t* buf, int max) {

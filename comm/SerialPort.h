@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/FrameReader.h"
+
 // Serial ports are addressed by their COM number 0..255, as config.xml and
 // the messages name them. A process-wide table binds each number to a tty
 // device: by default COM1-COM32 are /dev/ttyS0-31, COM33-COM64
@@ -65,9 +67,10 @@ struct ComWriteSink {
 int ComWriteAll(ComWriteSink& sink, const uint8_t* data, int count);
 
 // Reads one reply frame within F and I (ms) into buf of bufSize bytes; an
-// acknowledgement stays in front of the reply. Returns the byte count, or
-// -2 (read failed, port closed, end byte, too long), -4, -6 or -9.
-int ComReadFrame(int n, int F, int I, uint8_t* buf, int bufSize);
+// acknowledgement stays in front of the reply. A tap, when given, sees the
+// bytes read (AcceptReply). Returns the byte count, or -2 (read failed, port
+// closed, end byte, too long), -4, -6 or -9.
+int ComReadFrame(int n, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap = nullptr);
 
 // One read of up to max bytes that returns at once with what is waiting.
 // Returns the count (0 if nothing) or -2.

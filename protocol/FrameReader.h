@@ -31,11 +31,31 @@ struct FrameRules {
 constexpr FrameRules SERIAL_RULES{true, false, -2};
 constexpr FrameRules TCP_RULES{false, true, -10};
 
+// Sees every byte a reader takes from its source, in the order taken, and
+// how the reader cuts them into pieces. A capture records each piece as one
+// packet.
+class ReadTap {
+  public:
+    virtual ~ReadTap() = default;
+    // count bytes the reader has just taken.
+    virtual void Took(const uint8_t* data, int count) = 0;
+    // The bytes taken since the last cut are one piece: what the reader
+    // accepted (result > 0, its length), bytes it passed over outside any
+    // frame (PIECE_SKIPPED), or the bytes on which the read ended with the
+    // code result. A cut with no bytes taken since the last one is no piece.
+    virtual void Cut(int result) = 0;
+};
+
+constexpr int PIECE_SKIPPED = 0;
+
 // Reads one reply frame within the first-character time-out F and the
 // inter-character time-out I (ms) into buf, which holds bufSize bytes.
 // Returns the byte count placed in buf (a zero byte follows it), or -6 no
 // start byte within F, -4 header or body not complete within I, -9 checksum
 // mismatch, the end-byte code of the rules, -2 when the announced length does
 // not fit the buffer (or the buffer cannot hold a header), or the source's
-// own failure code. Nothing is written at or past buf[bufSize].
-int AcceptReply(FrameSource& src, const FrameRules& rules, int F, int I, uint8_t* buf, int bufSize);
+// own failure code. Nothing is written at or past buf[bufSize]. A tap, when
+// given, sees every byte taken and each frame, acknowledgement and run of
+// skipped bytes as a piece of its own.
+int AcceptReply(FrameSource& src, const FrameRules& rules, int F, int I, uint8_t* buf, int bufSize,
+                ReadTap* tap = nullptr);

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-20}
 shift || true
 HARNESSES=("$@")
-[ ${#HARNESSES[@]} -gt 0 ] || HARNESSES=(fuzz_accept_reply fuzz_hex_frame fuzz_config fuzz_sim fuzz_decoders fuzz_script)
+[ ${#HARNESSES[@]} -gt 0 ] || HARNESSES=(fuzz_accept_reply fuzz_hex_frame fuzz_config fuzz_sim fuzz_decoders fuzz_script fuzz_capture)
 
 FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
 if [ ! -f build-fuzz/build.ninja ]; then

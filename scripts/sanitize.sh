@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the tests a second time under sanitizers (gcc):
 #   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer, the whole suite;
-#   build-tsan/  ThreadSanitizer, the engine tests (worker, drivers, download,
+#   build-tsan/  ThreadSanitizer, the engine tests (worker, drivers, captures, download,
 #                command-line tool), without the console and the tests whose
 #                verdict rests on gaps of a few milliseconds.
 # Every report, also from the programs the tests start, lands in a report
@@ -16,7 +16,8 @@ KINDS=("$@")
 # Tests that judge gaps of a few milliseconds, which ThreadSanitizer's
 # slowdown stretches past their bounds.
 TSAN_TIMING_FILTER='-*ReadFrameOverRealTiming*:*BurnACore*:*BurnsNoCpu*:*ShortDatagram*:*CarrierWaitPolls*:*byte_gap*'
-TSAN_TESTS=(test_worker test_serial test_net test_download test_dial test_modem_lines test_cli_e2e)
+TSAN_TESTS=(test_worker test_serial test_net test_download test_dial test_modem_lines test_cli_e2e
+            test_capture)
 
 configure() { # dir flags
   if [ ! -f "$1/build.ninja" ]; then

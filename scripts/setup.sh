@@ -15,6 +15,7 @@ PACKAGES=(
   xvfb xauth             # a display for the console on headless machines
   fonts-arphic-uming     # the Song face the dialogs ask for
   clang libclang-rt-14-dev  # libFuzzer and its sanitizer runtimes for tests/fuzz
+  tshark                 # the capture tests read our captures with the Wireshark dissector
 )
 
 missing=()
@@ -25,6 +26,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  # tshark's package asks whether non-root users may capture; answer it
+  # beforehand (no) so that the install never stops for a question.
+  echo "wireshark-common wireshark-common/install-setuid boolean false" |
+    $SUDO debconf-set-selections
   $SUDO apt-get update
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi

@@ -16,9 +16,10 @@ constexpr size_t READ_MAX = 65536;
 
 } // namespace
 
-SimServer::SimServer(SimTerminal& terminal, FILE* log, int frameTimeoutMs)
-    : m_terminal(terminal), m_log(log), m_events(fileno(log)), m_nFrameTimeoutMs(frameTimeoutMs),
-      m_readBuf(READ_MAX) {}
+SimServer::SimServer(SimResponder& responder, FILE* log, int frameTimeoutMs,
+                     CCaptureWriter* capture)
+    : m_responder(responder), m_log(log), m_pCapture(capture), m_events(fileno(log)),
+      m_nFrameTimeoutMs(frameTimeoutMs), m_readBuf(READ_MAX) {}
 
 SimServer::~SimServer() {
     for (Line* line : OpenLines())
@@ -31,6 +32,31 @@ SimServer::~SimServer() {
 
 void SimServer::Log(const char* kind, const char* name, const std::string& text) {
     m_events.Line(std::string(kind) + " " + name + " " + text);
+}
+
+void SimServer::CaptureLine(Line& line, const std::string& name, const std::string& description) {
+    if (m_pCapture != nullptr)
+        line.nCaptureIface = m_pCapture->AddInterface(name, description);
+}
+
+void SimServer::CaptureWritten(Line& line, const uint8_t* p, int n, bool bEnd) {
+    if (m_pCapture == nullptr)
+        return;
+    if (line.captureOut.empty())
+        line.nCaptureOutUs = WallUs();
+    line.captureOut.insert(line.captureOut.end(), p, p + n);
+    // A datagram is a packet of its own.
+    if (bEnd || line.bDatagram)
+        CaptureCutOff(line, {});
+}
+
+void SimServer::CaptureCutOff(Line& line, const std::string& why) {
+    if (m_pCapture == nullptr || line.captureOut.empty())
+        return;
+    m_pCapture->Packet(line.nCaptureIface, CAPTURE_OUT, line.nCaptureOutUs, line.captureOut.data(),
+                       static_cast<int>(line.captureOut.size()),
+                       why.empty() ? why : "cut off: " + why);
+    line.captureOut.clear();
 }
 
 std::vector<SimServer::Line*> SimServer::OpenLines() const {
@@ -50,6 +76,7 @@ int SimServer::OpenPty(std::string& path) {
     if (rc != 0)
         return rc;
     m_lines.push_back(std::make_unique<Line>("pty", master, false, false, m_nFrameTimeoutMs));
+    CaptureLine(*m_lines.back(), "pty " + path, "");
     std::fprintf(m_log, "pty: %s\n", path.c_str());
     std::fflush(m_log);
     return 0;
@@ -61,6 +88,8 @@ int SimServer::OpenDevice(const char* path, int baud) {
     if (rc != 0)
         return rc;
     m_lines.push_back(std::make_unique<Line>("tty", fd, false, false, m_nFrameTimeoutMs));
+    CaptureLine(*m_lines.back(), "tty " + std::string(path) + " " + std::to_string(baud) + " 8N1",
+                "");
     std::fprintf(m_log, "OPEN tty %s %d\n", path, baud);
     std::fflush(m_log);
     return 0;
@@ -69,6 +98,7 @@ int SimServer::OpenDevice(const char* path, int baud) {
 int SimServer::OpenTcp(const char* addr, int port, int& boundPort) {
     const int rc = SimListenTcp(addr, port, m_nListenFd, boundPort);
     if (rc == 0) {
+        m_strTcpName = "TCP " + std::string(addr) + ":" + std::to_string(boundPort);
         std::fprintf(m_log, "LISTEN tcp %s:%d\n", addr, boundPort);
         std::fflush(m_log);
     }
@@ -81,6 +111,7 @@ int SimServer::OpenUdp(const char* addr, int port, int& boundPort) {
     if (rc != 0)
         return rc;
     m_lines.push_back(std::make_unique<Line>("udp", fd, true, false, m_nFrameTimeoutMs));
+    CaptureLine(*m_lines.back(), "UDP " + std::string(addr) + ":" + std::to_string(boundPort), "");
     std::fprintf(m_log, "LISTEN udp %s:%d\n", addr, boundPort);
     std::fflush(m_log);
     return 0;
@@ -98,10 +129,12 @@ void SimServer::Accept() {
     }
     m_clients.push_back(std::make_unique<Line>("tcp", fd, false, true, m_nFrameTimeoutMs));
     m_clients.back()->strPeer = peer;
+    CaptureLine(*m_clients.back(), m_strTcpName, "client " + peer);
     Log("CONNECT", "tcp", peer);
 }
 
 void SimServer::CloseLine(Line& line, const std::string& why) {
+    CaptureCutOff(line, why);
     close(line.nFd);
     line.nFd = -1;
     line.out.clear();
@@ -111,8 +144,8 @@ void SimServer::CloseLine(Line& line, const std::string& why) {
 void SimServer::CloseClient(Line& client, const char* why) {
     std::vector<RequestAssembler::Piece> pieces;
     client.assembler.Flush(pieces);
-    for (const auto& p : pieces)
-        Log("DROP", "tcp", HexCells(p.bytes.data(), static_cast<int>(p.bytes.size())));
+    OnPieces(client, pieces);
+    CaptureCutOff(client, why);
     close(client.nFd);
     client.nFd = -1;
     client.out.clear();
@@ -164,19 +197,31 @@ void SimServer::OnReadable(Line& line, short revents) {
 
 void SimServer::OnPieces(Line& line, std::vector<RequestAssembler::Piece>& pieces) {
     for (const auto& p : pieces) {
-        const std::string hex = HexCells(p.bytes.data(), static_cast<int>(p.bytes.size()));
+        const int n = static_cast<int>(p.bytes.size());
+        const std::string hex = HexCells(p.bytes.data(), n);
+        // What the terminal made of a piece is its comment in the capture.
+        std::string comment;
         if (p.kind == RequestAssembler::SKIPPED) {
             Log("SKIP", line.szName, hex);
+            comment = "bytes outside any frame";
         } else if (p.kind == RequestAssembler::DROPPED) {
             Log("DROP", line.szName, hex);
-        } else {
-            Log("RX", line.szName, hex);
-            const SimReply reply =
-                m_terminal.Handle(p.bytes.data(), static_cast<int>(p.bytes.size()));
-            for (const std::string& note : reply.notes)
-                Log("NOTE", line.szName, note);
-            Schedule(line, reply);
+            comment = "incomplete frame dropped";
         }
+        SimReply reply;
+        if (p.kind == RequestAssembler::FRAME) {
+            Log("RX", line.szName, hex);
+            reply = m_responder.Handle(p.bytes.data(), n);
+            for (const std::string& note : reply.notes) {
+                Log("NOTE", line.szName, note);
+                comment += (comment.empty() ? "" : "; ") + note;
+            }
+        }
+        if (m_pCapture != nullptr)
+            m_pCapture->Packet(line.nCaptureIface, CAPTURE_IN, WallUs(), p.bytes.data(), n,
+                               comment);
+        if (p.kind == RequestAssembler::FRAME)
+            Schedule(line, reply);
     }
 }
 
@@ -191,7 +236,13 @@ void SimServer::Schedule(Line& line, const SimReply& reply) {
             for (size_t i = 0; i < w.bytes.size(); ++i) {
                 if (i > 0)
                     at += static_cast<uint64_t>(w.nByteGapMs);
-                line.out.push_back({at, {w.bytes[i]}, 0, i == 0 ? hex : "", false, line.peer});
+                line.out.push_back({at,
+                                    {w.bytes[i]},
+                                    0,
+                                    i == 0 ? hex : "",
+                                    false,
+                                    line.peer,
+                                    i + 1 == w.bytes.size()});
             }
         } else {
             line.out.push_back({at, w.bytes, 0, hex, false, line.peer});
@@ -234,9 +285,12 @@ void SimServer::Flush(Line& line) {
                 return;
             }
             Log("NOTE", line.szName, std::string("send failed: ") + std::strerror(-n));
+            CaptureCutOff(line, std::string("send failed: ") + std::strerror(-n));
             line.out.pop_front();
             continue;
         }
+        CaptureWritten(line, p, n,
+                       o.nDone + static_cast<size_t>(n) == o.bytes.size() && o.bWriteEnd);
         o.nDone += static_cast<size_t>(n);
         if (o.nDone < o.bytes.size())
             return;

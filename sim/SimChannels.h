@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "comm/CaptureWriter.h"
 #include "sim/RequestAssembler.h"
 #include "sim/SimLog.h"
 #include "sim/SimTerminal.h"
@@ -59,10 +60,13 @@ std::string SimPeerText(const SimPeer& peer);
 
 // Serves every opened line until the stop descriptor becomes readable. The
 // start-up lines go to the log as flushed lines; the lines of each event
-// after that never hold up an answer (see SimLog).
+// after that never hold up an answer (see SimLog). With a capture, each
+// line (each TCP client) is an interface of it: the pieces its assembler
+// cuts go in as packets, each write of a reply goes out as one.
 class SimServer {
   public:
-    SimServer(SimTerminal& terminal, FILE* log, int frameTimeoutMs);
+    SimServer(SimResponder& responder, FILE* log, int frameTimeoutMs,
+              CCaptureWriter* capture = nullptr);
     ~SimServer();
     SimServer(const SimServer&) = delete;
     SimServer& operator=(const SimServer&) = delete;
@@ -84,6 +88,7 @@ class SimServer {
         std::string strLog; // the TX line, printed as the first byte goes
         bool bClose = false;
         SimPeer peer;
+        bool bWriteEnd = true; // the last of the pieces one reply write was cut into
     };
     struct Line {
         const char* szName; // "pty", "tty", "tcp", "udp"
@@ -94,11 +99,20 @@ class SimServer {
         std::deque<Outgoing> out;
         SimPeer peer;        // datagrams: the sender of the last request
         std::string strPeer; // TCP clients: "a.b.c.d:port"
+        int nCaptureIface = -1;
+        std::vector<uint8_t> captureOut; // sent of the reply write under way
+        int64_t nCaptureOutUs = 0;       // when its first byte went
         Line(const char* name, int fd, bool datagram, bool client, int idleMs)
             : szName(name), nFd(fd), bDatagram(datagram), bClient(client), assembler(idleMs) {}
     };
 
     void Log(const char* kind, const char* name, const std::string& text);
+    // Makes line an interface of the capture, if there is one.
+    void CaptureLine(Line& line, const std::string& name, const std::string& description);
+    // Records bytes sent on line; a reply write is one packet, recorded
+    // once its last byte went (bEnd) or when the line cuts it off (why).
+    void CaptureWritten(Line& line, const uint8_t* p, int n, bool bEnd);
+    void CaptureCutOff(Line& line, const std::string& why);
     void OnReadable(Line& line, short revents);
     void CloseLine(Line& line, const std::string& why);
     void OnPieces(Line& line, std::vector<RequestAssembler::Piece>& pieces);
@@ -112,8 +126,10 @@ class SimServer {
     std::vector<Line*> OpenLines() const;
     int OpenClients() const;
 
-    SimTerminal& m_terminal;
+    SimResponder& m_responder;
     FILE* m_log; // start-up lines
+    CCaptureWriter* m_pCapture;
+    std::string m_strTcpName; // "TCP a.b.c.d:port" of the server
     SimLog m_events;
     int m_nFrameTimeoutMs;
     int m_nSlaveFd = -1;

@@ -82,15 +82,23 @@ struct SimReply {
     std::vector<std::string> notes;
 };
 
-class SimTerminal {
+// What answers the requests the lines cut: the terminal itself, or a replay
+// of a capture.
+class SimResponder {
+  public:
+    virtual ~SimResponder() = default;
+    // Answers one request frame (C0 ... as received, len bytes).
+    virtual SimReply Handle(const uint8_t* frame, int len) = 0;
+};
+
+class SimTerminal : public SimResponder {
   public:
     SimTerminal(const SimIdentity& identity, const SimFaultSettings& faults,
                 std::string saveImagePath = {});
 
-    // Answers one request frame (C0 ... as received, len bytes). Frames for
-    // another machine number get an empty reply; a damaged frame gets the
-    // transfer-error frame.
-    SimReply Handle(const uint8_t* frame, int len);
+    // Frames for another machine number get an empty reply; a damaged frame
+    // gets the transfer-error frame.
+    SimReply Handle(const uint8_t* frame, int len) override;
 
     const SimIdentity& Identity() const { return m_identity; }
     // The last image whose download completed with a matching sum.

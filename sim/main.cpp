@@ -7,12 +7,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <sys/signalfd.h>
 #include <unistd.h>
 #include <vector>
 
 #include "sim/SimChannels.h"
+#include "sim/SimReplay.h"
 #include "sim/SimTerminal.h"
 
 namespace {
@@ -75,6 +77,27 @@ int WritePortFile(const std::string& path, const std::string& text) {
     return 0;
 }
 
+// The replay of the capture at path. Returns nullptr, after saying why,
+// when the file is no capture; a damaged one replays what precedes the fault.
+std::unique_ptr<SimReplay> LoadReplay(const std::string& path, bool bTiming) {
+    Capture cap;
+    std::string error;
+    const int rc = LoadCapture(path, cap, error);
+    if (rc == CAPTURE_NOT_PCAPNG) {
+        std::fprintf(stderr, "quillmark-sim: %s\n", error.c_str());
+        return nullptr;
+    }
+    if (rc == CAPTURE_DAMAGED)
+        std::fprintf(stderr, "quillmark-sim: %s; replaying what precedes it\n", error.c_str());
+    auto replay = std::make_unique<SimReplay>(cap, bTiming);
+    if (replay->UnknownSides() > 0)
+        std::fprintf(stderr,
+                     "quillmark-sim: %d interfaces of %s left out: their section does not say "
+                     "which side wrote it\n",
+                     replay->UnknownSides(), path.c_str());
+    return replay;
+}
+
 const char* const FOOTER =
     R"(Faults (--fault KIND or KIND:HH, HH a command byte in hex; repeatable):
   ack             acknowledgement frame in front of the reply, in the same write
@@ -94,6 +117,13 @@ const char* const FOOTER =
 Faults combine; transfer-error, status, silent and close leave the terminal
 unchanged.
 
+Captures (pcapng, for Wireshark, quillmark-cli show and --replay):
+--capture FILE records every line from the terminal's side: requests and
+bytes outside frames in, each reply write out, one interface per line and
+per TCP client. --replay FILE answers instead of the terminal: each request
+gets the reply that followed the same request bytes in the capture (from
+either side), in the order recorded; one it never saw gets no reply.
+
 Commands: E0-E6 management, E4 version, E1 reader ID, 03 power on (13-byte
 ATR with a card, one byte 01 without), 07 power off, 24 PC/SC mode, the
 download E7 "LoadP", 01 size, 03 blocks, 04 byte sum; anything else is
@@ -106,6 +136,7 @@ Log (stdout, one line each). Answers never wait for the log: a line its
 reader has no room for is dropped, and "NOTE log N lines dropped" follows
 once there is room again; the start-up lines up to READY always go.
   pty: PATH                 the pseudo-terminal to open
+  REPLAY PATH N             replaying N recorded requests
   LISTEN tcp|udp ADDR:PORT  OPEN tty PATH BAUD
   CONNECT tcp ADDR:PORT     DISCONNECT tcp ADDR:PORT REASON
   RX LINE HH HH ...         a request frame received
@@ -116,8 +147,9 @@ once there is room again; the start-up lines up to READY always go.
   READY                     every line is open
 LINE is pty, tty, tcp or udp.
 
-Exit status: 0 after SIGINT or SIGTERM, 1 when a line cannot be opened,
-2 for bad arguments.)";
+Exit status: 0 after SIGINT or SIGTERM, 1 when a line cannot be opened or
+the capture cannot be written, 2 for bad arguments or a --replay file that
+is no capture.)";
 
 } // namespace
 
@@ -151,6 +183,10 @@ int main(int argc, char** argv) {
     SimFaultSettings faults;
     std::vector<std::string> faultTexts;
     std::string statusText = "01";
+
+    std::string capturePath;
+    std::string replayPath;
+    bool replayTiming = false;
 
     app.add_flag("--pty", pty, "Create a pseudo-terminal; its path is printed as \"pty: PATH\"")
         ->group("Lines");
@@ -241,15 +277,31 @@ int main(int argc, char** argv) {
         ->group("Terminal")
         ->type_name("PATH");
 
-    app.add_option("--fault", faultTexts, "Misbehave on every reply, or on replies to command HH")
-        ->group("Faults")
-        ->type_name("KIND[:HH]")
-        ->check(CLI::Validator(
-            [](std::string& s) {
-                SimFault f{};
-                return ParseFault(s, f) ? "" : "unknown fault " + s;
-            },
-            ""));
+    app.add_option("--capture", capturePath, "Record every line's traffic to this file (pcapng)")
+        ->group("Captures")
+        ->type_name("FILE");
+    auto* replayOpt =
+        app.add_option("--replay", replayPath,
+                       "Answer each request with its recorded reply from this capture")
+            ->group("Captures")
+            ->type_name("FILE");
+    app.add_flag("--replay-timing", replayTiming,
+                 "Wait the recorded time before each packet of a replayed reply")
+        ->group("Captures")
+        ->needs(replayOpt);
+
+    auto* faultOpt = app.add_option("--fault", faultTexts,
+                                    "Misbehave on every reply, or on replies to command HH")
+                         ->group("Faults")
+                         ->type_name("KIND[:HH]")
+                         ->check(CLI::Validator(
+                             [](std::string& s) {
+                                 SimFault f{};
+                                 return ParseFault(s, f) ? "" : "unknown fault " + s;
+                             },
+                             ""));
+    // A replay answers as recorded: faults of its own would spoil that.
+    faultOpt->excludes(replayOpt);
     app.add_option("--ack-delay", faults.nAckDelayMs, "ms between acknowledgement and reply")
         ->group("Faults")
         ->type_name("MS")
@@ -315,7 +367,24 @@ int main(int argc, char** argv) {
     }
 
     SimTerminal terminal(me, faults, saveImage);
-    SimServer server(terminal, stdout, frameTimeout);
+    std::unique_ptr<SimReplay> replay;
+    if (!replayPath.empty()) {
+        replay = LoadReplay(replayPath, replayTiming);
+        if (!replay)
+            return EXIT_BAD_ARGS;
+        std::printf("REPLAY %s %d\n", replayPath.c_str(), replay->Requests());
+    }
+    CCaptureWriter capture;
+    if (!capturePath.empty()) {
+        const int rc = capture.Open(capturePath, CAPTURE_SIDE_TERMINAL, "quillmark-sim");
+        if (rc != 0) {
+            std::fprintf(stderr, "quillmark-sim: %s\n",
+                         CaptureOpenFailedText(capturePath, rc).c_str());
+            return 1;
+        }
+    }
+    SimServer server(replay ? static_cast<SimResponder&>(*replay) : terminal, stdout, frameTimeout,
+                     capture.IsOpen() ? &capture : nullptr);
     std::string ports;
     const auto fail = [](const char* what, const std::string& where, int rc) {
         std::fprintf(stderr, "quillmark-sim: cannot open %s %s: %s\n", what, where.c_str(),
@@ -363,6 +432,12 @@ int main(int argc, char** argv) {
     close(stopFd);
     if (rc != 0) {
         std::fprintf(stderr, "quillmark-sim: poll: %s\n", std::strerror(-rc));
+        return 1;
+    }
+    const int closed = capture.Close();
+    if (closed != 0) {
+        std::fprintf(stderr, "quillmark-sim: %s\n",
+                     CaptureWriteFailedText(capturePath, closed).c_str());
         return 1;
     }
     return 0;

@@ -12,3 +12,15 @@ inline std::vector<std::string> Lines(const std::string& text) {
         lines.push_back(line);
     return lines;
 }
+
+// The step lines of a quillmark-cli run's output: everything before the
+// blank line.
+inline std::vector<std::string> StepLines(const std::string& out) {
+    std::vector<std::string> lines;
+    for (const std::string& l : Lines(out)) {
+        if (l.empty())
+            break;
+        lines.push_back(l);
+    }
+    return lines;
+}

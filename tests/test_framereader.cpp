@@ -73,6 +73,81 @@ TEST(AcceptReply, CasesForSerialAndTcp) {
     }
 }
 
+// Records the pieces a reader cuts.
+class PieceTap : public ReadTap {
+  public:
+    struct Piece {
+        std::vector<uint8_t> bytes;
+        int result;
+        bool operator==(const Piece&) const = default;
+    };
+    void Took(const uint8_t* data, int count) override {
+        m_taken.insert(m_taken.end(), data, data + count);
+    }
+    void Cut(int result) override {
+        if (!m_taken.empty())
+            pieces.push_back({std::move(m_taken), result});
+        m_taken.clear();
+    }
+    std::vector<Piece> pieces;
+
+  private:
+    std::vector<uint8_t> m_taken;
+};
+
+TEST(AcceptReply, TapSeesEveryByteTakenOnceInOrder) {
+    for (const auto& c : Cases()) {
+        std::vector<uint8_t> input;
+        for (const auto& step : c.steps)
+            input = Concat(input, step.bytes);
+        for (bool serial : {true, false}) {
+            ScriptedSource src(c.steps);
+            PieceTap tap;
+            uint8_t buf[600];
+            const int rc = AcceptReply(src, serial ? SERIAL_RULES : TCP_RULES, 1000, 100, buf,
+                                       sizeof buf, &tap);
+            const std::string where = c.name + (serial ? " (serial)" : " (tcp)");
+            std::vector<uint8_t> joined;
+            for (const auto& p : tap.pieces)
+                joined = Concat(joined, p.bytes);
+            ASSERT_LE(joined.size(), input.size()) << where;
+            EXPECT_EQ(joined, Head(input, joined.size())) << where;
+            if (rc > 0) {
+                EXPECT_GT(tap.pieces.back().result, 0) << where;
+            }
+        }
+    }
+}
+
+TEST(AcceptReply, TapCutsFramesAcknowledgementsAndSkippedBytes) {
+    const auto ack = AckBytes();
+    const auto bad = WithByte(REPLY, 9, REPLY[9] ^ 1);
+    using P = PieceTap::Piece;
+    struct TapCase {
+        std::string name;
+        Steps steps;
+        std::vector<P> pieces;
+    };
+    const TapCase cases[] = {
+        {"garbage then reply", {{0, {0x55, 0xAA}}, {5, REPLY}}, {{{0x55, 0xAA}, 0}, {REPLY, 11}}},
+        {"acknowledgement, garbage, reply",
+         {{0, Concat(ack, {0x77})}, {30, REPLY}},
+         {{ack, 9}, {{0x77}, 0}, {REPLY, 11}}},
+        {"bad checksum", {{0, bad}}, {{bad, -9}}},
+        {"header late", {{0, {0xC2, 0x01}}, {101, Tail(REPLY, 2)}}, {{Head(REPLY, 5), -4}}},
+        {"garbage, then silence", {{0, {0x55}}}, {{{0x55}, -6}}},
+        {"start byte after F", {{1001, REPLY}}, {{{0xC2}, -6}}},
+        {"nothing", {}, {}},
+    };
+    for (const TapCase& c : cases) {
+        ScriptedSource src(c.steps);
+        PieceTap tap;
+        uint8_t buf[600];
+        AcceptReply(src, SERIAL_RULES, 1000, 100, buf, sizeof buf, &tap);
+        EXPECT_EQ(tap.pieces, c.pieces) << c.name;
+    }
+}
+
 TEST(AcceptReply, SerialKeepsAcknowledgementInFront) {
     ScriptedSource src({{0, AckBytes()}, {20, {0x77}}, {30, REPLY}});
     uint8_t buf[600];

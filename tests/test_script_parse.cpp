@@ -206,7 +206,11 @@ TEST_F(ScriptParse, RefusesMalformedScriptsWithLineAndColumn) {
          "2:1: unknown key 'retries' in [defaults]; expected one of machine, first_char_ms, "
          "inter_char_ms"},
         {"steps = 1\n", "1:1: unknown key 'steps' in the script; expected one of repeat, "
-                        "defaults, step"},
+                        "capture, defaults, step"},
+        {"capture = \"\"\n[[step]]\npause_ms = 1\n",
+         "1:11: 'capture': expected a file name, got ''"},
+        {"capture = 1\n[[step]]\npause_ms = 1\n",
+         "1:11: 'capture': expected a string, got an integer"},
         {"repeat = 2\n", "1:1: expected at least one [[step]]"},
         {"step = 3\n", "1:8: 'step': expected [[step]] tables"},
         {"[[step]]\npause_ms = \x01\n", "2:12: expected no control character, got 0x01"},
@@ -249,12 +253,14 @@ TEST_F(ScriptParse, TomlSyntaxErrorsCarryTheirPosition) {
     EXPECT_EQ(error.rfind("s.toml:3:", 0), 0u) << error;
 }
 
-TEST_F(ScriptParse, LoadScriptResolvesDownloadsBesideTheScript) {
-    m_dir.Write("check.toml", "[[step]]\ndownload = \"fw.bin\"\n");
+TEST_F(ScriptParse, LoadScriptResolvesFilesBesideTheScript) {
+    m_dir.Write("check.toml", "capture = \"out/run.pcapng\"\n[[step]]\ndownload = \"fw.bin\"\n");
     Script s;
     std::string error;
     ASSERT_TRUE(LoadScript((m_dir.path / "check.toml").string(), s, error)) << error;
     EXPECT_EQ(s.steps[0].strFilePath, (m_dir.path / "fw.bin").string());
+    EXPECT_EQ(s.strCapture, "out/run.pcapng");
+    EXPECT_EQ(s.strCapturePath, (m_dir.path / "out" / "run.pcapng").string());
     EXPECT_FALSE(LoadScript((m_dir.path / "none.toml").string(), s, error));
     EXPECT_NE(error.find("none.toml: cannot read the script"), std::string::npos) << error;
 }
@@ -269,6 +275,7 @@ TEST_F(ScriptParse, DownloadLargerThanTheImageBufferIsRefused) {
 
 TEST_F(ScriptParse, WrittenScriptParsesToTheSameSteps) {
     const std::string text = R"(repeat = 3
+capture = "run.pcapng"
 [defaults]
 machine = 9
 [[step]]
@@ -307,6 +314,8 @@ pause_ms = 1
     Script second;
     ASSERT_TRUE(Parse(written, second, error)) << error << "\n" << written;
     EXPECT_EQ(second.nRepeat, first.nRepeat);
+    EXPECT_EQ(second.strCapture, "run.pcapng");
+    EXPECT_EQ(second.strCapturePath, first.strCapturePath);
     EXPECT_EQ(second.steps, first.steps) << written;
 }
 

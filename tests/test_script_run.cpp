@@ -12,76 +12,15 @@
 #include <vector>
 
 #include "RunProgram.h"
+#include "SimLines.h"
 #include "TempDir.h"
 #include "TextUtil.h"
-#include "sim/SimProcess.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 const fs::path EXAMPLES = QUILLMARK_EXAMPLES_DIR;
-
-// The simulator on a pty, TCP and UDP, with extra options.
-class Sim {
-  public:
-    explicit Sim(std::vector<std::string> extra) : m_proc(Args(std::move(extra)), m_dir.path) {
-        m_pty = m_proc.Line("pty");
-        const std::string tcp = m_proc.Line("tcp");
-        const std::string udp = m_proc.Line("udp");
-        m_tcp = tcp.empty() ? "" : "127.0.0.1:" + tcp;
-        m_udp = udp.empty() ? "" : "127.0.0.1:" + udp;
-    }
-
-    bool Ready() const { return !m_pty.empty() && !m_tcp.empty() && !m_udp.empty(); }
-
-    std::vector<std::string> Channel(const std::string& line) const {
-        if (line == "pty")
-            return {"--serial", m_pty};
-        if (line == "tcp")
-            return {"--tcp", m_tcp};
-        return {"--udp", m_udp, "--udp-local", "127.0.0.1"};
-    }
-
-    // quillmark-cli run SCRIPT over line, then extra arguments.
-    RunResult Run(const fs::path& script, const std::string& line,
-                  const std::vector<std::string>& extra = {}) const {
-        std::vector<std::string> args = {"run", script.string()};
-        const std::vector<std::string> ch = Channel(line);
-        args.insert(args.end(), ch.begin(), ch.end());
-        args.insert(args.end(), extra.begin(), extra.end());
-        return ::Run("quillmark-cli", args);
-    }
-
-    int Stop() { return m_proc.Stop(); }
-    std::string Log() const { return m_proc.Log(); }
-    const fs::path& Dir() const { return m_dir.path; }
-    void Write(const std::string& name, const std::string& text) const { m_dir.Write(name, text); }
-
-  private:
-    static std::vector<std::string> Args(std::vector<std::string> extra) {
-        std::vector<std::string> args = {"--pty", "--tcp", "127.0.0.1:0", "--udp", "127.0.0.1:0"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        return args;
-    }
-
-    TempDir m_dir;
-    SimProcess m_proc;
-    std::string m_pty;
-    std::string m_tcp;
-    std::string m_udp;
-};
-
-// The step lines of a run's output: everything before the blank line.
-std::vector<std::string> StepLines(const std::string& out) {
-    std::vector<std::string> lines;
-    for (const std::string& l : Lines(out)) {
-        if (l.empty())
-            break;
-        lines.push_back(l);
-    }
-    return lines;
-}
 
 bool StartsWith(const std::string& s, const std::string& prefix) {
     return s.rfind(prefix, 0) == 0;
@@ -99,7 +38,7 @@ bool HasReplyTime(const std::string& line) {
 }
 
 TEST(ScriptRun, ExamplesPassAgainstTheDefaultSimulator) {
-    Sim sim({});
+    SimLines sim({});
     ASSERT_TRUE(sim.Ready());
     struct Case {
         const char* script;
@@ -129,7 +68,7 @@ TEST(ScriptRun, ExamplesPassAgainstTheDefaultSimulator) {
 }
 
 TEST(ScriptRun, RepeatsGiveStatistics) {
-    Sim sim({});
+    SimLines sim({});
     ASSERT_TRUE(sim.Ready());
     sim.Write("rep.toml", "repeat = 2\n[[step]]\nname = \"echo\"\nexchange = \"10\"\n"
                           "expect_status = 0\nrepeat = 3\n[[step]]\npause_ms = 1\n");
@@ -188,7 +127,7 @@ const std::vector<std::string> FAULT_SIM = {"--fault", "status:11",  "--fault", 
                                             "--card",  "absent"};
 
 TEST(ScriptRun, EachFailureKindIsJudged) {
-    Sim sim(FAULT_SIM);
+    SimLines sim(FAULT_SIM);
     ASSERT_TRUE(sim.Ready());
     for (const char* line : {"tcp", "pty"}) {
         const RunResult r = sim.Run(EXAMPLES / "faults.toml", line);
@@ -209,7 +148,7 @@ TEST(ScriptRun, EachFailureKindIsJudged) {
 
 // The UDP reader takes datagrams as they come: the run checks them itself.
 TEST(ScriptRun, UdpRepliesAreCheckedAndNoReplyIsTheirTimeOut) {
-    Sim sim({"--fault", "silent:12", "--fault", "bad-crc:13"});
+    SimLines sim({"--fault", "silent:12", "--fault", "bad-crc:13"});
     ASSERT_TRUE(sim.Ready());
     sim.Write("udp.toml", "[defaults]\nfirst_char_ms = 200\ninter_char_ms = 100\n"
                           "[[step]]\nexchange = \"12\"\nexpect_error = \"no-reply\"\n"
@@ -229,7 +168,7 @@ TEST(ScriptRun, UdpRepliesAreCheckedAndNoReplyIsTheirTimeOut) {
 }
 
 TEST(ScriptRun, CommandLineTimeOutsApplyWhereTheScriptSetsNone) {
-    Sim sim({"--fault", "silent:12"});
+    SimLines sim({"--fault", "silent:12"});
     ASSERT_TRUE(sim.Ready());
     sim.Write("t.toml", "[[step]]\nexchange = \"12\"\nexpect_error = \"no-reply\"\n");
     const RunResult r = sim.Run(sim.Dir() / "t.toml", "tcp", {"--first-char", "150"});
@@ -248,7 +187,7 @@ TEST(ScriptRun, CommandLineTimeOutsApplyWhereTheScriptSetsNone) {
 }
 
 TEST(ScriptRun, StopOnFailEndsAtTheFirstFailure) {
-    Sim sim(FAULT_SIM);
+    SimLines sim(FAULT_SIM);
     ASSERT_TRUE(sim.Ready());
     const RunResult r = sim.Run(EXAMPLES / "faults.toml", "tcp", {"--stop-on-fail"});
     EXPECT_EQ(r.status, 1);
@@ -260,7 +199,7 @@ TEST(ScriptRun, StopOnFailEndsAtTheFirstFailure) {
 }
 
 TEST(ScriptRun, JUnitReportHoldsEveryStepRun) {
-    Sim sim(FAULT_SIM);
+    SimLines sim(FAULT_SIM);
     ASSERT_TRUE(sim.Ready());
     const fs::path report = sim.Dir() / "junit.xml";
     const RunResult r = sim.Run(EXAMPLES / "faults.toml", "tcp", {"--junit", report.string()});
@@ -302,7 +241,7 @@ TEST(ScriptRun, JUnitReportHoldsEveryStepRun) {
 }
 
 TEST(ScriptRun, BadScriptIsRefusedBeforeAnythingIsSent) {
-    Sim sim({});
+    SimLines sim({});
     ASSERT_TRUE(sim.Ready());
     sim.Write("bad.toml", "[[step]]\ndiag = \"version\"\n[[step]]\nexchange = \"10\"\n"
                           "data = \"0X\"\n");
@@ -333,7 +272,7 @@ TEST(ScriptRun, ALineThatGoesAwayFailsTheRemainingSteps) {
                                "[[step]]\nname = \"last\"\ndiag = \"reader-id\"\n";
     // The serial line: the simulator ends while the script pauses.
     {
-        Sim sim({});
+        SimLines sim({});
         ASSERT_TRUE(sim.Ready());
         sim.Write("gone.toml", script);
         std::thread stopper([&] {
@@ -354,7 +293,7 @@ TEST(ScriptRun, ALineThatGoesAwayFailsTheRemainingSteps) {
     }
     // TCP: a connection the terminal closes, expected once, ends the run.
     {
-        Sim sim({"--fault", "close:12"});
+        SimLines sim({"--fault", "close:12"});
         ASSERT_TRUE(sim.Ready());
         sim.Write("closed.toml", "[[step]]\nexchange = \"12\"\nexpect_error = \"peer-closed\"\n"
                                  "[[step]]\nname = \"next\"\nexchange = \"10\"\n"

@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::fprintf(stderr, "written script refused: %s\n%s\n", error.c_str(), written.c_str());
         std::abort();
     }
-    if (second.nRepeat != first.nRepeat || !(second.steps == first.steps)) {
+    if (second.nRepeat != first.nRepeat || second.strCapture != first.strCapture ||
+        second.strCapturePath != first.strCapturePath || !(second.steps == first.steps)) {
         std::fprintf(stderr, "written script reads differently:\n%s\n", written.c_str());
         std::abort();
     }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs build/quillmark_*.deb into a fresh minimal Debian 12 root and tries
+# Installs the package DEB into a fresh minimal Debian 12 root and tries
 # it there as a user would: quillmark-cli --version, the simulator answering
 # quillmark-cli over TCP, the console started offscreen for two seconds making
 # ~/.config/quillmark/config.xml from the shipped default, and apt-get remove
@@ -11,16 +11,13 @@
 # Downloaded packages are kept in $CACHE/archives. Runs are serialised by a
 # lock, as the cache is shared by every checkout on the machine.
 set -euo pipefail
-cd "$(dirname "$0")/.."
 [ "$(id -u)" -eq 0 ] || exec sudo bash "$0" "$@"
-
-CACHE=/var/cache/quillmark-install-test
-debs=(build/quillmark_*.deb)
-if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
-  echo "install-test: expected one build/quillmark_*.deb (bash scripts/package.sh)" >&2
-  exit 1
+if [ $# -ne 1 ] || [ ! -f "$1" ]; then
+  echo "usage: install-test.sh DEB" >&2
+  exit 2
 fi
-deb=$(realpath "${debs[0]}")
+deb=$(realpath "$1")
+CACHE=/var/cache/quillmark-install-test
 version=$(dpkg-deb -f "$deb" Version)
 
 mkdir -p "$CACHE/archives"

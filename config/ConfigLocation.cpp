@@ -35,7 +35,7 @@ int MakeFolders(const std::string& dir) {
     }
 }
 
-// The whole file, when it is a regular file that reads. Returns 0 or -errno.
+// The whole file. Returns 0 or -errno.
 int ReadWhole(const std::string& path, std::string& text) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f)
@@ -54,8 +54,7 @@ bool IsRegularFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-} // namespace
-
+// Empty when neither folder is absolute.
 std::string UserConfigPath(const std::string& configHome, const std::string& home) {
     if (configHome.starts_with('/'))
         return Join(Join(configHome, "quillmark"), "config.xml");
@@ -63,6 +62,8 @@ std::string UserConfigPath(const std::string& configHome, const std::string& hom
         return Join(Join(home, ".config/quillmark"), "config.xml");
     return {};
 }
+
+} // namespace
 
 int FindConfig(const ConfigSearch& search, std::string& path, int& osError) {
     osError = 0;

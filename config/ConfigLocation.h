@@ -24,18 +24,14 @@ enum {
     CONFIG_COPY_FAILED = -2, // the default could not be copied
 };
 
-// The user's config.xml: $XDG_CONFIG_HOME/quillmark/config.xml, or
-// $HOME/.config/quillmark/config.xml when configHome is empty or relative.
-// Empty when neither gives an absolute folder.
-std::string UserConfigPath(const std::string& configHome, const std::string& home);
-
 // Chooses the config.xml, in this order: the given file; config.xml in the
-// executable's folder; the user's config.xml, copied from the default when it
-// does not exist. A name that exists counts even when it is no readable file
-// (a dangling link, a folder), so that the console reports it instead of
-// quietly using another. path gets the file chosen; on a negative result the
-// file the console is to report missing: the user's, or the one beside the
-// executable when there is no user folder. The copy lands whole or not at all
-// (missing folders are made with mode 0700); CONFIG_COPY_FAILED leaves the
-// errno in osError.
+// executable's folder; the user's config.xml ($XDG_CONFIG_HOME/quillmark/
+// config.xml, or ~/.config/quillmark/config.xml when $XDG_CONFIG_HOME is
+// empty or relative), copied from the default when it does not exist. A name
+// that exists counts even when it is no readable file (a dangling link, a
+// folder), so that the console reports it instead of quietly using another.
+// path gets the file chosen; on a negative result the file the console is to
+// report missing: the user's, or the one beside the executable when there is
+// no user folder. The copy lands whole or not at all (missing folders are
+// made with mode 0700); CONFIG_COPY_FAILED leaves the errno in osError.
 int FindConfig(const ConfigSearch& search, std::string& path, int& osError);

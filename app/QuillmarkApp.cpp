@@ -2,8 +2,8 @@
 
 #include "app/QuillmarkDlg.h"
 
-int CQuillmarkApp::InitInstance(const std::string& exeDir) {
-    CQuillmarkDlg dlg(nullptr, exeDir);
+int CQuillmarkApp::InitInstance(const std::string& configPath) {
+    CQuillmarkDlg dlg(nullptr, configPath);
     dlg.DoModal();
     return dlg.IsInitialised() ? 0 : 1;
 }

@@ -66,10 +66,9 @@ QString InitialProtocolData() {
 
 } // namespace
 
-CQuillmarkDlg::CQuillmarkDlg(QWidget* parent, std::string exeDir)
-    : CDialogBase(parent), m_strExeDir(exeDir.empty() ? GetExeDir() : std::move(exeDir)) {
-    if (!m_strExeDir.empty() && !m_strExeDir.ends_with('/'))
-        m_strExeDir += '/';
+CQuillmarkDlg::CQuillmarkDlg(QWidget* parent, std::string configPath)
+    : CDialogBase(parent),
+      m_strConfigPath(configPath.empty() ? GetExeDir() + "config.xml" : std::move(configPath)) {
     LoadTemplate<Ui::QuillmarkDlg>();
 
     m_strProtocolData = InitialProtocolData();
@@ -112,7 +111,7 @@ bool CQuillmarkDlg::OnInitDialog() {
     }
     setWindowIcon(AppIcon());
 
-    const std::string path = m_strExeDir + "config.xml";
+    const std::string& path = m_strConfigPath;
     if (!FileReadable(path)) {
         MessageBox(Text(txt::ConfigMissing), AppTitle(), MB_ICONEXCLAMATION);
         OnCancel();

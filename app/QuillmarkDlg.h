@@ -26,9 +26,9 @@ class QAction;
 
 class CQuillmarkDlg : public CDialogBase {
   public:
-    // exeDir: where config.xml is looked for; empty means beside the
-    // executable.
-    explicit CQuillmarkDlg(QWidget* parent = nullptr, std::string exeDir = {});
+    // configPath: the config.xml read at start-up and saved by the settings
+    // dialogs; empty means config.xml beside the executable.
+    explicit CQuillmarkDlg(QWidget* parent = nullptr, std::string configPath = {});
     ~CQuillmarkDlg() override;
 
     // Fills the settings from the store; a missing key keeps its value.
@@ -209,7 +209,7 @@ class CQuillmarkDlg : public CDialogBase {
     // The timer whose tick is running its send (0 for a click).
     int m_nTickTimer = 0;
 
-    std::string m_strExeDir;
+    std::string m_strConfigPath;
     QAction* m_pAboutAction = nullptr;
     std::unique_ptr<CommEvents> m_pEvents; // created by the initialisation
     std::thread m_worker;

@@ -273,6 +273,7 @@ int main(int argc, char** argv) {
                  "port, TCP or UDP.",
                  "quillmark-cli"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "quillmark-cli " QUILLMARK_VERSION);
     app.footer("Exit status: 0 success, 1 failure (no reply frame, failed download, channel "
                "not open, a failed script step), 2 bad arguments or a bad script.");
 

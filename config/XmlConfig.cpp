@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "config/ReplaceFile.h"
+
 namespace {
 
 constexpr unsigned PARSE_FLAGS = pugi::parse_default | pugi::parse_comments |
@@ -63,21 +65,6 @@ std::string BreakLines(const std::string& text) {
     return out;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    const char* p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The file a save lands in: a symbolic link is followed to the file it names
 // (the link itself stays), so the temporary file is made beside the real file.
 // Empty when the link leads nowhere.
@@ -102,26 +89,6 @@ bool MayReplace(const std::string& target) {
         return errno == ENOENT;
     // No write bit at all is a file made read-only on purpose, also for root.
     return S_ISREG(st.st_mode) && (st.st_mode & 0222) != 0 && ::access(target.c_str(), W_OK) == 0;
-}
-
-// Writes text to a temporary file beside target and renames it over target,
-// keeping the old file's mode and owner.
-bool ReplaceFile(const std::string& target, const std::string& text) {
-    std::string tmp = target + ".XXXXXX";
-    const int fd = ::mkstemp(tmp.data());
-    if (fd < 0)
-        return false;
-    struct stat st;
-    const bool existed = ::stat(target.c_str(), &st) == 0;
-    const mode_t mode = existed ? (st.st_mode & 07777) : 0644;
-    if (existed && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()))
-        (void)::fchown(fd, st.st_uid, st.st_gid);
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && std::rename(tmp.c_str(), target.c_str()) == 0;
-    if (!ok)
-        ::unlink(tmp.c_str());
-    return ok;
 }
 
 } // namespace
@@ -214,5 +181,5 @@ bool CXmlConfig::Save(const char* path) {
     }
     std::ostringstream text;
     m_doc.save(text, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
-    return ReplaceFile(target, BreakLines(text.str()));
+    return ReplaceFile(target, BreakLines(text.str())) == 0;
 }

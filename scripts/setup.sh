@@ -16,6 +16,10 @@ PACKAGES=(
   fonts-arphic-uming     # the Song face the dialogs ask for
   clang libclang-rt-14-dev  # libFuzzer and its sanitizer runtimes for tests/fuzz
   tshark                 # the capture tests read our captures with the Wireshark dissector
+  librsvg2-bin           # rsvg-convert draws the menu's PNG icon from its SVG
+  dpkg-dev               # dpkg-shlibdeps: the package's dependencies from the binaries
+  lintian desktop-file-utils appstream  # checks of the package, its desktop entry and metadata
+  debootstrap            # the fresh Debian 12 root of the install test
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets everything up and runs every test: the suite, then the suite under
+# Sets everything up and runs every test: the suite, the Debian package's
+# checks (scripts/package.sh, scripts/check-package.sh), then the suite under
 # sanitizers (scripts/sanitize.sh), then a short run of each fuzz harness
 # (scripts/fuzz.sh).
 set -euo pipefail
@@ -7,5 +8,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/check-layers.sh
 (cd build && ctest --output-on-failure --no-tests=error --timeout 300 -j 2)
+bash scripts/package.sh
+bash scripts/check-package.sh
 bash scripts/sanitize.sh
 bash scripts/fuzz.sh

@@ -158,6 +158,7 @@ int main(int argc, char** argv) {
                  "tty, TCP and UDP.",
                  "quillmark-sim"};
     app.footer(FOOTER);
+    app.set_version_flag("--version", "quillmark-sim " QUILLMARK_VERSION);
     app.get_formatter()->column_width(34);
 
     bool pty = false;

@@ -36,7 +36,7 @@ class ConsoleSimTest : public ::testing::Test {
         sim = std::make_unique<CSimLauncher>(simOptions);
         EXPECT_TRUE(sim->Ready());
         dir.Write("config.xml", sim->ConsoleConfig(firstChar));
-        dlg = std::make_unique<CQuillmarkDlg>(nullptr, dir.path);
+        dlg = std::make_unique<CQuillmarkDlg>(nullptr, dir.path / "config.xml");
         EXPECT_TRUE(dlg->Create());
         dlg->activateWindow();
         WaitUntil([&] { return dlg->isActiveWindow(); }, 2000);

@@ -145,7 +145,7 @@ TEST(AssistButton, OpensAFreshDialogWithoutAConnection) {
 </Quillmark>
 )");
     MessageCapture capture;
-    CQuillmarkDlg console(nullptr, dir.path);
+    CQuillmarkDlg console(nullptr, dir.path / "config.xml");
     ASSERT_TRUE(console.Create());
     std::vector<QString> seenInputs;
     for (int run = 0; run < 2; ++run) {

@@ -86,7 +86,7 @@ class ConsoleTest : public ::testing::Test {
                       "\"/><Port No=\"201\" Device=\"" + modem.path + "\"/></Ports>\n";
         }
         dir.Write("config.xml", s.Xml());
-        dlg = std::make_unique<CQuillmarkDlg>(nullptr, dir.path);
+        dlg = std::make_unique<CQuillmarkDlg>(nullptr, dir.path / "config.xml");
         EXPECT_TRUE(dlg->Create());
         return *dlg;
     }
@@ -151,7 +151,7 @@ TEST_F(ConsoleTest, StartWithoutUsableConfigShowsWhyAndEnds) {
             empty.Write("config.xml", c.content);
         MessageCapture boxes;
         CQuillmarkApp app;
-        EXPECT_EQ(app.InitInstance(empty.path), 1);
+        EXPECT_EQ(app.InitInstance(empty.path / "config.xml"), 1);
         ASSERT_EQ(boxes.boxes.size(), 1u);
         EXPECT_EQ(boxes.boxes[0].text, QString::fromUtf8(c.message));
         EXPECT_EQ(boxes.boxes[0].caption, "Quillmark");
@@ -168,7 +168,7 @@ TEST_F(ConsoleTest, NormalStartRunsTheConsoleUntilExit) {
         console->ClickItem(IDOK);
     });
     CQuillmarkApp app;
-    EXPECT_EQ(app.InitInstance(dir.path), 0);
+    EXPECT_EQ(app.InitInstance(dir.path / "config.xml"), 0);
     EXPECT_TRUE(seen);
     EXPECT_TRUE(capture.boxes.empty());
 }
@@ -445,6 +445,21 @@ TEST_F(ConsoleTest, SettingsDialogsChangeWhatTheConsoleShowsAndUses) {
     EXPECT_TRUE(capture.boxes.empty());
 }
 
+TEST_F(ConsoleTest, ConfigOfAnyNameIsTheOneReadAndSaved) {
+    Sections s;
+    s.tcp = R"(IP="127.0.0.1" Port="7000" FirstChar="1300" RevTimeOut="130")";
+    dir.Write("lab.xml", s.Xml());
+    dlg = std::make_unique<CQuillmarkDlg>(nullptr, dir.path / "lab.xml");
+    ASSERT_TRUE(dlg->Create());
+    EXPECT_EQ(Text(IDC_TCP_ADDR), "127.0.0.1:7000");
+    Choose(CH_TCP);
+    Answer("TCP通信参数设置", IDOK,
+           [](CDialogBase& d) { d.SetItemText(IDC_SET_NET_PORT, "7001"); });
+    Press(IDC_TCP_SET);
+    EXPECT_NE(ReadFile(dir.path / "lab.xml").find("Port=\"7001\""), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "config.xml"));
+}
+
 TEST_F(ConsoleTest, TcpBadAddressIsReported) {
     Sections s;
     s.tcp = R"(IP="10.0.0.300" Port="6688" FirstChar="1300" RevTimeOut="130")";
@@ -472,7 +487,7 @@ TEST_F(ConsoleTest, TcpRefusedAndSilentPeersTimeOut) {
         s.tcp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(i == 0 ? refusedPort : silent.port) +
                 "\" FirstChar=\"1300\" RevTimeOut=\"130\"";
         dirs[i].Write("config.xml", s.Xml());
-        consoles[i] = std::make_unique<CQuillmarkDlg>(nullptr, dirs[i].path);
+        consoles[i] = std::make_unique<CQuillmarkDlg>(nullptr, dirs[i].path / "config.xml");
         ASSERT_TRUE(consoles[i]->Create());
         consoles[i]->SetCurSel(IDC_CHANNEL, CH_TCP);
         consoles[i]->OnSelchangeChannel();
@@ -716,7 +731,7 @@ TEST_F(ConsoleTest, ConfigThatIsNoFileGetsTheMissingMessageWithoutBlocking) {
         });
         MessageCapture boxes;
         CQuillmarkApp app;
-        EXPECT_EQ(app.InitInstance(d.path), 1);
+        EXPECT_EQ(app.InitInstance(path), 1);
         done = true;
         writer.join();
         EXPECT_FALSE(opened);

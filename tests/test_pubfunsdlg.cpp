@@ -446,7 +446,7 @@ class PubFunsButtonTest : public ::testing::Test {
                                     R"("/></Ports>
 </Quillmark>
 )");
-        console = std::make_unique<CQuillmarkDlg>(nullptr, dir.path);
+        console = std::make_unique<CQuillmarkDlg>(nullptr, dir.path / "config.xml");
         ASSERT_TRUE(console->Create());
     }
     void TearDown() override {

@@ -633,28 +633,23 @@ TEST(UdpOpen, AdapterCases) {
 }
 
 TEST(UdpOpen, PortInUseMovesToNext) {
-    const int held = BoundSocket(SOCK_DGRAM, 6000);
-    const int probe = BoundSocket(SOCK_DGRAM, 6010);
-    if (held < 0 || probe < 0) {
-        close(held);
-        close(probe);
-        GTEST_SKIP() << "port 6000 or 6010 is taken on this machine";
-    }
-    close(probe);
+    // Other test programs bind ports of the same range at the same time, so
+    // the first socket takes whatever port is free and the second must land
+    // on a later one of the same step while the first still holds its own.
     NetSetAdapterSource([](std::vector<NetAdapter>& out) {
         out = {LOOP_ETHER};
         return true;
     });
-    // Another test program may hold 6010 for a moment: try a few times.
-    int port = 0;
-    for (int i = 0; i < 3 && port != 6010; ++i) {
-        int sock = NO_SOCKET;
-        ASSERT_EQ(UdpOpen(sock), 0);
-        port = LocalPort(sock);
-        UdpClose(sock);
-    }
-    EXPECT_EQ(port, 6010);
-    close(held);
+    int first = NO_SOCKET;
+    int second = NO_SOCKET;
+    ASSERT_EQ(UdpOpen(first), 0);
+    ASSERT_EQ(UdpOpen(second), 0);
+    const int held = LocalPort(first);
+    const int next = LocalPort(second);
+    EXPECT_GT(next, held);
+    EXPECT_EQ((next - held) % 10, 0) << held << " " << next;
+    UdpClose(second);
+    UdpClose(first);
     NetSetAdapterSource(nullptr);
 }
 

@@ -1,11 +1,29 @@
 #include "app/DataExchange.h"
 
+#include <QApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
 #include "app/DialogBase.h"
 #include "app/IpAddressCtrl.h"
 #include "app/MessageBox.h"
 
 CDataExchange::CDataExchange(CDialogBase& dlg, bool bSaveAndValidate)
     : m_bSaveAndValidate(bSaveAndValidate), m_dlg(dlg) {}
+
+void CDataExchange::KeepFocusedEdit() {
+    QWidget* w = QApplication::focusWidget();
+    if (w == nullptr || m_dlg.GetDlgCtrlID(w) == 0)
+        return;
+    auto* line = qobject_cast<QLineEdit*>(w);
+    auto* plain = qobject_cast<QPlainTextEdit*>(w);
+    if ((line && !line->isReadOnly()) || (plain && !plain->isReadOnly()))
+        m_pKept = w;
+}
+
+bool CDataExchange::Kept(int id) const {
+    return m_pKept != nullptr && !m_bSaveAndValidate && m_dlg.GetDlgItem(id) == m_pKept;
+}
 
 void CDataExchange::Fail(int id, const QString& message) {
     m_bFailed = true;
@@ -29,7 +47,8 @@ void CDataExchange::Text(int id, int& value, int nMin, int nMax) {
     if (m_bFailed)
         return;
     if (!m_bSaveAndValidate) {
-        m_dlg.SetItemText(id, QString::number(value));
+        if (!Kept(id))
+            m_dlg.SetItemText(id, QString::number(value));
         return;
     }
     int v = 0;
@@ -45,10 +64,12 @@ void CDataExchange::Text(int id, int& value, int nMin, int nMax) {
 void CDataExchange::Text(int id, int& value) {
     if (m_bFailed)
         return;
-    if (!m_bSaveAndValidate)
-        m_dlg.SetItemText(id, QString::number(value));
-    else
+    if (!m_bSaveAndValidate) {
+        if (!Kept(id))
+            m_dlg.SetItemText(id, QString::number(value));
+    } else {
         ReadInt(id, value);
+    }
 }
 
 void CDataExchange::Text(int id, QString& value, int nMaxChars) {
@@ -57,7 +78,8 @@ void CDataExchange::Text(int id, QString& value, int nMaxChars) {
     if (!m_bSaveAndValidate) {
         if (nMaxChars > 0)
             m_dlg.LimitText(id, nMaxChars);
-        m_dlg.SetItemText(id, value);
+        if (!Kept(id))
+            m_dlg.SetItemText(id, value);
         return;
     }
     QString text = m_dlg.GetItemText(id);

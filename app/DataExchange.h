@@ -5,6 +5,7 @@
 #include <string>
 
 class CDialogBase;
+class QWidget;
 
 // One pass of data exchange between a dialog's members and its controls, in
 // binding order. Reading checks each field; the first failure shows the
@@ -16,6 +17,9 @@ class CDataExchange {
 
     const bool m_bSaveAndValidate;
     bool Failed() const { return m_bFailed; }
+    // Writing leaves alone the editable field that has the keyboard focus:
+    // what the user is typing there, its caret and selection stay.
+    void KeepFocusedEdit();
 
     // An integer field; reading refuses text that is not an integer or lies
     // outside nMin..nMax.
@@ -37,6 +41,9 @@ class CDataExchange {
     void Fail(int id, const QString& message);
     bool ReadInt(int id, int& value);
 
+    bool Kept(int id) const;
+
     CDialogBase& m_dlg;
     bool m_bFailed = false;
+    const QWidget* m_pKept = nullptr;
 };

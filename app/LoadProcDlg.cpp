@@ -3,14 +3,16 @@
 #include <algorithm>
 
 #include "app/MessageBox.h"
-#include "app/QuillmarkDlg.h"
 #include "app/Resource.h"
 #include "comm/CommJob.h"
 #include "protocol/Download.h"
 #include "protocol/StatusText.h"
 #include "ui_LoadProcDlg.h"
 
-CLoadProcDlg::CLoadProcDlg(CQuillmarkDlg* parent) : CDialogBase(parent), m_pConsole(parent) {
+CLoadProcDlg::CLoadProcDlg(QWidget* parent, std::string file, int machineNo, CommJob& job,
+                           std::function<void()> done)
+    : CDialogBase(parent), m_strFile(std::move(file)), m_nMachineNo(machineNo), m_job(job),
+      m_done(std::move(done)) {
     LoadTemplate<Ui::LoadProcDlg>();
     setWindowTitle(QString::fromUtf8(LOAD_PROC_CAPTION));
     SetNoClose(true);
@@ -19,10 +21,8 @@ CLoadProcDlg::CLoadProcDlg(CQuillmarkDlg* parent) : CDialogBase(parent), m_pCons
 
 bool CLoadProcDlg::OnInitDialog() {
     CDialogBase::OnInitDialog();
-    CommJob& job = m_pConsole->m_job;
-    FillDownloadJob(job, m_pConsole->m_strLoadFile.toStdString(), m_pConsole->m_nLoadMachineNo,
-                    GetSafeHwnd());
-    job.hJobEvent->Set();
+    FillDownloadJob(m_job, m_strFile, m_nMachineNo, GetSafeHwnd());
+    m_job.hJobEvent->Set();
     return true;
 }
 
@@ -47,7 +47,8 @@ void CLoadProcDlg::OnCommResult(int code, long value) {
         MessageBox(QString::fromStdString(DownloadDoneText(result)),
                    Text(ok ? CAPTION_SUCCESS : CAPTION_FAILED),
                    ok ? MB_ICONINFORMATION : MB_ICONEXCLAMATION);
-        m_pConsole->OnCloseAll();
+        if (m_done)
+            m_done();
         EndDialog(IDOK);
         break;
     }

@@ -1,19 +1,23 @@
 #pragma once
 
-#include "app/DialogBase.h"
+#include <functional>
+#include <string>
 
-class CQuillmarkDlg;
+#include "app/DialogBase.h"
+#include "comm/CommJob.h"
 
 // The dialog's caption, by which a download in progress can be found.
 inline constexpr char LOAD_PROC_CAPTION[] = "正在下载...";
 
-// Shown modally while the worker downloads the console's chosen image: it
-// files the download on the console's job, shows the worker's progress, then
-// the outcome, closes every channel of the console and ends with OK. Neither
-// Escape nor the title bar ends it: the download cannot be interrupted.
+// Shown modally while the worker downloads an image: it files the download
+// of file to the terminal machineNo on the borrowed job, shows the worker's
+// progress, then the outcome, calls done (the console closes every channel
+// there) and ends with OK. Neither Escape nor the title bar ends it: the
+// download cannot be interrupted.
 class CLoadProcDlg : public CDialogBase {
   public:
-    explicit CLoadProcDlg(CQuillmarkDlg* parent);
+    CLoadProcDlg(QWidget* parent, std::string file, int machineNo, CommJob& job,
+                 std::function<void()> done);
 
     // The block total the worker announced; 0 until then.
     int BlockTotal() const { return m_nBlockTotal; }
@@ -23,6 +27,9 @@ class CLoadProcDlg : public CDialogBase {
     void OnCommResult(int code, long value) override;
 
   private:
-    CQuillmarkDlg* m_pConsole;
+    const std::string m_strFile;
+    const int m_nMachineNo;
+    CommJob& m_job;
+    const std::function<void()> m_done;
     int m_nBlockTotal = 0;
 };

@@ -7,9 +7,20 @@
 
 namespace {
 MessageBoxHook g_messageBoxHook;
+int g_nOpenBoxes = 0;
+
+struct OpenBox {
+    OpenBox() { ++g_nOpenBoxes; }
+    ~OpenBox() { --g_nOpenBoxes; }
+};
+} // namespace
+
+int OpenMessageBoxes() {
+    return g_nOpenBoxes;
 }
 
 int MessageBox(QWidget* parent, const QString& text, const QString& caption, int icon) {
+    const OpenBox open;
     if (g_messageBoxHook)
         return g_messageBoxHook(parent, text, caption, icon);
     QMessageBox box(parent);

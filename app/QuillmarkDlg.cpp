@@ -21,9 +21,6 @@
 #include "app/TcpSetDlg.h"
 #include "app/UdpSetDlg.h"
 #include "app/WindowMessages.h"
-#include "comm/Clock.h"
-#include "comm/CommThread.h"
-#include "comm/DialModem.h"
 #include "comm/SerialPort.h"
 #include "protocol/ResultCodes.h"
 #include "protocol/StatusText.h"
@@ -37,12 +34,10 @@ namespace txt {
 const char* const AboutMenu = "关于 Quillmark(&A)...";
 const char* const ConfigMissing = "程序配置文件config.xml丢失,退出!";
 const char* const ConfigBroken = "加载程序配置文件config.xml失败,退出!";
-const char* const Error = "错误";
 const char* const OpenPort = "打开串口";
 const char* const ClosePort = "关闭串口";
 const char* const Dial = "拨号";
 const char* const HangUp = "挂断";
-const char* const Hint = "提示";
 const char* const NoLoadFile = "请指定待下载的程序文件";
 const char* const NoLoadMachineNo = "请输入机号";
 const char* const BinExt = "bin";
@@ -117,25 +112,16 @@ bool CQuillmarkDlg::OnInitDialog() {
         OnCancel();
         return false;
     }
-    if (!m_config.Load(path.c_str())) {
+    if (!m_state.LoadConfig(path)) {
         MessageBox(Text(txt::ConfigBroken), AppTitle(), MB_ICONEXCLAMATION);
         OnCancel();
         return false;
     }
-    BindConfiguredPorts(m_config);
 
-    LoadSettings();
     ShowSettings();
     SetCurSel(IDC_CHANNEL, CH_SERIAL);
     OnSelchangeChannel();
-
-    m_pEvents = std::make_unique<CommEvents>();
-    m_pEvents->AttachTo(m_job);
-    m_job.pRecvBuf = nullptr;
-    m_job.pSendBuf = nullptr;
-    m_job.nOperation = OP_EXCHANGE;
-    m_job.nMachineNo = -1;
-    m_bWaitVersion = m_bWaitReaderId = m_bWaitPowerOn = m_bWaitPowerOff = 0;
+    m_state.CreateEvents();
 
     SetItemText(IDC_DATA_LEN, QString::asprintf("%d", 261));
     ConnectDisplayHandlers();
@@ -145,54 +131,75 @@ bool CQuillmarkDlg::OnInitDialog() {
 }
 
 void CQuillmarkDlg::DoDataExchange(CDataExchange& dx) {
-    dx.Text(IDC_MACHINE_NO, m_nMachineNo, 0, 255);
-    dx.Text(IDC_COMMAND, m_strCommand, 2);
-    dx.Check(IDC_PROTOCOL_TIMED, m_bProtocolTimed);
-    dx.Check(IDC_DIRECT_TIMED, m_bDirectTimed);
-    dx.Check(IDC_HEX_SEND, m_bHexSend);
-    dx.Check(IDC_SEND_NEWLINE, m_bSendNewLine);
-    dx.Text(IDC_PROTOCOL_PERIOD, m_nProtocolPeriod);
-    dx.Text(IDC_DIRECT_PERIOD, m_nDirectPeriod);
-    dx.Text(IDC_FIRST_CHAR, m_nFirstCharTimeout, 1, 50000);
-    dx.Text(IDC_INTER_CHAR, m_nInterCharTimeout, 10, 10000);
-    dx.Text(IDC_PROTOCOL_DATA, m_strProtocolData);
-    dx.Text(IDC_DIRECT_DATA, m_strDirectData);
-    dx.Text(IDC_COM_STATUS, m_strComStatus);
-    dx.Text(IDC_TCP_STATUS, m_strTcpStatus);
-    dx.Text(IDC_UDP_STATUS, m_strUdpStatus);
-    dx.Text(IDC_RECV_STATUS, m_strRecvStatus);
-    dx.Text(IDC_RECV_COUNT, m_nRecvCount);
-    dx.Text(IDC_SEND_COUNT, m_nSendCount);
-    dx.Text(IDC_LOAD_FILE, m_strLoadFile);
-    dx.Text(IDC_LOAD_MACHINE_NO, m_nLoadMachineNo, 1, 255);
-    dx.Text(IDC_CMD_TIME, m_nCmdTime, 0, 2147483647);
+    Exchange(dx, FG_ALL);
 }
 
-void CQuillmarkDlg::LoadSettings() {
-    ReadChannelSettings(m_config, m_settings);
+// Binding order is the order of the range checks when every field is read.
+void CQuillmarkDlg::Exchange(CDataExchange& dx, unsigned groups) {
+    if (groups & FG_PROTOCOL) {
+        dx.Text(IDC_MACHINE_NO, m_nMachineNo, 0, 255);
+        dx.Text(IDC_COMMAND, m_strCommand, 2);
+    }
+    if (groups & FG_PROTOCOL_ROW)
+        dx.Check(IDC_PROTOCOL_TIMED, m_bProtocolTimed);
+    if (groups & FG_DIRECT_ROW)
+        dx.Check(IDC_DIRECT_TIMED, m_bDirectTimed);
+    if (groups & FG_DIRECT) {
+        dx.Check(IDC_HEX_SEND, m_bHexSend);
+        dx.Check(IDC_SEND_NEWLINE, m_bSendNewLine);
+    }
+    if (groups & FG_PROTOCOL_ROW)
+        dx.Text(IDC_PROTOCOL_PERIOD, m_nProtocolPeriod);
+    if (groups & FG_DIRECT_ROW)
+        dx.Text(IDC_DIRECT_PERIOD, m_nDirectPeriod);
+    if (groups & FG_TIMEOUTS) {
+        dx.Text(IDC_FIRST_CHAR, m_nFirstCharTimeout, FIRST_CHAR_MIN_MS, FIRST_CHAR_MAX_MS);
+        dx.Text(IDC_INTER_CHAR, m_nInterCharTimeout, INTER_CHAR_MIN_MS, INTER_CHAR_MAX_MS);
+    }
+    if (groups & FG_PROTOCOL)
+        dx.Text(IDC_PROTOCOL_DATA, m_strProtocolData);
+    if (groups & FG_DIRECT)
+        dx.Text(IDC_DIRECT_DATA, m_strDirectData);
+    if ((groups & FG_LABELS) && !dx.m_bSaveAndValidate) {
+        dx.Text(IDC_COM_STATUS, m_strComStatus);
+        dx.Text(IDC_TCP_STATUS, m_strTcpStatus);
+        dx.Text(IDC_UDP_STATUS, m_strUdpStatus);
+        SetItemText(IDC_RECV_STATUS, Text(m_state.RecvStatus()));
+        SetItemText(IDC_RECV_COUNT, QString::number(m_state.RecvCount()));
+        SetItemText(IDC_SEND_COUNT, QString::number(m_state.SendCount()));
+    }
+    if (groups & FG_DOWNLOAD) {
+        dx.Text(IDC_LOAD_FILE, m_strLoadFile);
+        dx.Text(IDC_LOAD_MACHINE_NO, m_nLoadMachineNo, 1, 255);
+    }
+    if ((groups & FG_LABELS) && !dx.m_bSaveAndValidate)
+        SetItemText(IDC_CMD_TIME, QString::number(m_state.CmdTime()));
+}
+
+bool CQuillmarkDlg::ReadFields(unsigned groups) {
+    CDataExchange dx(*this, true);
+    Exchange(dx, groups);
+    return !dx.Failed();
+}
+
+void CQuillmarkDlg::RefreshFields() {
+    CDataExchange dx(*this, false);
+    dx.KeepFocusedEdit();
+    Exchange(dx, FG_ALL);
 }
 
 void CQuillmarkDlg::ShowSettings() {
-    SetItemText(IDC_COM_PORT, QString::asprintf("串口号: COM%d", m_settings.nComPort));
-    SetItemText(IDC_COM_BAUD,
-                QString::asprintf("波特率: %d", static_cast<int>(m_settings.nComBaud)));
-    SetItemText(IDC_TCP_ADDR, QString::fromStdString(m_settings.strTcpIp) +
-                                  QString::asprintf(":%d", m_settings.nTcpPort));
-    SetItemText(IDC_UDP_ADDR, QString::fromStdString(m_settings.strUdpIp) +
-                                  QString::asprintf(":%d", m_settings.nUdpPort));
+    const ChannelSettings& settings = m_state.Settings();
+    SetItemText(IDC_COM_PORT, QString::asprintf("串口号: COM%d", settings.nComPort));
+    SetItemText(IDC_COM_BAUD, QString::asprintf("波特率: %d", static_cast<int>(settings.nComBaud)));
+    SetItemText(IDC_TCP_ADDR, QString::fromStdString(settings.strTcpIp) +
+                                  QString::asprintf(":%d", settings.nTcpPort));
+    SetItemText(IDC_UDP_ADDR, QString::fromStdString(settings.strUdpIp) +
+                                  QString::asprintf(":%d", settings.nUdpPort));
 }
 
 void CQuillmarkDlg::StopWorker() {
-    ::StopWorker(m_job, m_worker);
-    m_nConnecting = -1;
-    m_bJobPending = false;
-    m_bTcpConnected = 0;
-    m_bUdpBound = 0;
-    m_bPortOpen = 0;
-}
-
-bool CQuillmarkDlg::WorkerRuns() const {
-    return m_nConnecting >= 0 || m_bPortOpen || m_bTcpConnected || m_bUdpBound;
+    m_state.StopWorker();
 }
 
 void CQuillmarkDlg::OnSysCommand(int nID) {
@@ -212,13 +219,13 @@ void CQuillmarkDlg::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CQuillmarkDlg::OnSelchangeChannel() {
-    StopWorker();
-    m_nChannel = GetCurSel(IDC_CHANNEL);
+    const int channel = GetCurSel(IDC_CHANNEL);
+    m_state.SelectChannel(channel);
 
-    if (m_nChannel >= 0) {
-        const bool serial = m_nChannel == CH_SERIAL || m_nChannel == CH_MODEM;
+    if (channel >= 0) {
+        const bool serial = channel == CH_SERIAL || channel == CH_MODEM;
         if (serial) {
-            const bool modem = m_nChannel == CH_MODEM;
+            const bool modem = channel == CH_MODEM;
             SetItemText(IDC_OPEN_PORT, Text(modem ? txt::Dial : txt::OpenPort));
             SetItemText(IDC_CLOSE_PORT, Text(modem ? txt::HangUp : txt::ClosePort));
         }
@@ -228,28 +235,29 @@ void CQuillmarkDlg::OnSelchangeChannel() {
         if (!serial)
             EnableItem(IDC_CLOSE_PORT, false);
 
-        const bool tcp = m_nChannel == CH_TCP;
+        const bool tcp = channel == CH_TCP;
         for (int id : {IDC_TCP_GROUP, IDC_TCP_SET, IDC_TCP_CONNECT, IDC_TCP_STATUS, IDC_TCP_ADDR})
             EnableItem(id, tcp);
         if (!tcp)
             EnableItem(IDC_TCP_DISCONNECT, false);
 
-        const bool udp = m_nChannel == CH_UDP;
+        const bool udp = channel == CH_UDP;
         for (int id : {IDC_UDP_GROUP, IDC_UDP_SET, IDC_UDP_BIND, IDC_UDP_STATUS, IDC_UDP_ADDR})
             EnableItem(id, udp);
         if (!udp)
             EnableItem(IDC_UDP_CLOSE, false);
     }
 
-    ReadChannelTimeouts(m_config, m_nChannel, m_nFirstCharTimeout, m_nInterCharTimeout);
+    m_state.ReadTimeouts(m_nFirstCharTimeout, m_nInterCharTimeout);
 
-    m_strComStatus = Text(ChannelIdleText(m_nChannel == CH_MODEM ? CH_MODEM : CH_SERIAL));
+    m_strComStatus = Text(ChannelIdleText(channel == CH_MODEM ? CH_MODEM : CH_SERIAL));
     m_strTcpStatus = Text(ChannelIdleText(CH_TCP));
     m_strUdpStatus = Text(ChannelIdleText(CH_UDP));
     UpdateData(false);
 }
 
-// Runs the settings dialog of a channel over m_config and returns its result.
+// Runs the settings dialog of a channel over the console's store and returns
+// its result.
 int CQuillmarkDlg::RunSettingsDialog(int channel) {
     std::unique_ptr<CSettingsDlgBase> dlg;
     switch (channel) {
@@ -268,15 +276,21 @@ int CQuillmarkDlg::RunSettingsDialog(int channel) {
     default:
         return IDCANCEL;
     }
-    dlg->m_pConfig = &m_config;
+    dlg->m_pConfig = &m_state.Config();
     return dlg->DoModal();
 }
 
+void CQuillmarkDlg::AfterSettings() {
+    m_state.LoadSettings();
+    ShowSettings();
+    OnSelchangeChannel();
+}
+
 void CQuillmarkDlg::OnComSettings() {
-    if (m_nChannel == CH_SERIAL || m_nChannel == CH_MODEM) {
-        RunSettingsDialog(m_nChannel);
-        LoadSettings();
-        OnSelchangeChannel();
+    const int channel = m_state.Channel();
+    if (channel == CH_SERIAL || channel == CH_MODEM) {
+        RunSettingsDialog(channel);
+        AfterSettings();
     }
     EnableItem(IDC_CLOSE_PORT, false);
     ShowSettings();
@@ -284,147 +298,75 @@ void CQuillmarkDlg::OnComSettings() {
 
 void CQuillmarkDlg::OnTcpSettings() {
     RunSettingsDialog(CH_TCP);
-    LoadSettings();
-    ShowSettings();
-    OnSelchangeChannel();
+    AfterSettings();
     EnableItem(IDC_TCP_DISCONNECT, false);
 }
 
 void CQuillmarkDlg::OnUdpSettings() {
     RunSettingsDialog(CH_UDP);
-    LoadSettings();
-    ShowSettings();
-    OnSelchangeChannel();
+    AfterSettings();
     EnableItem(IDC_UDP_CLOSE, false);
 }
 
-void CQuillmarkDlg::StartChannelWorker(int channel) {
-    // A worker that ended by itself (failed connect, bind or dial) is
-    // joined before the next one starts.
-    ::StopWorker(m_job, m_worker);
-    m_worker = ::StartWorker(m_job);
-    if (channel != CH_SERIAL) {
-        m_nConnecting = channel;
-        m_job.hOpenEvent->Set();
-    }
-}
-
 void CQuillmarkDlg::OnOpenPort() {
-    if (WorkerRuns())
+    if (m_state.WorkerRuns())
         return;
-    const bool modem = m_nChannel == CH_MODEM;
-    const int port = modem ? m_settings.nModemPort : m_settings.nComPort;
-    const long baud = modem ? m_settings.nModemBaud : m_settings.nComBaud;
-    if (ComOpen(port, ComBaudIndex(baud)) < 0) {
-        MessageBox(Text(OpenPortFailedText(port)), Text(txt::Error), MB_ICONEXCLAMATION);
+    const int channel = m_state.Channel();
+    const int port = m_state.SelectedPort();
+    if (m_state.OpenChannel(GetSafeHwnd()) < 0) {
+        MessageBox(Text(OpenPortFailedText(port)), Text(CAPTION_ERROR), MB_ICONEXCLAMATION);
         return;
     }
-
-    if (!modem) {
-        FillOpenJob(m_job, CH_SERIAL, port, {}, GetSafeHwnd());
-        StartChannelWorker(CH_SERIAL);
+    if (channel == CH_SERIAL) {
         m_strComStatus = Text(ConnectStatusText(CH_SERIAL, true));
-        m_bPortOpen = 1;
         EnableItem(IDC_OPEN_PORT, false);
         EnableItem(IDC_CLOSE_PORT, true);
         UpdateData(false);
         return;
     }
-
-    m_strDialCmd = "ATDT" + m_settings.strAddedNo + m_settings.strCalledNo + "\n";
-    FillOpenJob(m_job, CH_MODEM, port, m_strDialCmd, GetSafeHwnd());
-    StartChannelWorker(CH_MODEM);
     CDialingDlg dlgDialing(this);
-    if (dlgDialing.DoModal() != IDOK)
-        AbandonDial(port);
-}
-
-// Cancel of the dialling dialog: the worker posts nothing more and ends; the
-// port is closed and the channel shows closed.
-void CQuillmarkDlg::AbandonDial(int port) {
-    ::CancelDial(m_job);
-    ::StopWorker(m_job, m_worker);
-    ComClose(port);
-    m_job.hOpenEvent->Reset();
-    m_nConnecting = -1;
-    EnableItem(IDC_OPEN_PORT, true);
-    EnableItem(IDC_CLOSE_PORT, false);
-    m_bPortOpen = 0;
+    if (dlgDialing.DoModal() != IDOK) {
+        // Cancelled: the worker posts nothing more; the port is closed and
+        // the channel shows closed.
+        m_state.AbandonDial();
+        EnableItem(IDC_OPEN_PORT, true);
+        EnableItem(IDC_CLOSE_PORT, false);
+    }
 }
 
 void CQuillmarkDlg::OnTcpConnect() {
-    if (WorkerRuns())
-        return;
-    FillOpenJob(m_job, CH_TCP, m_settings.nTcpPort, m_settings.strTcpIp, GetSafeHwnd());
-    StartChannelWorker(CH_TCP);
+    m_state.OpenChannel(GetSafeHwnd());
 }
 
 void CQuillmarkDlg::OnUdpBind() {
-    if (WorkerRuns())
-        return;
-    FillOpenJob(m_job, CH_UDP, m_settings.nUdpPort, m_settings.strUdpIp, GetSafeHwnd());
-    StartChannelWorker(CH_UDP);
-}
-
-void CQuillmarkDlg::OnCommResult(int code, long value) {
-    switch (code) {
-    case RC_CONNECT_FAILED:
-    case RC_CONNECTED:
-        OnConnectOutcome(code, static_cast<int>(value));
-        break;
-    case RC_SENT:
-        OnSendResult(value);
-        break;
-    case RC_RECEIVED:
-        OnReceiveResult(value);
-        break;
-    case RC_RAW_RECEIVED:
-        OnRawReceiveResult(value);
-        break;
-    default:
-        break;
-    }
-    m_tCmdEnd = static_cast<long>(NowMs());
-    m_nCmdTime = static_cast<int>(m_tCmdEnd - m_tCmdStart);
-    UpdateData(false);
-}
-
-void CQuillmarkDlg::StartCmdClock() {
-    m_tCmdStart = static_cast<long>(NowMs());
+    m_state.OpenChannel(GetSafeHwnd());
 }
 
 void CQuillmarkDlg::OnConnectOutcome(int code, int channel) {
-    if (channel != m_nConnecting)
-        return;
-    m_nConnecting = -1;
     const bool connected = code == RC_CONNECTED;
     if (!connected) {
-        const std::string failure = ConnectFailedText(channel, m_job.nResult);
+        const std::string failure = ConnectFailedText(channel, m_state.Job().nResult);
         if (!failure.empty())
-            MessageBox(Text(failure), Text(txt::Error), MB_ICONEXCLAMATION);
+            MessageBox(Text(failure), Text(CAPTION_ERROR), MB_ICONEXCLAMATION);
     }
-    const char* status = ConnectStatusText(channel, connected);
-
+    const QString status = Text(ConnectStatusText(channel, connected));
     switch (channel) {
     case CH_TCP:
-        m_strTcpStatus = Text(status);
-        m_bTcpConnected = connected;
+        m_strTcpStatus = status;
         if (connected) {
             EnableItem(IDC_TCP_CONNECT, false);
             EnableItem(IDC_TCP_DISCONNECT, true);
         }
         break;
     case CH_UDP:
-        m_strUdpStatus = Text(status);
-        m_bUdpBound = connected;
+        m_strUdpStatus = status;
         if (connected) {
             EnableItem(IDC_UDP_BIND, false);
             EnableItem(IDC_UDP_CLOSE, true);
         }
         break;
     case CH_MODEM:
-        m_strComStatus = Text(status);
-        m_bPortOpen = connected;
+        m_strComStatus = status;
         if (connected) {
             EnableItem(IDC_OPEN_PORT, false);
             EnableItem(IDC_CLOSE_PORT, true);
@@ -440,17 +382,10 @@ void CQuillmarkDlg::OnConnectOutcome(int code, int channel) {
 // Every close ends timed sending: both timers, both boxes, both flags.
 void CQuillmarkDlg::StopTimedSending() {
     if (!IsItemChecked(IDC_PROTOCOL_TIMED) && !IsItemChecked(IDC_DIRECT_TIMED) &&
-        !m_bProtocolTimerOn && !m_bDirectTimerOn)
+        !m_state.RowOn(ROW_PROTOCOL) && !m_state.RowOn(ROW_DIRECT))
         return;
-    KillTimer(TIMER_PROTOCOL_SEND);
-    KillTimer(TIMER_DIRECT_SEND);
-    CheckItem(IDC_PROTOCOL_TIMED, false);
-    CheckItem(IDC_DIRECT_TIMED, false);
-    // The members too, or the next refresh of the controls would tick the boxes again.
-    m_bProtocolTimed = false;
-    m_bDirectTimed = false;
-    m_bProtocolTimerOn = 0;
-    m_bDirectTimerOn = 0;
+    StopTimedRow(ROW_PROTOCOL);
+    StopTimedRow(ROW_DIRECT);
     FocusItem(IDC_PROTOCOL_PERIOD);
 }
 
@@ -458,7 +393,6 @@ void CQuillmarkDlg::OnTcpDisconnect() {
     StopWorker();
     EnableItem(IDC_TCP_CONNECT, true);
     EnableItem(IDC_TCP_DISCONNECT, false);
-    m_bTcpConnected = 0;
     m_strTcpStatus = Text(ChannelClosedText(CH_TCP));
     UpdateData(false);
     StopTimedSending();
@@ -468,20 +402,17 @@ void CQuillmarkDlg::OnUdpClose() {
     StopWorker();
     EnableItem(IDC_UDP_BIND, true);
     EnableItem(IDC_UDP_CLOSE, false);
-    m_bUdpBound = 0;
     m_strUdpStatus = Text(ChannelClosedText(CH_UDP));
     UpdateData(false);
     StopTimedSending();
 }
 
 void CQuillmarkDlg::OnClosePort() {
-    const bool modem = m_nChannel == CH_MODEM;
-    ComClose(modem ? m_settings.nModemPort : m_settings.nComPort);
-    m_strComStatus = Text(ChannelClosedText(modem ? CH_MODEM : CH_SERIAL));
-    m_bPortOpen = 0;
+    m_state.ClosePort();
+    m_strComStatus =
+        Text(ChannelClosedText(m_state.Channel() == CH_MODEM ? CH_MODEM : CH_SERIAL));
     EnableItem(IDC_OPEN_PORT, true);
     EnableItem(IDC_CLOSE_PORT, false);
-    StopWorker();
     UpdateData(false);
     StopTimedSending();
 }
@@ -493,20 +424,18 @@ void CQuillmarkDlg::OnCloseAll() {
 }
 
 int CQuillmarkDlg::RunOnLentJob(CDialogBase& dlg) {
-    m_bJobLent = true;
     const int result = dlg.DoModal();
-    m_bJobLent = false;
-    m_job.hNotifyWnd = GetSafeHwnd();
+    m_state.ReturnJob(GetSafeHwnd());
     return result;
 }
 
 // A click while the console's own job runs is dropped, as a send's is: the
 // dialog would overwrite the record the worker is reading.
 void CQuillmarkDlg::OnPubFuns() {
-    if (RefuseNotConnected(0) || JobPending())
+    if (RefuseNotConnected() || JobPending())
         return;
     CPubFunsDlg dlgPubFuns(this);
-    dlgPubFuns.m_pJob = &m_job;
+    dlgPubFuns.m_pJob = &m_state.LendJob();
     RunOnLentJob(dlgPubFuns);
 }
 
@@ -527,21 +456,22 @@ void CQuillmarkDlg::OnDownload() {
     const bool noMachineNo = GetItemText(IDC_LOAD_MACHINE_NO).trimmed().isEmpty();
     if (noMachineNo)
         m_strLoadFile = GetItemText(IDC_LOAD_FILE);
-    else if (!UpdateData(true))
+    else if (!ReadFields(FG_DOWNLOAD))
         return;
-    if (RefuseNotConnected(0))
+    if (RefuseNotConnected())
         return;
     if (m_strLoadFile.isEmpty()) {
-        MessageBox(Text(txt::NoLoadFile), Text(txt::Hint), MB_ICONINFORMATION);
+        MessageBox(Text(txt::NoLoadFile), Text(CAPTION_HINT), MB_ICONINFORMATION);
         FocusItem(IDC_CHOOSE_FILE);
         return;
     }
     if (noMachineNo) {
-        MessageBox(Text(txt::NoLoadMachineNo), Text(txt::Hint), MB_ICONINFORMATION);
+        MessageBox(Text(txt::NoLoadMachineNo), Text(CAPTION_HINT), MB_ICONINFORMATION);
         FocusItem(IDC_LOAD_MACHINE_NO);
         return;
     }
-    CLoadProcDlg dlgLoad(this);
+    CLoadProcDlg dlgLoad(this, m_strLoadFile.toStdString(), m_nLoadMachineNo,
+                         m_state.LendJob(), [this] { OnCloseAll(); });
     RunOnLentJob(dlgLoad);
 }
 

@@ -1,29 +1,18 @@
 #pragma once
 
 #include <QString>
-#include <cstdint>
-#include <memory>
 #include <string>
-#include <thread>
 
 #include "app/DialogBase.h"
-#include "comm/CommJob.h"
-#include "config/ChannelSettings.h"
-#include "config/XmlConfig.h"
-#include "protocol/Limits.h"
+#include "console/ConsoleState.h"
 
-// Set by the received-frame display when the reply began with the
-// acknowledgement; read by the protocol send.
-extern bool g_bConfirmPacket;
-// The sequence byte of the next prefixed protocol send: 1 ... 252, 0, 1 ...
-extern uint8_t g_nSeqNo;
-
-// The console: channel choice and connection control, the send panel, the
-// result display, diagnostics and download. Its handlers gather input, call
-// the core and show what it returns; the worker does every blocking channel
-// operation and reports by posting WM_COMM_RESULT.
 class QAction;
 
+// The console: channel choice and connection control, the send panel, the
+// result display, diagnostics and download. It holds the widgets, the
+// fields bound to them and the wiring; the console's state and decisions
+// live in its CConsoleState. The worker does every blocking channel
+// operation and reports by posting WM_COMM_RESULT.
 class CQuillmarkDlg : public CDialogBase {
   public:
     // configPath: the config.xml read at start-up and saved by the settings
@@ -31,8 +20,19 @@ class CQuillmarkDlg : public CDialogBase {
     explicit CQuillmarkDlg(QWidget* parent = nullptr, std::string configPath = {});
     ~CQuillmarkDlg() override;
 
-    // Fills the settings from the store; a missing key keeps its value.
-    void LoadSettings();
+    // The console's state, for what the window shows and for tests.
+    const CConsoleState& State() const { return m_state; }
+    // Whether the job record is busy: the console's last job still belongs to
+    // the worker, or a dialog holds the record. Sends, diagnostics and timer
+    // ticks file nothing meanwhile.
+    bool JobPending() const { return m_state.JobPending(); }
+    // Whether a dialog (public commands, download) holds the job record.
+    bool JobLent() const { return m_state.JobLent(); }
+    // Whether a worker runs for this console (connecting or connected).
+    bool WorkerRuns() const { return m_state.WorkerRuns(); }
+    // Whether the initialisation got through (config.xml loaded).
+    bool IsInitialised() const { return m_state.HasEvents(); }
+
     // Writes the four settings labels.
     void ShowSettings();
     // Stops a running worker (it closes its channel) and clears the three
@@ -65,10 +65,6 @@ class CQuillmarkDlg : public CDialogBase {
     // "下载": the checks, then the download dialog on the console's job,
     // which closes every channel when it ends.
     void OnDownload();
-    // Result display (QuillmarkDlgDisplay.cpp).
-    void ShowRecvFrame(const uint8_t* bytes, int n);
-    void ShowRecvRaw(const uint8_t* bytes, int n);
-    void ShowSent(const uint8_t* bytes, int n);
     void OnClearDisplay();
     void OnClearCount();
 
@@ -91,19 +87,71 @@ class CQuillmarkDlg : public CDialogBase {
     void OnPowerOff();
     void OnSetPcsc();
     void OnCancelPcsc();
+    // A tick of a timed row's timer (TIMER_PROTOCOL_SEND, TIMER_DIRECT_SEND).
+    void OnTimer(int id) override;
 
-    // Whether the job record is busy: the console's last job still belongs to
-    // the worker (its buffers and the record must not be touched until its
-    // result arrives), or a dialog holds the record. Sends, diagnostics and
-    // timer ticks file nothing meanwhile.
-    bool JobPending() const { return m_bJobPending || m_bJobLent; }
-    // Whether a dialog (public commands, download) holds the job record.
-    bool JobLent() const { return m_bJobLent; }
+  protected:
+    bool OnInitDialog() override;
+    void DoDataExchange(CDataExchange& dx) override;
+    void OnCommResult(int code, long value) override;
+    bool PreTranslateMessage(QWidget* control, QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
-    // Whether a worker runs for this console (connecting or connected).
-    bool WorkerRuns() const;
-    // Whether the initialisation got through (config.xml loaded).
-    bool IsInitialised() const { return m_pEvents != nullptr; }
+  private:
+    // The fields a handler reads back: each reads only those it uses, so
+    // that a field it does not use cannot refuse it.
+    enum FieldGroup : unsigned {
+        FG_PROTOCOL = 1,      // machine number, command, protocol data
+        FG_DIRECT = 2,        // direct data, HEX发送, 发送新行
+        FG_PROTOCOL_ROW = 4,  // the protocol row's box and period
+        FG_DIRECT_ROW = 8,    // the direct row's box and period
+        FG_TIMEOUTS = 16,     // the two time-outs
+        FG_LABELS = 32,       // status labels, counters, command time (shown only)
+        FG_DOWNLOAD = 64,     // download file and machine number
+        FG_ALL = 127
+    };
+    void Exchange(CDataExchange& dx, unsigned groups);
+    bool ReadFields(unsigned groups);
+    // Writes every field after a result, leaving alone the editable field
+    // that has the keyboard focus (its text, caret and selection).
+    void RefreshFields();
+
+    void OnConnectOutcome(int code, int channel);
+    void StopTimedSending();
+    // Runs a dialog that files its own jobs on the console's job; the
+    // console files none meanwhile and takes the results back afterwards.
+    int RunOnLentJob(CDialogBase& dlg);
+    int RunSettingsDialog(int channel);
+    void AfterSettings();
+
+    // Wiring of the display, send-panel and diagnostics handlers.
+    void ConnectDisplayHandlers();
+    void ConnectSendHandlers();
+    void ConnectDiagHandlers();
+
+    // The not-connected warning of the selected channel; true when it was
+    // refused. On a tick the row's timed sending is stopped first.
+    bool RefuseNotConnected();
+    // Ends timed sending of one row: state, box, member and timer.
+    void StopTimedRow(int row);
+    // State, box and member of a row, its timer left as it is.
+    void SetTimedRow(int row, bool on);
+    // Reads the fields for a send; a tick's row counts as stopped while they
+    // are read, so that a range message comes after its timed sending ended.
+    bool ReadSendFields(unsigned groups);
+    // Shows an input-check refusal of a send: stops the row's timed sending
+    // first, then the message (writeBack: then the fields are written back),
+    // then focuses and selects the field.
+    void RefuseInput(const QString& text, int fieldId, bool writeBack = false);
+    void FilterHexField(int fieldId, QString& member, int& length);
+    void ToggleTimedRow(int row);
+    void CheckPeriod(int fieldId, int period);
+    // Files the built request of sendLen bytes; timed: the command clock
+    // starts.
+    void FileExchange(int sendLen, bool timed);
+    void RunDiag(int cmd);
+
+    CConsoleState m_state;
 
     // Fields bound to the controls.
     int m_nMachineNo = 255;
@@ -123,98 +171,12 @@ class CQuillmarkDlg : public CDialogBase {
     QString m_strComStatus = QStringLiteral("未打开");
     QString m_strTcpStatus = QStringLiteral("未连接");
     QString m_strUdpStatus = QStringLiteral("未绑定");
-    QString m_strRecvStatus = QStringLiteral("接收状态");
-    int m_nRecvCount = 0;
-    int m_nSendCount = 0;
     QString m_strLoadFile;
     int m_nLoadMachineNo = 255;
-    int m_nCmdTime = 0;
+    bool m_bManualReceive = false;
 
-    // Channel state.
-    int m_nChannel = 2;
-    uint8_t m_bPortOpen = 0;
-    uint8_t m_bTcpConnected = 0;
-    uint8_t m_bUdpBound = 0;
-    uint8_t m_bProtocolTimerOn = 0;
-    uint8_t m_bDirectTimerOn = 0;
-    uint8_t m_bManualReceive = 0;
-    int m_bWaitVersion = 0;
-    int m_bWaitReaderId = 0;
-    int m_bWaitPowerOn = 0;
-    int m_bWaitPowerOff = 0;
-
-    uint8_t m_sendBuf[FRAME_BUF_SIZE] = {};
-    uint8_t m_recvBuf[FRAME_BUF_SIZE] = {};
-    long m_tCmdStart = 0;
-    long m_tCmdEnd = 0;
-
-    CXmlConfig m_config;
-    ChannelSettings m_settings;
-    CommJob m_job;
-    std::string m_strDialCmd;
-
-  protected:
-    bool OnInitDialog() override;
-    void DoDataExchange(CDataExchange& dx) override;
-    void OnCommResult(int code, long value) override;
-    void OnTimer(int id) override;
-    bool PreTranslateMessage(QWidget* control, QEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
-
-  private:
-    void OnConnectOutcome(int code, int channel);
-    void StartChannelWorker(int channel);
-    void AbandonDial(int port);
-    void StopTimedSending();
-    // Runs a dialog that files its own jobs on m_job; the console files none
-    // meanwhile and takes the results back afterwards.
-    int RunOnLentJob(CDialogBase& dlg);
-    int RunSettingsDialog(int channel);
-    void StartCmdClock();
-
-    // Wiring of the display, send-panel and diagnostics handlers.
-    void ConnectDisplayHandlers();
-    void ConnectSendHandlers();
-    void ConnectDiagHandlers();
-    // Result codes of the console's own jobs.
-    void OnSendResult(long value);
-    void OnReceiveResult(long value);
-    void OnRawReceiveResult(long value);
-
-    // The not-connected warning of the selected channel; true when it was
-    // refused. On a tick (timerId) the row's timed sending is stopped first.
-    bool RefuseNotConnected(int timerId);
-    // Whether the selected channel is open.
-    bool ChannelOpen() const;
-    // Ends timed sending of one row: box, member, flag and timer.
-    void StopTimedRow(int timerId);
-    // Box, member and flag of a row, its timer left as it is.
-    void SetTimedRow(int timerId, bool on);
-    // Reads the fields for a send (tick: the timer running it, or 0).
-    bool ReadSendFields(int tick);
-    // Shows an input-check refusal of a send: stops the row's timed sending
-    // first, then the message (writeBack: then the fields are written back),
-    // then focuses and selects the field.
-    void RefuseInput(const QString& text, int fieldId, bool writeBack = false);
-    void FilterHexField(int fieldId, QString& member, int& length);
-    void ToggleTimedRow(int timerId);
-    void CheckPeriod(int fieldId, int period);
-    // Files the console's job: an exchange of sendLen bytes from m_sendBuf,
-    // or a raw receive, with the console's time-outs. Sets the job event last.
-    void FileJob(int operation, int sendLen);
-    void RunDiag(int cmd);
-
-    bool m_bJobPending = false;
-    bool m_bJobLent = false;
-    // The timer whose tick is running its send (0 for a click).
-    int m_nTickTimer = 0;
-
+    // The row whose tick runs its send now (ROW_NONE for a click).
+    int m_nTickRow = ROW_NONE;
     std::string m_strConfigPath;
     QAction* m_pAboutAction = nullptr;
-    std::unique_ptr<CommEvents> m_pEvents; // created by the initialisation
-    std::thread m_worker;
-    // The channel whose connect, bind or dial outcome is awaited; -1 when
-    // none. An outcome for anything else comes from a worker that was
-    // stopped or cancelled since, and is dropped.
-    int m_nConnecting = -1;
 };

@@ -13,21 +13,12 @@ void CQuillmarkDlg::ConnectDiagHandlers() {
     OnClicked(IDC_CANCEL_PCSC, [this] { OnCancelPcsc(); });
 }
 
-// A command never sent waits for no verdict: the flag is set only once the
-// job is filed.
+// A command never sent waits for no verdict: the request is built only once
+// nothing can refuse it.
 void CQuillmarkDlg::RunDiag(int cmd) {
-    if (RefuseNotConnected(0) || JobPending())
+    if (RefuseNotConnected() || JobPending())
         return;
-    DiagPending pending{m_bWaitVersion != 0, m_bWaitReaderId != 0, m_bWaitPowerOn != 0,
-                        m_bWaitPowerOff != 0};
-    SetDiagPending(cmd, pending);
-    m_bWaitVersion = pending.bWaitVersion;
-    m_bWaitReaderId = pending.bWaitReaderId;
-    m_bWaitPowerOn = pending.bWaitPowerOn;
-    m_bWaitPowerOff = pending.bWaitPowerOff;
-    const int len = BuildDiagFrame(cmd, m_sendBuf);
-    StartCmdClock();
-    FileJob(OP_EXCHANGE, len);
+    FileExchange(m_state.BuildDiagRequest(cmd), true);
 }
 
 void CQuillmarkDlg::OnVersion() {

@@ -3,6 +3,7 @@
 #include "app/DataExchange.h"
 #include "app/MessageBox.h"
 #include "app/Resource.h"
+#include "protocol/Limits.h"
 
 namespace {
 namespace txt {
@@ -11,8 +12,8 @@ const char* const SaveFailed = "保存程序配置文件config.xml失败,设置�
 } // namespace
 
 void CSettingsDlgBase::ExchangeTimeouts(CDataExchange& dx, int& firstChar, int& revTimeOut) {
-    dx.Text(IDC_SET_FIRST_CHAR, firstChar, 1, 40000);
-    dx.Text(IDC_SET_INTER_CHAR, revTimeOut, 1, 40000);
+    dx.Text(IDC_SET_FIRST_CHAR, firstChar, SETTING_TIMEOUT_MIN_MS, SETTING_TIMEOUT_MAX_MS);
+    dx.Text(IDC_SET_INTER_CHAR, revTimeOut, SETTING_TIMEOUT_MIN_MS, SETTING_TIMEOUT_MAX_MS);
 }
 
 void CSettingsDlgBase::CloseIfSaved(int rc) {

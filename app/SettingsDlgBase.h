@@ -5,7 +5,7 @@
 #include "config/XmlConfig.h"
 
 // What the four channel settings dialogs share: the store they edit, the two
-// time-out fields (1 to 40000 ms) and the end of a confirmed dialog. Each
+// time-out fields and the end of a confirmed dialog. Each
 // dialog keeps its channel's section as a plain record (Section()) that it
 // shows, reads back on OK and saves with SaveSerialSection or SaveNetSection.
 class CSettingsDlgBase : public CDialogBase {

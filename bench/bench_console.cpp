@@ -19,6 +19,7 @@
 #include "app/MessageBox.h"
 #include "app/QuillmarkDlg.h"
 #include "app/Resource.h"
+#include "protocol/DisplayText.h"
 #include "app/Toolkit.h"
 #include "comm/Notify.h"
 #include "comm/SerialPort.h"
@@ -117,7 +118,8 @@ void BenchAppend() {
         console.SetItemText(IDC_RECV, full);
         QCoreApplication::processEvents();
         auto t0 = Clock::now();
-        console.ShowRecvRaw(dump, DUMP_BYTES);
+        console.AppendItemText(IDC_RECV, QString::fromStdString(FormatRecvRaw(
+                                             dump, DUMP_BYTES, console.GetLineCount(IDC_RECV))));
         auto t1 = Clock::now();
         QCoreApplication::processEvents();
         append.push_back(Us(t1 - t0));
@@ -179,7 +181,7 @@ SendRun RunSends(const std::vector<std::string>& simOptions, bool backToBack, in
         emit combo->activated(CH_TCP);
         console.ClickItem(IDC_TCP_CONNECT);
         const auto until = Clock::now() + std::chrono::seconds(5);
-        while (!console.m_bTcpConnected && Clock::now() < until)
+        while (!console.State().IsOpen(CH_TCP) && Clock::now() < until)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         console.SetItemText(IDC_COMMAND, COMMAND);
         console.SetItemText(IDC_PROTOCOL_DATA, DATA);
@@ -203,7 +205,7 @@ SendRun RunSends(const std::vector<std::string>& simOptions, bool backToBack, in
         run.ticks = console.nTicks;
         run.skipped = console.nSkipped;
         run.errors = console.nErrors;
-        run.sentFrames = console.m_nSendCount / FRAME_LEN;
+        run.sentFrames = console.State().SendCount() / FRAME_LEN;
         console.StopWorker();
     }
     std::string cleanup = dir + "/config.xml";

@@ -1,15 +1,10 @@
 #pragma once
 
 #include "protocol/Diagnostics.h"
+#include "protocol/Limits.h"
 #include "protocol/PubCommands.h"
 
 // Limits and names the tool's options and its scripts share.
-
-// The console's range checks of its time-out fields.
-constexpr int FIRST_CHAR_MIN = 1;
-constexpr int FIRST_CHAR_MAX = 50000;
-constexpr int INTER_CHAR_MIN = 10;
-constexpr int INTER_CHAR_MAX = 10000;
 
 // The diagnostics a run can ask for, indexed by DiagCommand (the PC/SC
 // commands stay disabled, as in the console).

@@ -465,10 +465,10 @@ bool InList(std::string_view key, std::initializer_list<std::string_view> list) 
 void ReadTimeouts(CReader& r, const toml::table& t, int& first, int& inter, bool* firstSet,
                   bool* interSet) {
     if (const toml::node* n = t.get("first_char_ms");
-        n && r.Int(*n, "first_char_ms", FIRST_CHAR_MIN, FIRST_CHAR_MAX, first) && firstSet)
+        n && r.Int(*n, "first_char_ms", FIRST_CHAR_MIN_MS, FIRST_CHAR_MAX_MS, first) && firstSet)
         *firstSet = true;
     if (const toml::node* n = t.get("inter_char_ms");
-        n && r.Int(*n, "inter_char_ms", INTER_CHAR_MIN, INTER_CHAR_MAX, inter) && interSet)
+        n && r.Int(*n, "inter_char_ms", INTER_CHAR_MIN_MS, INTER_CHAR_MAX_MS, inter) && interSet)
         *interSet = true;
 }
 

@@ -91,13 +91,29 @@ void BytesToHex(const uint8_t* data, char* out, int count) {
     }
 }
 
+namespace {
+bool ContinuesCharacter(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
+} // namespace
+
+int TextLength(const char* text, int len) {
+    int chars = 0;
+    for (int i = 0; i < len; ++i)
+        chars += ContinuesCharacter(static_cast<unsigned char>(text[i])) ? 0 : 1;
+    return chars;
+}
+
 int CheckHexText(const char* text, int len) {
-    if (len % 2 != 0)
+    if (TextLength(text, len) % 2 != 0)
         return HEX_ODD_LENGTH;
+    int position = 0;
     for (int i = 0; i < len; ++i) {
-        const char c = text[i];
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (!ContinuesCharacter(c))
+            ++position;
         if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
-            return i + 1;
+            return position > 0 ? position : 1; // a stray continuation byte first
     }
     return 0;
 }

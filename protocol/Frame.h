@@ -44,7 +44,12 @@ void BytesToHex(const uint8_t* data, char* out, int count);
 
 constexpr int HEX_ODD_LENGTH = -1;
 
-// Checks hex text as typed by a user: returns 0 when it is an even number of
-// '0'-'9'/'A'-'F', HEX_ODD_LENGTH for an odd length, else the 1-based
-// position of the first other character.
+// Characters of UTF-8 text of len bytes: the bytes that do not continue a
+// multi-byte character.
+int TextLength(const char* text, int len);
+
+// Checks hex text as typed by a user (UTF-8): returns 0 when it is an even
+// number of '0'-'9'/'A'-'F', HEX_ODD_LENGTH for an odd number of characters,
+// else the 1-based position of the first other character. Lengths and
+// positions count characters, as the user sees them, not bytes.
 int CheckHexText(const char* text, int len);

@@ -76,9 +76,11 @@ int BuildDirectSend(std::string_view text, bool hex, bool newLine, uint8_t* out,
         if (const int rc = CheckHex(text, badPos); rc != 0)
             return rc;
     }
-    const int count = static_cast<int>(hex ? text.size() / 2 : text.size());
-    if (text.size() > static_cast<size_t>(DIRECT_TEXT_MAX) || count + (newLine ? 1 : 0) > outSize)
+    if (TextLength(text.data(), static_cast<int>(text.size())) > DIRECT_TEXT_MAX)
         return SEND_TOO_LONG;
+    const int count = static_cast<int>(hex ? text.size() / 2 : text.size());
+    if (count + (newLine ? 1 : 0) > outSize)
+        return SEND_TOO_MANY_BYTES;
     if (hex)
         HexToBytes(text.data(), out, count);
     else if (count > 0)

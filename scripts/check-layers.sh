@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fails when a core folder includes a folder above it: protocol/ and tools/
-# include nothing of ours from comm/, config/ or app/; comm/ nothing from
-# config/ or app/; config/ nothing from app/.
+# include nothing of ours from comm/, config/, console/ or app/; comm/ nothing
+# from config/, console/ or app/; config/ nothing from console/ or app/;
+# console/ nothing from app/.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,9 +18,10 @@ check() {
     fi
 }
 
-check protocol 'comm|config|app|cli|sim|bench'
-check tools 'comm|config|app|cli|sim|bench|protocol'
-check comm 'config|app|cli|sim|bench'
-check config 'app|cli|sim|bench'
+check protocol 'comm|config|console|app|cli|sim|bench'
+check tools 'comm|config|console|app|cli|sim|bench|protocol'
+check comm 'config|console|app|cli|sim|bench'
+check config 'console|app|cli|sim|bench'
+check console 'app|cli|sim|bench'
 [ "$status" -eq 0 ] && echo "check-layers: no upward include"
 exit "$status"

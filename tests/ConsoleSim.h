@@ -32,21 +32,21 @@ class ConsoleSimTest : public ::testing::Test {
     // Starts the simulator with options and a console on it; connect: the
     // channel (TCP or the serial line) is chosen and opened.
     CQuillmarkDlg& Start(const std::vector<std::string>& simOptions = {}, bool connect = true,
-                         int firstChar = 1000, int channel = CH_TCP) {
+                         int firstChar = 1000, int channel = CH_TCP, int interChar = 300) {
         sim = std::make_unique<CSimLauncher>(simOptions);
         EXPECT_TRUE(sim->Ready());
-        dir.Write("config.xml", sim->ConsoleConfig(firstChar));
+        dir.Write("config.xml", sim->ConsoleConfig(firstChar, interChar));
         dlg = std::make_unique<CQuillmarkDlg>(nullptr, dir.path / "config.xml");
         EXPECT_TRUE(dlg->Create());
         dlg->activateWindow();
         WaitUntil([&] { return dlg->isActiveWindow(); }, 2000);
         if (connect && channel == CH_SERIAL) {
             EXPECT_TRUE(dlg->ClickItem(IDC_OPEN_PORT));
-            EXPECT_EQ(dlg->m_bPortOpen, 1);
+            EXPECT_TRUE(dlg->State().IsOpen(CH_SERIAL));
         } else if (connect) {
             Choose(CH_TCP);
             EXPECT_TRUE(dlg->ClickItem(IDC_TCP_CONNECT));
-            EXPECT_TRUE(WaitUntil([&] { return dlg->m_bTcpConnected != 0; }, 5000));
+            EXPECT_TRUE(WaitUntil([&] { return dlg->State().IsOpen(CH_TCP); }, 5000));
         }
         return *dlg;
     }

@@ -185,7 +185,7 @@ TEST_F(ConsoleTest, FindsConfigBesideTheExecutable) {
 TEST_F(ConsoleTest, InitialStateAfterANormalStart) {
     CQuillmarkDlg& c = Start();
     EXPECT_EQ(Text(IDC_CHANNEL), "串口");
-    EXPECT_EQ(c.m_nChannel, 0);
+    EXPECT_EQ(c.State().Channel(), 0);
     for (int id :
          std::initializer_list<int>{IDC_SERIAL_GROUP, IDC_COM_SET, IDC_OPEN_PORT, IDC_COM_STATUS,
                                     IDC_COM_PORT, IDC_COM_BAUD, IDC_ASSIST, IDC_VERSION, IDOK})
@@ -243,8 +243,8 @@ TEST_F(ConsoleTest, OutOfRangeTimeoutKeepsTheConsoleOpenOnExit) {
     } cases[] = {
         {R"(PortNo="200" BaudRate="19200" FirstChar="0" RevTimeOut="110")",
          "请输入一个介于 1 和 50000 之间的整数。"},
-        {R"(PortNo="200" BaudRate="19200" FirstChar="1000" RevTimeOut="10001")",
-         "请输入一个介于 10 和 10000 之间的整数。"},
+        {R"(PortNo="200" BaudRate="19200" FirstChar="1000" RevTimeOut="40001")",
+         "请输入一个介于 1 和 40000 之间的整数。"},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.com);
@@ -294,7 +294,7 @@ TEST_F(ConsoleTest, EachChannelEnablesItsPanelOnly) {
             c.EnableItem(id, true);
 
         Choose(k.channel);
-        EXPECT_EQ(c.m_nChannel, k.channel);
+        EXPECT_EQ(c.State().Channel(), k.channel);
         EXPECT_EQ(Text(IDC_OPEN_PORT), QString::fromUtf8(k.open));
         EXPECT_EQ(Text(IDC_CLOSE_PORT), QString::fromUtf8(k.close));
         EXPECT_EQ(Text(IDC_COM_STATUS), QString::fromUtf8(k.comStatus));
@@ -324,7 +324,7 @@ TEST_F(ConsoleTest, SerialPortOpensOnTheBoundDeviceAndCloses) {
     Press(IDC_OPEN_PORT);
     EXPECT_TRUE(capture.boxes.empty());
     EXPECT_EQ(Text(IDC_COM_STATUS), "已打开!");
-    EXPECT_EQ(c.m_bPortOpen, 1);
+    EXPECT_TRUE(c.State().IsOpen(CH_SERIAL));
     EXPECT_FALSE(On(IDC_OPEN_PORT));
     EXPECT_TRUE(On(IDC_CLOSE_PORT));
     EXPECT_TRUE(c.WorkerRuns());
@@ -336,7 +336,7 @@ TEST_F(ConsoleTest, SerialPortOpensOnTheBoundDeviceAndCloses) {
 
     Press(IDC_CLOSE_PORT);
     EXPECT_EQ(Text(IDC_COM_STATUS), "已关闭!");
-    EXPECT_EQ(c.m_bPortOpen, 0);
+    EXPECT_FALSE(c.State().IsOpen(CH_SERIAL));
     EXPECT_TRUE(On(IDC_OPEN_PORT));
     EXPECT_FALSE(On(IDC_CLOSE_PORT));
     EXPECT_FALSE(c.WorkerRuns());
@@ -369,7 +369,7 @@ TEST_F(ConsoleTest, TcpConnectsDisconnectsAndDropsOnSwitchOrSettings) {
 
     auto connect = [&] {
         Press(IDC_TCP_CONNECT);
-        EXPECT_TRUE(WaitUntil([&] { return c.m_bTcpConnected != 0; }, 3000));
+        EXPECT_TRUE(WaitUntil([&] { return c.State().IsOpen(CH_TCP); }, 3000));
         EXPECT_EQ(Text(IDC_TCP_STATUS), "已连接!");
         EXPECT_FALSE(On(IDC_TCP_CONNECT));
         EXPECT_TRUE(On(IDC_TCP_DISCONNECT));
@@ -390,7 +390,7 @@ TEST_F(ConsoleTest, TcpConnectsDisconnectsAndDropsOnSwitchOrSettings) {
     Choose(CH_UDP);
     EXPECT_TRUE(PeerCloses(peer, 2000));
     EXPECT_EQ(Text(IDC_TCP_STATUS), "未连接");
-    EXPECT_EQ(c.m_bTcpConnected, 0);
+    EXPECT_FALSE(c.State().IsOpen(CH_TCP));
     close(peer);
 
     // An outcome still queued from a worker that was stopped is dropped.
@@ -401,7 +401,7 @@ TEST_F(ConsoleTest, TcpConnectsDisconnectsAndDropsOnSwitchOrSettings) {
     EXPECT_TRUE(PeerCloses(peer, 2000));
     close(peer);
     Pump(100);
-    EXPECT_EQ(c.m_bTcpConnected, 0);
+    EXPECT_FALSE(c.State().IsOpen(CH_TCP));
     EXPECT_EQ(Text(IDC_TCP_STATUS), "未连接");
     EXPECT_FALSE(c.WorkerRuns());
 
@@ -412,7 +412,7 @@ TEST_F(ConsoleTest, TcpConnectsDisconnectsAndDropsOnSwitchOrSettings) {
     Press(IDC_TCP_SET);
     EXPECT_TRUE(PeerCloses(peer, 2000));
     EXPECT_FALSE(On(IDC_TCP_DISCONNECT));
-    EXPECT_EQ(c.m_bTcpConnected, 0);
+    EXPECT_FALSE(c.State().IsOpen(CH_TCP));
     close(peer);
     EXPECT_TRUE(capture.boxes.empty());
 }
@@ -426,11 +426,11 @@ TEST_F(ConsoleTest, SettingsDialogsChangeWhatTheConsoleShowsAndUses) {
            [&](CDialogBase& d) { d.SetItemText(IDC_SET_NET_PORT, QString::fromStdString(port)); });
     Press(IDC_TCP_SET);
     EXPECT_EQ(Text(IDC_TCP_ADDR).toStdString(), "127.0.0.1:" + port);
-    EXPECT_EQ(c.m_settings.nTcpPort, listener.port);
+    EXPECT_EQ(c.State().Settings().nTcpPort, listener.port);
     Press(IDC_TCP_CONNECT);
     const int peer = listener.Accept(3000);
     EXPECT_GE(peer, 0);
-    EXPECT_TRUE(WaitUntil([&] { return c.m_bTcpConnected != 0; }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return c.State().IsOpen(CH_TCP); }, 3000));
     close(peer);
 
     // The serial dialog's chosen port is the console's serial port.
@@ -441,7 +441,7 @@ TEST_F(ConsoleTest, SettingsDialogsChangeWhatTheConsoleShowsAndUses) {
     });
     Press(IDC_COM_SET);
     EXPECT_EQ(Text(IDC_COM_PORT), "串口号: COM201");
-    EXPECT_EQ(c.m_settings.nComPort, MODEM_COM);
+    EXPECT_EQ(c.State().Settings().nComPort, MODEM_COM);
     EXPECT_TRUE(capture.boxes.empty());
 }
 
@@ -530,7 +530,7 @@ TEST_F(ConsoleTest, UdpBindsOnTheAdapterOrSaysWhyNot) {
         NetSetAdapterSource(k.source);
         Press(IDC_UDP_BIND);
         if (!k.message) {
-            ASSERT_TRUE(WaitUntil([&] { return c.m_bUdpBound != 0; }, 3000));
+            ASSERT_TRUE(WaitUntil([&] { return c.State().IsOpen(CH_UDP); }, 3000));
             EXPECT_EQ(Text(IDC_UDP_STATUS), "已绑定!");
             EXPECT_FALSE(On(IDC_UDP_BIND));
             EXPECT_TRUE(On(IDC_UDP_CLOSE));
@@ -546,7 +546,7 @@ TEST_F(ConsoleTest, UdpBindsOnTheAdapterOrSaysWhyNot) {
         EXPECT_EQ(capture.boxes[0].text, QString::fromUtf8(k.message));
         EXPECT_EQ(capture.boxes[0].caption, "错误");
         EXPECT_EQ(Text(IDC_UDP_STATUS), "绑定失败!");
-        EXPECT_EQ(c.m_bUdpBound, 0);
+        EXPECT_FALSE(c.State().IsOpen(CH_UDP));
         EXPECT_TRUE(On(IDC_UDP_BIND));
     }
 }
@@ -562,7 +562,7 @@ TEST_F(ConsoleTest, ModemDialsAndConnectsWhenCarrierRises) {
     EXPECT_LT(MsSince(t0), 2000);
     EXPECT_TRUE(capture.boxes.empty());
     EXPECT_EQ(Text(IDC_COM_STATUS), "已连线!");
-    EXPECT_EQ(c.m_bPortOpen, 1);
+    EXPECT_TRUE(c.State().IsOpen(CH_SERIAL));
     EXPECT_FALSE(On(IDC_OPEN_PORT));
     EXPECT_TRUE(On(IDC_CLOSE_PORT));
     EXPECT_EQ(FindWindowByCaption("正在拨号..."), nullptr);
@@ -571,7 +571,7 @@ TEST_F(ConsoleTest, ModemDialsAndConnectsWhenCarrierRises) {
 
     Press(IDC_CLOSE_PORT);
     EXPECT_EQ(Text(IDC_COM_STATUS), "已挂断!");
-    EXPECT_EQ(c.m_bPortOpen, 0);
+    EXPECT_FALSE(c.State().IsOpen(CH_SERIAL));
     EXPECT_TRUE(On(IDC_OPEN_PORT));
     EXPECT_FALSE(On(IDC_CLOSE_PORT));
     EXPECT_TRUE(PortFree(modem.path));
@@ -589,7 +589,7 @@ TEST_F(ConsoleTest, SilentModemFailsAfterTenSeconds) {
     EXPECT_EQ(capture.boxes[0].text, "拨号失败,终端无反应!");
     EXPECT_EQ(capture.boxes[0].caption, "错误");
     EXPECT_EQ(Text(IDC_COM_STATUS), "拨号失败!");
-    EXPECT_EQ(c.m_bPortOpen, 0);
+    EXPECT_FALSE(c.State().IsOpen(CH_SERIAL));
     EXPECT_TRUE(On(IDC_OPEN_PORT));
     EXPECT_FALSE(c.WorkerRuns());
     EXPECT_TRUE(WaitUntil([&] { return PortFree(modem.path); }, 2000));
@@ -615,7 +615,7 @@ TEST_F(ConsoleTest, CancelledDialClosesThePortAndNoResultArrives) {
     EXPECT_LT(MsSince(t0), 600);
     EXPECT_TRUE(stayedOnClose);
     EXPECT_EQ(Text(IDC_COM_STATUS), "未连线");
-    EXPECT_EQ(c.m_bPortOpen, 0);
+    EXPECT_FALSE(c.State().IsOpen(CH_SERIAL));
     EXPECT_TRUE(On(IDC_OPEN_PORT));
     EXPECT_FALSE(On(IDC_CLOSE_PORT));
     EXPECT_FALSE(c.WorkerRuns());
@@ -624,7 +624,7 @@ TEST_F(ConsoleTest, CancelledDialClosesThePortAndNoResultArrives) {
     Pump(static_cast<int>(1300 - MsSince(t0)));
     EXPECT_TRUE(capture.boxes.empty());
     EXPECT_EQ(Text(IDC_COM_STATUS), "未连线");
-    EXPECT_EQ(c.m_bPortOpen, 0);
+    EXPECT_FALSE(c.State().IsOpen(CH_SERIAL));
 }
 
 TEST_F(ConsoleTest, CloseAllAfterEachChannel) {
@@ -644,7 +644,7 @@ TEST_F(ConsoleTest, CloseAllAfterEachChannel) {
         const int open[] = {IDC_OPEN_PORT, IDC_OPEN_PORT, IDC_TCP_CONNECT, IDC_UDP_BIND};
         Press(open[channel]);
         ASSERT_TRUE(
-            WaitUntil([&] { return c.m_bPortOpen || c.m_bTcpConnected || c.m_bUdpBound; }, 3000));
+            WaitUntil([&] { return c.State().IsOpen(CH_SERIAL) || c.State().IsOpen(CH_TCP) || c.State().IsOpen(CH_UDP); }, 3000));
         const int peer = channel == CH_TCP ? listener.Accept(1000) : -1;
 
         c.OnCloseAll();
@@ -669,22 +669,25 @@ TEST_F(ConsoleTest, CloseAllAfterEachChannel) {
 }
 
 TEST_F(ConsoleTest, EveryCloseStopsTimedSending) {
-    CQuillmarkDlg& c = Start();
+    Sections s;
+    s.com = R"(PortNo="200" BaudRate="19200" FirstChar="1000" RevTimeOut="110")";
+    CQuillmarkDlg& c = Start(s);
     for (auto close : {&CQuillmarkDlg::OnUdpClose, &CQuillmarkDlg::OnClosePort,
                        &CQuillmarkDlg::OnTcpDisconnect}) {
-        c.CheckItem(IDC_PROTOCOL_TIMED, true);
-        c.CheckItem(IDC_DIRECT_TIMED, true);
-        c.m_bProtocolTimed = c.m_bDirectTimed = true;
-        c.m_bProtocolTimerOn = c.m_bDirectTimerOn = 1;
-        c.SetTimer(TIMER_PROTOCOL_SEND, 100000);
-        c.SetTimer(TIMER_DIRECT_SEND, 100000);
+        c.OnOpenPort();
+        ASSERT_TRUE(c.State().IsOpen(CH_SERIAL));
+        c.SetItemText(IDC_PROTOCOL_PERIOD, "10000");
+        c.SetItemText(IDC_DIRECT_PERIOD, "10000");
+        ASSERT_TRUE(c.ClickItem(IDC_PROTOCOL_TIMED));
+        ASSERT_TRUE(c.ClickItem(IDC_DIRECT_TIMED));
+        ASSERT_TRUE(c.HasTimer(TIMER_PROTOCOL_SEND) && c.HasTimer(TIMER_DIRECT_SEND));
         (c.*close)();
         EXPECT_FALSE(c.HasTimer(TIMER_PROTOCOL_SEND));
         EXPECT_FALSE(c.HasTimer(TIMER_DIRECT_SEND));
         EXPECT_FALSE(c.IsItemChecked(IDC_PROTOCOL_TIMED));
         EXPECT_FALSE(c.IsItemChecked(IDC_DIRECT_TIMED));
-        EXPECT_EQ(c.m_bProtocolTimerOn, 0);
-        EXPECT_EQ(c.m_bDirectTimerOn, 0);
+        EXPECT_FALSE(c.State().RowOn(ROW_PROTOCOL));
+        EXPECT_FALSE(c.State().RowOn(ROW_DIRECT));
     }
 }
 
@@ -696,7 +699,7 @@ TEST_F(ConsoleTest, ClosingTheConsoleStopsTheWorker) {
     CQuillmarkDlg& c = Start(s);
     Choose(CH_TCP);
     Press(IDC_TCP_CONNECT);
-    ASSERT_TRUE(WaitUntil([&] { return c.m_bTcpConnected != 0; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return c.State().IsOpen(CH_TCP); }, 3000));
     const int peer = listener.Accept(1000);
     ASSERT_GE(peer, 0);
     EXPECT_TRUE(c.ClickItem(IDOK));
@@ -743,7 +746,7 @@ TEST_F(ConsoleTest, ConfigThatIsNoFileGetsTheMissingMessageWithoutBlocking) {
 TEST_F(ConsoleTest, SerialDeviceThatVanishesStillCloses) {
     CQuillmarkDlg& c = Start();
     Press(IDC_OPEN_PORT);
-    ASSERT_EQ(c.m_bPortOpen, 1);
+    ASSERT_TRUE(c.State().IsOpen(CH_SERIAL));
     ASSERT_TRUE(c.WorkerRuns());
     serial.CloseMaster();
     Pump(50);
@@ -752,7 +755,7 @@ TEST_F(ConsoleTest, SerialDeviceThatVanishesStillCloses) {
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count(),
               2000);
     EXPECT_EQ(Text(IDC_COM_STATUS), "已关闭!");
-    EXPECT_EQ(c.m_bPortOpen, 0);
+    EXPECT_FALSE(c.State().IsOpen(CH_SERIAL));
     EXPECT_FALSE(c.WorkerRuns());
     EXPECT_TRUE(capture.boxes.empty());
 }
@@ -762,7 +765,7 @@ TEST_F(ConsoleTest, SerialDeviceThatVanishesStillCloses) {
 TEST_F(ConsoleTest, SerialDeviceThatVanishesMidExchange) {
     CQuillmarkDlg& c = Start();
     Press(IDC_OPEN_PORT);
-    ASSERT_EQ(c.m_bPortOpen, 1);
+    ASSERT_TRUE(c.State().IsOpen(CH_SERIAL));
     dlg->SetItemText(IDC_COMMAND, "E4");
     dlg->SetItemText(IDC_PROTOCOL_DATA, "");
     dlg->SetItemText(IDC_FIRST_CHAR, "5000");
@@ -781,7 +784,7 @@ TEST_F(ConsoleTest, SerialDeviceThatVanishesMidExchange) {
     EXPECT_EQ(capture.boxes[0].text, "发送数据失败!");
     EXPECT_EQ(capture.boxes[0].caption, "失败");
     Press(IDC_CLOSE_PORT);
-    EXPECT_EQ(c.m_bPortOpen, 0);
+    EXPECT_FALSE(c.State().IsOpen(CH_SERIAL));
     EXPECT_FALSE(c.WorkerRuns());
 }
 

@@ -30,8 +30,8 @@ class DiagTest : public ConsoleSimTest {
         PressAndWait(id);
     }
     int Pending() const {
-        return dlg->m_bWaitVersion + dlg->m_bWaitReaderId + dlg->m_bWaitPowerOn +
-               dlg->m_bWaitPowerOff;
+        const DiagPending& p = dlg->State().Pending();
+        return p.bWaitVersion + p.bWaitReaderId + p.bWaitPowerOn + p.bWaitPowerOff;
     }
 };
 
@@ -100,7 +100,7 @@ TEST_F(DiagTest, EndByteErrorKeepsTheVerdictForTheNextFrame) {
     Start({"--fault", "bad-end:E1"});
     Run(IDC_READER_ID);
     EXPECT_EQ(dlg->GetItemText(IDC_RECV_STATUS), "非Tavoframe88格式数据包!");
-    EXPECT_EQ(dlg->m_bWaitReaderId, 1);
+    EXPECT_TRUE(dlg->State().Pending().bWaitReaderId);
     EXPECT_EQ(Recv(), "");
     Run(IDC_POWER_OFF);
     EXPECT_TRUE(Recv().ends_with("\n\n" + ReaderId + CardOff)) << Recv();
@@ -140,10 +140,10 @@ TEST_F(DiagTest, ClosedChannelOrBusyWorkerFilesNothing) {
 
     Choose(CH_TCP);
     ASSERT_TRUE(dlg->ClickItem(IDC_TCP_CONNECT));
-    ASSERT_TRUE(WaitUntil([&] { return dlg->m_bTcpConnected != 0; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return dlg->State().IsOpen(CH_TCP); }, 5000));
     ASSERT_TRUE(dlg->ClickItem(IDC_VERSION));
     ASSERT_TRUE(dlg->ClickItem(IDC_READER_ID)); // while the version reply is awaited
-    EXPECT_EQ(dlg->m_bWaitReaderId, 0);
+    EXPECT_FALSE(dlg->State().Pending().bWaitReaderId);
     ASSERT_TRUE(WaitUntil([&] { return !dlg->JobPending(); }, 5000));
     Pump(20);
     EXPECT_EQ(Sent(), "C0 FF E4 00 00 C2 8C C1 \n");

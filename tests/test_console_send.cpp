@@ -11,6 +11,7 @@
 
 #include "ConsoleSim.h"
 #include "TextUtil.h"
+#include "comm/Notify.h"
 
 namespace {
 
@@ -190,6 +191,45 @@ TEST_F(SendTest, KeyFilterOfTheHexFields) {
     EXPECT_EQ(capture.boxes.size(), 3u);
 }
 
+// Tab, Shift+Tab and Delete bring text that is no character: they keep their
+// meaning in both hex fields.
+TEST_F(SendTest, KeysWithoutACharacterPassTheHexFilter) {
+    Start({}, false);
+    dlg->CheckItem(IDC_HEX_SEND, true);
+    for (int id : {IDC_PROTOCOL_DATA, IDC_DIRECT_DATA}) {
+        SCOPED_TRACE(id);
+        auto* edit = dlg->GetDlgItemAs<QLineEdit>(id);
+        Type(id, "AB");
+        edit->setFocus();
+        edit->setCursorPosition(0);
+        QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, "\x7f");
+        QCoreApplication::sendEvent(edit, &del);
+        EXPECT_EQ(edit->text(), "B");
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier, "\t");
+        QCoreApplication::sendEvent(edit, &tab);
+        EXPECT_FALSE(edit->hasFocus()) << "Tab leaves the field";
+        edit->setFocus();
+        QKeyEvent backtab(QEvent::KeyPress, Qt::Key_Backtab, Qt::ShiftModifier, "\t");
+        QCoreApplication::sendEvent(edit, &backtab);
+        EXPECT_FALSE(edit->hasFocus()) << "Shift+Tab leaves the field";
+    }
+    EXPECT_TRUE(beeps.empty());
+    EXPECT_TRUE(capture.boxes.empty());
+}
+
+// The caret goes to the end of a long text in 输入数据(HEX) only.
+TEST_F(SendTest, CaretRuleOfTheHexDataFieldOnly) {
+    Start({}, false);
+    for (int id : {IDC_PROTOCOL_DATA, IDC_DIRECT_DATA}) {
+        SCOPED_TRACE(id);
+        auto* edit = dlg->GetDlgItemAs<QLineEdit>(id);
+        Type(id, std::string(127, 'A').c_str());
+        edit->setCursorPosition(10);
+        edit->insert("B");
+        EXPECT_EQ(edit->cursorPosition(), id == IDC_PROTOCOL_DATA ? 128 : 11);
+    }
+}
+
 TEST_F(SendTest, ManualReceiveSequencePrefixAndTheReceiveButton) {
     Start();
     ASSERT_TRUE(dlg->ClickItem(IDC_MANUAL_RECEIVE));
@@ -221,7 +261,6 @@ TEST_F(SendTest, ManualReceiveSequencePrefixAndTheReceiveButton) {
 
     ASSERT_TRUE(dlg->ClickItem(IDC_MANUAL_RECEIVE));
     EXPECT_EQ(dlg->GetItemText(IDC_RECEIVE), "自动接收");
-    EXPECT_EQ(dlg->m_bManualReceive, 0);
 }
 
 TEST_F(SendTest, DirectSendInTextAndHexMode) {
@@ -299,7 +338,7 @@ TEST_F(SendTest, TimedSendingSkipsTicksWhileTheWorkerIsBusy) {
     EXPECT_GE(requests, 5);
     EXPECT_LE(requests, 1000 / 40 + 1);
     EXPECT_EQ(Count(Sent(), "C0 FF 10 00 02 A5 A5"), requests);
-    EXPECT_EQ(dlg->m_nSendCount, requests * 10);
+    EXPECT_EQ(dlg->State().SendCount(), requests * 10);
     EXPECT_EQ(Count(Recv(), "C2 FF "), requests) << "each reply shown once";
     EXPECT_EQ(sim->CountLines("TX tcp"), requests);
     EXPECT_TRUE(capture.boxes.empty());
@@ -311,12 +350,13 @@ TEST_F(SendTest, TickOnAClosedChannelStopsItsRowOnce) {
     Type(IDC_DIRECT_PERIOD, "10");
     ASSERT_TRUE(dlg->ClickItem(IDC_DIRECT_TIMED));
     Choose(CH_UDP); // the switch closes TCP but leaves timed sending on
-    Pump(200);
+    ASSERT_TRUE(WaitUntil([&] { return !capture.boxes.empty(); }, 3000));
+    Pump(50);
     ASSERT_EQ(capture.boxes.size(), 1u);
     EXPECT_EQ(capture.boxes[0].text, "尚未绑定端口!!!");
     EXPECT_FALSE(dlg->IsItemChecked(IDC_DIRECT_TIMED));
     EXPECT_FALSE(dlg->HasTimer(TIMER_DIRECT_SEND));
-    EXPECT_EQ(dlg->m_bDirectTimerOn, 0);
+    EXPECT_EQ(dlg->State().RowOn(ROW_DIRECT), 0);
 }
 
 TEST_F(SendTest, TickThatFailsAFieldCheckStopsItsRowBeforeTheMessage) {
@@ -337,17 +377,20 @@ TEST_F(SendTest, TickThatFailsAFieldCheckStopsItsRowBeforeTheMessage) {
         Type(IDC_MACHINE_NO, "1");
         Type(IDC_PROTOCOL_PERIOD, "10");
         ASSERT_TRUE(dlg->ClickItem(IDC_PROTOCOL_TIMED));
-        ASSERT_TRUE(
-            WaitUntil([&] { return !dlg->JobPending() && sim->CountLines("RX") > 0; }, 2000));
+        ASSERT_TRUE(WaitUntil([&] { return sim->CountLines("RX") > 0; }, 2000));
         std::vector<std::pair<QString, bool>> shown; // text, box still ticked
         MessageBoxHook previous =
             SetMessageBoxHook([&](QWidget*, const QString& text, const QString&, int) {
                 shown.push_back(
-                    {text, dlg->IsItemChecked(IDC_PROTOCOL_TIMED) || dlg->m_bProtocolTimerOn});
+                    {text, dlg->IsItemChecked(IDC_PROTOCOL_TIMED) || dlg->State().RowOn(ROW_PROTOCOL)});
                 return IDOK;
             });
+        // Typed as a user types: in the focused field, which results leave
+        // alone until a tick reads it.
+        dlg->GetDlgItem(c.field)->setFocus();
         Type(c.field, c.text);
-        Pump(200);
+        WaitUntil([&] { return !shown.empty(); }, 3000);
+        Pump(50);
         SetMessageBoxHook(std::move(previous));
         ASSERT_EQ(shown.size(), 1u);
         if (!c.message.empty()) {
@@ -357,6 +400,64 @@ TEST_F(SendTest, TickThatFailsAFieldCheckStopsItsRowBeforeTheMessage) {
         EXPECT_FALSE(dlg->HasTimer(TIMER_PROTOCOL_SEND));
         WaitUntil([&] { return !dlg->JobPending(); }, 2000);
     }
+}
+
+// The terminal goes away under 1 ms timed sending: the send that fails ends
+// its row before its one message, and the channel can still be closed.
+TEST_F(SendTest, FailedSendDuringTimedSendingShowsOneMessage) {
+    Start();
+    Type(IDC_PROTOCOL_PERIOD, "1");
+    ASSERT_TRUE(dlg->ClickItem(IDC_PROTOCOL_TIMED));
+    ASSERT_TRUE(WaitUntil([&] { return sim->CountLines("RX tcp") >= 3; }, 5000));
+    sim.reset();
+    ASSERT_TRUE(WaitUntil([&] { return !dlg->State().RowOn(ROW_PROTOCOL); }, 10000));
+    Pump(50);
+    ASSERT_EQ(capture.boxes.size(), 1u);
+    EXPECT_EQ(capture.boxes[0].text, "发送数据失败!");
+    EXPECT_FALSE(dlg->IsItemChecked(IDC_PROTOCOL_TIMED));
+    EXPECT_FALSE(dlg->HasTimer(TIMER_PROTOCOL_SEND));
+    ASSERT_TRUE(dlg->ClickItem(IDC_TCP_DISCONNECT));
+    EXPECT_FALSE(dlg->State().IsOpen(CH_TCP));
+    EXPECT_FALSE(dlg->WorkerRuns());
+    EXPECT_EQ(capture.boxes.size(), 1u);
+}
+
+// A send reads only the fields it uses: a stored inter-character time-out
+// above the old 10000 ms and fields of other rows in any state file nothing
+// wrong and show nothing.
+TEST_F(SendTest, SendsAreRefusedOnlyByFieldsTheyUse) {
+    Start({}, true, 1000, CH_TCP, 20000);
+    ASSERT_TRUE(dlg->ClickItem(IDC_MANUAL_RECEIVE));
+    Type(IDC_LOAD_MACHINE_NO, "");
+    Type(IDC_DIRECT_PERIOD, "0");
+    PressAndWait(IDC_PROTOCOL_SEND);
+    EXPECT_EQ(dlg->State().Job().nInterCharTimeout, 20000);
+    const int sentBefore = dlg->State().SendCount();
+    EXPECT_GT(sentBefore, 0);
+    Type(IDC_PROTOCOL_PERIOD, "0");
+    Type(IDC_MACHINE_NO, "300");
+    Type(IDC_COMMAND, "G1");
+    PressAndWait(IDC_DIRECT_SEND);
+    EXPECT_TRUE(capture.boxes.empty());
+    EXPECT_GT(dlg->State().SendCount(), sentBefore);
+}
+
+// A result leaves the field being typed in alone (text, caret, selection)
+// while it still refreshes the read-only ones.
+TEST_F(SendTest, ResultLeavesTheFieldBeingTypedInAlone) {
+    Start();
+    auto* edit = dlg->GetDlgItemAs<QLineEdit>(IDC_MACHINE_NO);
+    edit->setFocus();
+    ASSERT_TRUE(edit->hasFocus());
+    edit->setText("12");
+    edit->setSelection(0, 1);
+    dlg->SetItemText(IDC_CMD_TIME, "x");
+    dlg->DispatchWindowMessage(WM_COMM_RESULT, RC_RAW_RECEIVED, 0);
+    EXPECT_EQ(edit->text(), "12");
+    EXPECT_EQ(edit->selectionStart(), 0);
+    EXPECT_EQ(edit->selectedText(), "1");
+    EXPECT_TRUE(edit->hasFocus());
+    EXPECT_EQ(dlg->GetItemText(IDC_CMD_TIME), QString::number(dlg->State().CmdTime()));
 }
 
 } // namespace

@@ -92,7 +92,7 @@ class LoadTest : public ConsoleSimTest {
         if (channel == CH_UDP) {
             Choose(CH_UDP);
             ASSERT_TRUE(dlg->ClickItem(IDC_UDP_BIND));
-            ASSERT_TRUE(WaitUntil([&] { return dlg->m_bUdpBound != 0; }, 5000));
+            ASSERT_TRUE(WaitUntil([&] { return dlg->State().IsOpen(CH_UDP); }, 5000));
         }
     }
 
@@ -247,9 +247,9 @@ TEST_F(LoadTest, RefusalsComeInOrderAndSendNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        dlg->m_strLoadFile =
-            c.chooseFile ? QString::fromStdString((dir.path / "prog.bin").string()) : QString();
-        dlg->SetItemText(IDC_LOAD_FILE, dlg->m_strLoadFile);
+        dlg->SetItemText(IDC_LOAD_FILE, c.chooseFile
+                                            ? QString::fromStdString((dir.path / "prog.bin").string())
+                                            : QString());
         capture.boxes.clear();
         Download(c.machineNo);
         ASSERT_EQ(capture.boxes.size(), 1u);
@@ -257,7 +257,7 @@ TEST_F(LoadTest, RefusalsComeInOrderAndSendNothing) {
         EXPECT_EQ(capture.boxes[0].caption.toStdString(), c.caption);
         EXPECT_EQ(capture.boxes[0].icon, c.icon);
         EXPECT_TRUE(Focused(c.focus));
-        EXPECT_EQ(dlg->m_bTcpConnected, 1);
+        EXPECT_TRUE(dlg->State().IsOpen(CH_TCP));
     }
     Pump(50);
     EXPECT_EQ(sim->CountLines("RX tcp"), 0);
@@ -276,8 +276,7 @@ TEST_F(LoadTest, NotConnectedWarnsBeforeTheFileIsLookedAt) {
 
 TEST_F(LoadTest, CancelledFileDialogKeepsThePath) {
     Start({}, false);
-    dlg->m_strLoadFile = "/tmp/kept.bin";
-    dlg->SetItemText(IDC_LOAD_FILE, dlg->m_strLoadFile);
+    dlg->SetItemText(IDC_LOAD_FILE, "/tmp/kept.bin");
     SetFileDialogHook([](QString& path) {
         path = "/tmp/other.bin";
         return IDCANCEL;
@@ -299,27 +298,34 @@ TEST_F(LoadTest, DialogsWaitForTheConsolesExchange) {
     dlg->OnPubFuns();
     EXPECT_TRUE(capture.boxes.empty());
     EXPECT_TRUE(dlg->JobPending());
-    EXPECT_EQ(dlg->m_job.pSendBuf, dlg->m_sendBuf);
+    EXPECT_EQ(dlg->State().Job().hNotifyWnd, dlg->GetSafeHwnd());
     EXPECT_TRUE(WaitUntil([&] { return !dlg->JobPending(); }, 5000));
     Pump(50);
     EXPECT_EQ(sim->CountLines("RX tcp C0 FF E7"), 0);
     EXPECT_EQ(sim->CountLines("RX tcp C0 FF E1"), 0);
-    EXPECT_EQ(dlg->m_bTcpConnected, 1);
+    EXPECT_TRUE(dlg->State().IsOpen(CH_TCP));
 }
 
-// Ticks of 1 ms would refile the console's exchange on the record while the
-// dialog's command runs; they are skipped until the dialog has closed.
+// A tick while a dialog holds the job would refile the console's exchange
+// on the record the dialog's command uses; such ticks file nothing. The test
+// drives the ticks itself, before, during and after the dialog's command.
 TEST_F(LoadTest, TimedSendingFilesNothingWhileADialogHoldsTheJob) {
     Start({"--id", "12345678"});
     dlg->SetItemText(IDC_PROTOCOL_DATA, QString());
-    dlg->SetItemText(IDC_PROTOCOL_PERIOD, "1");
+    dlg->SetItemText(IDC_PROTOCOL_PERIOD, "10000");
     ASSERT_TRUE(dlg->ClickItem(IDC_PROTOCOL_TIMED));
-    ASSERT_TRUE(WaitUntil([&] { return sim->CountLines("RX tcp C0 FF DD") >= 3; }, 5000));
-    ASSERT_TRUE(WaitUntil([&] { return !dlg->JobPending(); }, 5000));
+    ASSERT_TRUE(dlg->State().RowOn(ROW_PROTOCOL));
+    dlg->KillTimer(TIMER_PROTOCOL_SEND);
+    auto tickAndWait = [&](int framesAfter) {
+        dlg->OnTimer(TIMER_PROTOCOL_SEND);
+        EXPECT_EQ(dlg->State().PendingRow(), ROW_PROTOCOL);
+        EXPECT_TRUE(WaitUntil([&] { return !dlg->JobPending(); }, 5000));
+        EXPECT_TRUE(WaitUntil([&] { return sim->CountLines("RX tcp C0 FF DD") == framesAfter; }, 5000));
+    };
+    tickAndWait(1);
 
-    int ticksBefore = -1;
-    int ticksDuring = -1;
     bool lent = false;
+    int filedWhileLent = 0;
     QString id;
     CommJob* job = nullptr;
     QTimer::singleShot(0, [&] {
@@ -330,28 +336,34 @@ TEST_F(LoadTest, TimedSendingFilesNothingWhileADialogHoldsTheJob) {
         }
         lent = dlg->JobLent();
         job = d->m_pJob;
-        Pump(50);
-        ticksBefore = sim->CountLines("RX tcp C0 FF DD");
+        auto ticks = [&] {
+            for (int i = 0; i < 3; ++i) {
+                dlg->OnTimer(TIMER_PROTOCOL_SEND);
+                filedWhileLent += dlg->State().PendingRow() != ROW_NONE;
+            }
+        };
+        ticks();
         d->SetCurSel(IDC_PUB_COMMAND, PUB_READ_ID);
         d->ClickItem(IDC_PUB_EXECUTE);
+        ticks(); // while the dialog's command runs on the record
         WaitUntil([&] { return !d->CommandRuns(); }, 8000);
+        ticks();
         id = d->GetItemText(IDC_PUB_ID);
-        Pump(200);
-        ticksDuring = sim->CountLines("RX tcp C0 FF DD");
         d->EndDialog(IDOK);
     });
     dlg->OnPubFuns();
     EXPECT_TRUE(lent);
-    EXPECT_EQ(job, &dlg->m_job);
+    EXPECT_EQ(job, &dlg->State().Job());
+    EXPECT_EQ(filedWhileLent, 0);
     EXPECT_EQ(id, "12345678");
-    EXPECT_EQ(ticksDuring, ticksBefore);
     EXPECT_EQ(sim->CountLines("RX tcp C0 FF E1"), 1);
+    EXPECT_EQ(sim->CountLines("RX tcp C0 FF DD"), 1);
     for (const CapturedBox& box : capture.boxes)
         EXPECT_NE(box.caption, "失败") << box.text.toStdString();
     EXPECT_FALSE(dlg->JobLent());
-    EXPECT_EQ(dlg->m_job.hNotifyWnd, dlg->GetSafeHwnd());
+    EXPECT_EQ(dlg->State().Job().hNotifyWnd, dlg->GetSafeHwnd());
     // The console's timed sending goes on afterwards.
-    EXPECT_TRUE(WaitUntil([&] { return sim->CountLines("RX tcp C0 FF DD") > ticksDuring; }, 5000));
+    tickAndWait(2);
     dlg->ClickItem(IDC_PROTOCOL_TIMED);
 }
 

@@ -490,7 +490,7 @@ TEST_F(PubFunsButtonTest, ButtonStaysDisabledAndTheHandlerChecksTheConnection) {
 
 TEST_F(PubFunsButtonTest, DialogRunsOnTheConsolesJobAndHandsItBack) {
     ASSERT_TRUE(console->ClickItem(IDC_OPEN_PORT));
-    ASSERT_EQ(console->m_bPortOpen, 1);
+    ASSERT_EQ(console->State().IsOpen(CH_SERIAL), true);
     const std::vector<uint8_t> request = Request(255, 0xE1, {});
     std::vector<uint8_t> sent;
     QString id;
@@ -506,10 +506,10 @@ TEST_F(PubFunsButtonTest, DialogRunsOnTheConsolesJobAndHandsItBack) {
     QTimer::singleShot(0, [&] {
         auto* d = static_cast<CPubFunsDlg*>(FindWindowByCaption(CAPTION));
         ASSERT_NE(d, nullptr);
-        EXPECT_EQ(d->m_pJob, &console->m_job);
+        EXPECT_EQ(d->m_pJob, &console->State().Job());
         d->ClickItem(IDC_PUB_EXECUTE);
         sent = pty.Read(request.size(), 2000);
-        EXPECT_EQ(console->m_job.hNotifyWnd, d->GetSafeHwnd());
+        EXPECT_EQ(console->State().Job().hNotifyWnd, d->GetSafeHwnd());
         pty.Write(MakeReply(255, 0, {0x12, 0x34, 0x56, 0x78, 0x05}));
         WaitUntil([&] { return !d->CommandRuns(); }, 5000);
         id = d->GetItemText(IDC_PUB_ID);
@@ -528,9 +528,9 @@ TEST_F(PubFunsButtonTest, DialogRunsOnTheConsolesJobAndHandsItBack) {
     EXPECT_FALSE(closedEarly);
     EXPECT_TRUE(capture.boxes.empty());
     EXPECT_EQ(FindWindowByCaption(CAPTION), nullptr);
-    EXPECT_EQ(console->m_job.hNotifyWnd, console->GetSafeHwnd());
-    EXPECT_EQ(console->m_job.pRecvBuf, nullptr);
-    EXPECT_EQ(console->m_job.pSendBuf, nullptr);
+    EXPECT_EQ(console->State().Job().hNotifyWnd, console->GetSafeHwnd());
+    EXPECT_EQ(console->State().Job().pRecvBuf, nullptr);
+    EXPECT_EQ(console->State().Job().pSendBuf, nullptr);
 }
 
 } // namespace

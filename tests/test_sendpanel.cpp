@@ -95,6 +95,13 @@ TEST(SendPanel, SequencePrefixOnlyForItsCommandsAndWraps) {
     EXPECT_EQ(run, (std::vector<int>{250, 251, 252, 0, 1}));
 }
 
+std::string Repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i)
+        out += s;
+    return out;
+}
+
 TEST(SendPanel, DirectSendBytes) {
     struct Case {
         const char* name;
@@ -115,6 +122,15 @@ TEST(SendPanel, DirectSendBytes) {
         {"599 characters", std::string(599, '3'), false, true, 600, {}, 0},
         {"600 characters", std::string(600, '3'), false, false, SEND_TOO_LONG, {}, 0},
         {"600 hex characters", std::string(600, '3'), true, false, SEND_TOO_LONG, {}, 0},
+        // Characters, not bytes: "é" is one character of two bytes.
+        {"a two-byte character in hex", "1\xC3\xA9", true, false, SEND_BAD_CHAR, {}, 2},
+        {"a two-byte character makes hex odd", "1A\xC3\xA9", true, false, SEND_ODD_LENGTH, {}, 0},
+        {"300 two-byte characters fill the buffer", Repeat("\xC3\xA9", 300), false, false, 600,
+         {}, 0},
+        {"and a carriage return no longer fits", Repeat("\xC3\xA9", 300), false, true,
+         SEND_TOO_MANY_BYTES, {}, 0},
+        {"599 two-byte characters", Repeat("\xC3\xA9", 599), false, false, SEND_TOO_MANY_BYTES,
+         {}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

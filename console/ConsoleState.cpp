@@ -1,0 +1,314 @@
+#include "console/ConsoleState.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "comm/CommThread.h"
+#include "comm/DialModem.h"
+#include "comm/SerialPort.h"
+#include "protocol/DisplayText.h"
+#include "protocol/ResultCodes.h"
+#include "protocol/SendPanel.h"
+#include "protocol/StatusText.h"
+
+bool g_bConfirmPacket = false;
+uint8_t g_nSeqNo = SEQ_NO_FIRST;
+
+CConsoleState::CConsoleState(Clock clock)
+    : m_clock(clock), m_nStartMs(clock()), m_pRecvStatus(RECV_STATUS_INITIAL) {}
+
+CConsoleState::~CConsoleState() {
+    StopWorker();
+}
+
+bool CConsoleState::LoadConfig(const std::string& path) {
+    if (!m_config.Load(path.c_str()))
+        return false;
+    BindConfiguredPorts(m_config);
+    LoadSettings();
+    return true;
+}
+
+void CConsoleState::LoadSettings() {
+    ReadChannelSettings(m_config, m_settings);
+}
+
+void CConsoleState::ReadTimeouts(int& firstChar, int& interChar) {
+    ReadChannelTimeouts(m_config, m_nChannel, firstChar, interChar);
+}
+
+void CConsoleState::CreateEvents() {
+    m_events = std::make_unique<CommEvents>();
+    m_events->AttachTo(m_job);
+    m_job.pRecvBuf = nullptr;
+    m_job.pSendBuf = nullptr;
+    m_job.nOperation = OP_EXCHANGE;
+    m_job.nMachineNo = -1;
+    m_pending = {};
+}
+
+void CConsoleState::SelectChannel(int channel) {
+    StopWorker();
+    m_nChannel = channel;
+}
+
+bool CConsoleState::IsOpen(int channel) const {
+    switch (channel) {
+    case CH_SERIAL:
+    case CH_MODEM:
+        return m_bPortOpen;
+    case CH_TCP:
+        return m_bTcpConnected;
+    case CH_UDP:
+        return m_bUdpBound;
+    default:
+        return false;
+    }
+}
+
+void CConsoleState::SetOpen(int channel, bool open) {
+    switch (channel) {
+    case CH_SERIAL:
+    case CH_MODEM:
+        m_bPortOpen = open;
+        break;
+    case CH_TCP:
+        m_bTcpConnected = open;
+        break;
+    case CH_UDP:
+        m_bUdpBound = open;
+        break;
+    default:
+        break;
+    }
+}
+
+int CConsoleState::SelectedPort() const {
+    return m_nChannel == CH_MODEM ? m_settings.nModemPort : m_settings.nComPort;
+}
+
+void CConsoleState::StartWorker() {
+    // A worker that ended by itself (failed connect, bind or dial) is joined
+    // before the next one starts.
+    ::StopWorker(m_job, m_worker);
+    m_worker = ::StartWorker(m_job);
+}
+
+int CConsoleState::OpenChannel(WindowHandle wnd) {
+    if (WorkerRuns() || !m_events)
+        return 0;
+    const int channel = m_nChannel;
+    switch (channel) {
+    case CH_SERIAL:
+    case CH_MODEM: {
+        const int port = SelectedPort();
+        const long baud = channel == CH_MODEM ? m_settings.nModemBaud : m_settings.nComBaud;
+        if (const int rc = ComOpen(port, ComBaudIndex(baud)); rc < 0)
+            return rc;
+        if (channel == CH_SERIAL) {
+            FillOpenJob(m_job, CH_SERIAL, port, {}, wnd);
+            StartWorker();
+            m_bPortOpen = true;
+            return 0;
+        }
+        m_strDialCmd = "ATDT" + m_settings.strAddedNo + m_settings.strCalledNo + "\n";
+        FillOpenJob(m_job, CH_MODEM, port, m_strDialCmd, wnd);
+        break;
+    }
+    case CH_TCP:
+        FillOpenJob(m_job, CH_TCP, m_settings.nTcpPort, m_settings.strTcpIp, wnd);
+        break;
+    case CH_UDP:
+        FillOpenJob(m_job, CH_UDP, m_settings.nUdpPort, m_settings.strUdpIp, wnd);
+        break;
+    default:
+        return 0;
+    }
+    StartWorker();
+    m_nConnecting = channel;
+    m_job.hOpenEvent->Set();
+    return 0;
+}
+
+void CConsoleState::ClosePort() {
+    ComClose(SelectedPort());
+    StopWorker();
+}
+
+void CConsoleState::AbandonDial() {
+    ::CancelDial(m_job);
+    ::StopWorker(m_job, m_worker);
+    ComClose(SelectedPort());
+    if (m_job.hOpenEvent)
+        m_job.hOpenEvent->Reset();
+    m_nConnecting = -1;
+    m_bPortOpen = false;
+}
+
+void CConsoleState::StopWorker() {
+    ::StopWorker(m_job, m_worker);
+    m_nConnecting = -1;
+    m_bJobPending = false;
+    m_nPendingRow = ROW_NONE;
+    m_bTcpConnected = false;
+    m_bUdpBound = false;
+    m_bPortOpen = false;
+}
+
+CommJob& CConsoleState::LendJob() {
+    m_bJobLent = true;
+    return m_job;
+}
+
+void CConsoleState::ReturnJob(WindowHandle wnd) {
+    m_bJobLent = false;
+    m_job.hNotifyWnd = wnd;
+}
+
+int CConsoleState::BuildProtocolRequest(int machine, std::string_view command,
+                                        std::string_view data, int& badPos) {
+    return BuildProtocolSend(static_cast<uint8_t>(machine), command, data, g_bConfirmPacket,
+                             g_nSeqNo, m_sendBuf, FRAME_BUF_SIZE, badPos);
+}
+
+int CConsoleState::BuildDirectRequest(std::string_view text, bool hex, bool newLine,
+                                      int& badPos) {
+    return BuildDirectSend(text, hex, newLine, m_sendBuf, FRAME_BUF_SIZE, badPos);
+}
+
+int CConsoleState::BuildDiagRequest(int cmd) {
+    const int len = BuildDiagFrame(cmd, m_sendBuf);
+    if (len > 0)
+        SetDiagPending(cmd, m_pending);
+    return len;
+}
+
+void CConsoleState::FileExchange(int sendLen, int row, bool timed, bool noReceive, int firstChar,
+                                 int interChar, WindowHandle wnd) {
+    FillExchangeJob(m_job, m_sendBuf, FRAME_BUF_SIZE, sendLen, m_recvBuf, FRAME_BUF_SIZE,
+                    noReceive, wnd);
+    m_job.nFirstCharTimeout = firstChar;
+    m_job.nInterCharTimeout = interChar;
+    if (timed)
+        m_nCmdStart = Elapsed();
+    m_bJobPending = true;
+    m_nPendingRow = row;
+    m_job.hJobEvent->Set();
+}
+
+void CConsoleState::FileRawReceive(int firstChar, int interChar, WindowHandle wnd) {
+    FillRawReceiveJob(m_job, m_recvBuf, FRAME_BUF_SIZE, wnd);
+    m_job.nFirstCharTimeout = firstChar;
+    m_job.nInterCharTimeout = interChar;
+    m_bJobPending = true;
+    m_nPendingRow = ROW_NONE;
+    m_job.hJobEvent->Set();
+}
+
+bool CConsoleState::RowOn(int row) const {
+    return (row == ROW_PROTOCOL || row == ROW_DIRECT) && m_bRowOn[row];
+}
+
+void CConsoleState::SetRowOn(int row, bool on) {
+    if (row == ROW_PROTOCOL || row == ROW_DIRECT)
+        m_bRowOn[row] = on;
+}
+
+bool CConsoleState::TickMayFile(int row, bool boxOpen) const {
+    return RowOn(row) && !JobPending() && !boxOpen;
+}
+
+ResultActions CConsoleState::OnResult(int code, long value, CConsoleWindows& windows) {
+    ResultActions actions;
+    switch (code) {
+    case RC_CONNECT_FAILED:
+    case RC_CONNECTED:
+        OnConnectOutcome(code, static_cast<int>(value), actions);
+        break;
+    case RC_SENT:
+        OnSendResult(value, windows, actions);
+        break;
+    case RC_RECEIVED:
+        OnReceiveResult(value, windows);
+        break;
+    case RC_RAW_RECEIVED:
+        OnRawReceiveResult(value, windows);
+        break;
+    default:
+        break;
+    }
+    // In 64 bits and clamped: the field's read-back checks 0..2147483647.
+    m_nCmdTime = static_cast<int>(std::clamp<int64_t>(Elapsed() - m_nCmdStart, 0, INT_MAX));
+    return actions;
+}
+
+void CConsoleState::OnConnectOutcome(int code, int channel, ResultActions& actions) {
+    if (channel != m_nConnecting)
+        return;
+    m_nConnecting = -1;
+    SetOpen(channel, code == RC_CONNECTED);
+    actions.bConnectOutcome = true;
+}
+
+void CConsoleState::OnSendResult(long value, CConsoleWindows& windows, ResultActions& actions) {
+    if (value != 0) {
+        // No reply follows a failed send. A timed row that filed it ends
+        // here, so that its next tick does not fail and warn again.
+        m_bJobPending = false;
+        if (RowOn(m_nPendingRow)) {
+            SetRowOn(m_nPendingRow, false);
+            actions.nStoppedRow = m_nPendingRow;
+        }
+        m_nPendingRow = ROW_NONE;
+        actions.bSendFailed = true;
+        return;
+    }
+    // A send without a reply to wait for ends the job here.
+    if (m_job.bNoReceive) {
+        m_bJobPending = false;
+        m_nPendingRow = ROW_NONE;
+    }
+    if (MustEmptyWindow(DISPLAY_SENT, windows.LineCount(WND_SEND)))
+        windows.SetText(WND_SEND, WINDOW_EMPTIED_TEXT);
+    windows.Append(WND_SEND, FormatSent(m_sendBuf, m_job.nSendLen));
+    m_nSendCount += m_job.nSendLen;
+}
+
+void CConsoleState::OnReceiveResult(long value, CConsoleWindows& windows) {
+    m_bJobPending = false;
+    m_nPendingRow = ROW_NONE;
+    const int n = static_cast<int>(value);
+    m_pRecvStatus = RecvStatusText(n);
+    if (n > 0) {
+        m_nRecvCount += n;
+        if (MustEmptyWindow(DISPLAY_RECV_FRAME, windows.LineCount(WND_RECV)))
+            windows.SetText(WND_RECV, WINDOW_EMPTIED_TEXT);
+        const RecvFrameText shown = FormatRecvFrame(m_recvBuf, n, m_pending);
+        g_bConfirmPacket = shown.bConfirmPacket;
+        m_pending = {};
+        windows.Append(WND_RECV, shown.text);
+        return;
+    }
+    if (const char* appended = RecvErrorAppendText(n); *appended)
+        windows.Append(WND_RECV, appended);
+    if (RecvErrorClearsPending(n))
+        m_pending = {};
+}
+
+void CConsoleState::OnRawReceiveResult(long value, CConsoleWindows& windows) {
+    m_bJobPending = false;
+    m_nPendingRow = ROW_NONE;
+    const int n = static_cast<int>(value);
+    m_pRecvStatus = RawRecvStatusText(n);
+    if (n <= 0)
+        return;
+    m_nRecvCount += n;
+    if (MustEmptyWindow(DISPLAY_RECV_RAW, windows.LineCount(WND_RECV)))
+        windows.SetText(WND_RECV, WINDOW_EMPTIED_TEXT);
+    windows.Append(WND_RECV, FormatRecvRaw(m_recvBuf, n, windows.LineCount(WND_RECV)));
+}
+
+void CConsoleState::ClearCounts() {
+    m_nSendCount = 0;
+    m_nRecvCount = 0;
+}

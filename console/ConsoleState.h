@@ -1,0 +1,202 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "comm/Clock.h"
+#include "comm/CommJob.h"
+#include "config/ChannelSettings.h"
+#include "config/XmlConfig.h"
+#include "protocol/Diagnostics.h"
+#include "protocol/Limits.h"
+
+// Set by the received-frame display when the reply began with the
+// acknowledgement; read by the protocol send. Process-wide, never reset.
+extern bool g_bConfirmPacket;
+// The sequence byte of the next prefixed protocol send: 1 ... 252, 0, 1 ...
+extern uint8_t g_nSeqNo;
+
+// The two timed-sending rows, numbered as their window timers.
+enum TimedRow : int { ROW_NONE = 0, ROW_PROTOCOL = 1, ROW_DIRECT = 2 };
+
+// The console's two hex windows, as the result handler writes to them. The
+// window class supplies them; tests supply plain strings.
+enum ConsoleWindow : int { WND_RECV = 0, WND_SEND = 1 };
+class CConsoleWindows {
+  public:
+    virtual ~CConsoleWindows() = default;
+    // Line feeds plus one, as WindowLineCount counts.
+    virtual int LineCount(int window) const = 0;
+    // Replaces the whole text.
+    virtual void SetText(int window, const std::string& text) = 0;
+    virtual void Append(int window, const std::string& text) = 0;
+};
+
+// What a result asks of the window beyond the windows' texts and the fields
+// the state holds.
+struct ResultActions {
+    bool bSendFailed = false;    // show the send-failure message
+    int nStoppedRow = ROW_NONE;  // the timed row the failed send ended (box and timer)
+    bool bConnectOutcome = false; // an awaited connect, bind or dial outcome arrived
+};
+
+// The console's state and its decisions, without a widget: the store and
+// the settings read from it, the selected channel and which channel is open,
+// the job record with its events, worker and buffers (busy with the worker,
+// or lent to a dialog), the pending diagnostic verdicts, the two timed rows
+// and which of them filed the pending job, the command clock, the counters
+// and the receive status. The console window gathers input, calls this and
+// shows what it returns.
+class CConsoleState {
+  public:
+    using Clock = int64_t (*)();
+    // clock: milliseconds of a steady clock; the command clock counts from
+    // the state's creation on it.
+    explicit CConsoleState(Clock clock = NowMs);
+    // Stops the worker (it closes its channel).
+    ~CConsoleState();
+    CConsoleState(const CConsoleState&) = delete;
+    CConsoleState& operator=(const CConsoleState&) = delete;
+
+    // Store and settings.
+    CXmlConfig& Config() { return m_config; }
+    const ChannelSettings& Settings() const { return m_settings; }
+    // Loads config.xml, binds its Ports to COM numbers and reads the
+    // settings. False when the store could not load the file.
+    bool LoadConfig(const std::string& path);
+    // Reads the settings again after a settings dialog.
+    void LoadSettings();
+    // The selected channel's two time-outs as the store holds them; a key
+    // that cannot be read keeps the value passed in.
+    void ReadTimeouts(int& firstChar, int& interChar);
+
+    // Creates the worker events and sets the job record's start values. The
+    // console does this once, after the store loaded.
+    void CreateEvents();
+    bool HasEvents() const { return m_events != nullptr; }
+    CommJob& Job() { return m_job; }
+    const CommJob& Job() const { return m_job; }
+    uint8_t* SendBuf() { return m_sendBuf; }
+    uint8_t* RecvBuf() { return m_recvBuf; }
+
+    // Channels. Choosing one stops whatever worker runs.
+    int Channel() const { return m_nChannel; }
+    void SelectChannel(int channel);
+    // Whether channel is open (serial and modem share the port's flag).
+    bool IsOpen(int channel) const;
+    bool ChannelOpen() const { return IsOpen(m_nChannel); }
+    bool AnyChannelOpen() const { return m_bPortOpen || m_bTcpConnected || m_bUdpBound; }
+    // Connecting, or a channel open.
+    bool WorkerRuns() const { return m_nConnecting >= 0 || AnyChannelOpen(); }
+    // The COM number of the selected serial or modem channel.
+    int SelectedPort() const;
+
+    // Opens the selected channel. Serial: the console opens the port and
+    // its worker starts, the channel is open; the serial driver's code when
+    // the port cannot be opened. Modem: the port is opened the same way and
+    // the worker dials. TCP and UDP: the worker connects or binds. Modem, TCP
+    // and UDP post their outcome, which OnResult takes. Returns 0 when
+    // started.
+    int OpenChannel(WindowHandle wnd);
+    // Closes the selected serial or modem port and stops the worker.
+    void ClosePort();
+    // The dial was cancelled: the worker is told, joined, and posts nothing.
+    void AbandonDial();
+    // Stops the worker and clears the three open flags; the pending job ends.
+    void StopWorker();
+
+    // The job record. Busy while the console's job belongs to the worker or a
+    // dialog holds the record: nothing else is filed meanwhile.
+    bool JobPending() const { return m_bJobPending || m_bJobLent; }
+    bool JobLent() const { return m_bJobLent; }
+    CommJob& LendJob();
+    // The dialog is done: the record comes back, its results go to wnd.
+    void ReturnJob(WindowHandle wnd);
+
+    // The requests, built into the send buffer. Each returns the request's
+    // length or the refusal of BuildProtocolSend / BuildDirectSend, with the
+    // buffer untouched then.
+    int BuildProtocolRequest(int machine, std::string_view command, std::string_view data,
+                             int& badPos);
+    int BuildDirectRequest(std::string_view text, bool hex, bool newLine, int& badPos);
+    // A diagnostic's request; its verdict waits for the next frame shown.
+    int BuildDiagRequest(int cmd);
+
+    // Files the request of sendLen bytes (row: the timed row whose tick sent
+    // it, or ROW_NONE). timed: the command clock starts (protocol and
+    // diagnostic sends). Sets the job event last.
+    void FileExchange(int sendLen, int row, bool timed, bool noReceive, int firstChar,
+                      int interChar, WindowHandle wnd);
+    void FileRawReceive(int firstChar, int interChar, WindowHandle wnd);
+
+    // Timed rows.
+    bool RowOn(int row) const;
+    void SetRowOn(int row, bool on);
+    // Whether a tick of row files its send: the row runs, no job is busy and
+    // no message box is open (a box's own event loop would let ticks pile
+    // up behind it).
+    bool TickMayFile(int row, bool boxOpen) const;
+    // The row whose tick filed the pending job, or ROW_NONE.
+    int PendingRow() const { return m_nPendingRow; }
+
+    // Handles a worker result: the windows, counters, receive status,
+    // verdicts, open flags and the command time.
+    ResultActions OnResult(int code, long value, CConsoleWindows& windows);
+
+    // Display fields.
+    int SendCount() const { return m_nSendCount; }
+    int RecvCount() const { return m_nRecvCount; }
+    const char* RecvStatus() const { return m_pRecvStatus; }
+    // Milliseconds from the last timed send to the last result, 0 to
+    // 2147483647.
+    int CmdTime() const { return m_nCmdTime; }
+    void ClearCounts();
+    const DiagPending& Pending() const { return m_pending; }
+    void SetPending(const DiagPending& pending) { m_pending = pending; }
+
+  private:
+    int64_t Elapsed() const { return m_clock() - m_nStartMs; }
+    void OnConnectOutcome(int code, int channel, ResultActions& actions);
+    void OnSendResult(long value, CConsoleWindows& windows, ResultActions& actions);
+    void OnReceiveResult(long value, CConsoleWindows& windows);
+    void OnRawReceiveResult(long value, CConsoleWindows& windows);
+    void SetOpen(int channel, bool open);
+    void StartWorker();
+
+    Clock m_clock;
+    int64_t m_nStartMs;
+
+    CXmlConfig m_config;
+    ChannelSettings m_settings;
+
+    std::unique_ptr<CommEvents> m_events;
+    CommJob m_job;
+    std::thread m_worker;
+    uint8_t m_sendBuf[FRAME_BUF_SIZE] = {};
+    uint8_t m_recvBuf[FRAME_BUF_SIZE] = {};
+    std::string m_strDialCmd;
+
+    int m_nChannel = CH_TCP;
+    bool m_bPortOpen = false;
+    bool m_bTcpConnected = false;
+    bool m_bUdpBound = false;
+    // The channel whose connect, bind or dial outcome is awaited; -1 when
+    // none. An outcome for anything else comes from a worker that was
+    // stopped or cancelled since, and is dropped.
+    int m_nConnecting = -1;
+
+    bool m_bJobPending = false;
+    bool m_bJobLent = false;
+    int m_nPendingRow = ROW_NONE;
+    bool m_bRowOn[3] = {};
+
+    DiagPending m_pending;
+    int m_nSendCount = 0;
+    int m_nRecvCount = 0;
+    const char* m_pRecvStatus;
+    int64_t m_nCmdStart = 0; // ms since the state's creation
+    int m_nCmdTime = 0;
+};

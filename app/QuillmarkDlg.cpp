@@ -4,6 +4,7 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <cstdio>
+#include <cstring>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,7 +43,20 @@ const char* const NoLoadFile = "请指定待下载的程序文件";
 const char* const NoLoadMachineNo = "请输入机号";
 const char* const BinExt = "bin";
 const char* const BinFilter = "Bin File(*.bin)|*.bin|All Files(*.*)|*.*||";
+const char* const StartCapture = "开始记录...";
+const char* const StopCapture = "停止记录";
+const char* const CaptureExt = "pcapng";
+const char* const CaptureFilter = "记录文件(*.pcapng)|*.pcapng|所有文件(*.*)|*.*||";
+const char* const CaptureDefaultName = "quillmark.pcapng";
+const char* const CaptureTitle = "%1 - 正在记录: %2";
+const char* const CaptureFailedTitle = "%1 - 记录失败: %2";
+const char* const CaptureOpenFailed = "无法创建记录文件%1: %2";
+const char* const CaptureWriteFailed = "写记录文件%1失败: %2，记录止于最后一个完整的数据包。";
 } // namespace txt
+
+QString ErrnoText(int err) {
+    return QString::fromLocal8Bit(std::strerror(-err));
+}
 
 // Asks, never opens: opening a FIFO would block until a writer came.
 bool FileReadable(const std::string& path) {
@@ -104,6 +118,9 @@ bool CQuillmarkDlg::OnInitDialog() {
         connect(m_pAboutAction, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
         addAction(m_pAboutAction);
     }
+    m_pCaptureAction = new QAction(Text(txt::StartCapture), this);
+    connect(m_pCaptureAction, &QAction::triggered, this, [this] { OnCapture(); });
+    m_strTitle = windowTitle();
     setWindowIcon(AppIcon());
 
     const std::string& path = m_strConfigPath;
@@ -210,12 +227,50 @@ void CQuillmarkDlg::OnSysCommand(int nID) {
 }
 
 void CQuillmarkDlg::contextMenuEvent(QContextMenuEvent* event) {
-    if (!m_pAboutAction)
-        return;
     QMenu menu(this);
-    menu.addSeparator();
-    menu.addAction(m_pAboutAction);
-    menu.exec(event->globalPos());
+    if (m_pCaptureAction)
+        menu.addAction(m_pCaptureAction);
+    if (m_pAboutAction) {
+        menu.addSeparator();
+        menu.addAction(m_pAboutAction);
+    }
+    if (!menu.isEmpty())
+        menu.exec(event->globalPos());
+}
+
+void CQuillmarkDlg::OnCapture() {
+    if (m_state.CaptureOn()) {
+        const QString path = Text(m_state.CapturePath());
+        const int rc = m_state.StopCapture();
+        ShowCaptureStatus();
+        if (rc < 0)
+            MessageBox(Text(txt::CaptureWriteFailed).arg(path, ErrnoText(rc)), Text(CAPTION_FAILED),
+                       MB_ICONEXCLAMATION);
+        return;
+    }
+    QString path = m_strCaptureFile.isEmpty() ? Text(txt::CaptureDefaultName) : m_strCaptureFile;
+    if (DoFileSaveDialog(this, Text(txt::CaptureExt), Text(txt::CaptureFilter), path) != IDOK)
+        return;
+    m_strCaptureFile = path;
+    if (const int rc = m_state.StartCapture(path.toStdString()); rc < 0) {
+        MessageBox(Text(txt::CaptureOpenFailed).arg(path, ErrnoText(rc)), Text(CAPTION_FAILED),
+                   MB_ICONEXCLAMATION);
+        return;
+    }
+    ShowCaptureStatus();
+}
+
+// The caption says while a recording is on, and whether its writing failed.
+void CQuillmarkDlg::ShowCaptureStatus() {
+    QString title = m_strTitle;
+    if (m_state.CaptureOn()) {
+        const char* form = m_state.CaptureError() != 0 ? txt::CaptureFailedTitle : txt::CaptureTitle;
+        title = Text(form).arg(m_strTitle, Text(m_state.CapturePath()));
+    }
+    if (windowTitle() != title)
+        setWindowTitle(title);
+    if (m_pCaptureAction)
+        m_pCaptureAction->setText(Text(m_state.CaptureOn() ? txt::StopCapture : txt::StartCapture));
 }
 
 void CQuillmarkDlg::OnSelchangeChannel() {

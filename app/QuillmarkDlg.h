@@ -87,6 +87,9 @@ class CQuillmarkDlg : public CDialogBase {
     void OnPowerOff();
     void OnSetPcsc();
     void OnCancelPcsc();
+    // 开始记录... / 停止记录 of the context menu: records the channel's
+    // traffic to a capture file the user names.
+    void OnCapture();
     // A tick of a timed row's timer (TIMER_PROTOCOL_SEND, TIMER_DIRECT_SEND).
     void OnTimer(int id) override;
 
@@ -98,6 +101,7 @@ class CQuillmarkDlg : public CDialogBase {
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
+    void ShowCaptureStatus();
     // The fields a handler reads back: each reads only those it uses, so
     // that a field it does not use cannot refuse it.
     enum FieldGroup : unsigned {
@@ -179,4 +183,7 @@ class CQuillmarkDlg : public CDialogBase {
     int m_nTickRow = ROW_NONE;
     std::string m_strConfigPath;
     QAction* m_pAboutAction = nullptr;
+    QAction* m_pCaptureAction = nullptr;
+    QString m_strTitle;       // the caption without the recording's status
+    QString m_strCaptureFile; // the file of the last recording, offered again
 };

@@ -41,6 +41,8 @@ void CQuillmarkDlg::OnCommResult(int code, long value) {
     if (actions.nStoppedRow != ROW_NONE)
         StopTimedRow(actions.nStoppedRow);
     RefreshFields();
+    if (m_state.CaptureError() != 0)
+        ShowCaptureStatus();
     if (actions.bSendFailed)
         MessageBox(Text(SEND_FAILED_TEXT), Text(CAPTION_FAILED), MB_ICONEXCLAMATION);
 }

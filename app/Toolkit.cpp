@@ -80,7 +80,9 @@ QString FileDialogFilter(const QString& filter) {
     return filters.join(";;");
 }
 
-int DoFileOpenDialog(QWidget* parent, const QString& defExt, const QString& filter, QString& path) {
+namespace {
+int DoFileDialog(QWidget* parent, bool save, const QString& defExt, const QString& filter,
+                 QString& path) {
     if (FileDialogHook()) {
         QString chosen = path;
         const int result = FileDialogHook()(chosen);
@@ -89,8 +91,8 @@ int DoFileOpenDialog(QWidget* parent, const QString& defExt, const QString& filt
         return result == IDOK ? IDOK : IDCANCEL;
     }
     QFileDialog dialog(parent);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setNameFilter(FileDialogFilter(filter));
     dialog.setDefaultSuffix(defExt);
     dialog.setSizeGripEnabled(true);
@@ -103,6 +105,15 @@ int DoFileOpenDialog(QWidget* parent, const QString& defExt, const QString& filt
         return IDCANCEL;
     path = dialog.selectedFiles().constFirst();
     return IDOK;
+}
+} // namespace
+
+int DoFileOpenDialog(QWidget* parent, const QString& defExt, const QString& filter, QString& path) {
+    return DoFileDialog(parent, false, defExt, filter, path);
+}
+
+int DoFileSaveDialog(QWidget* parent, const QString& defExt, const QString& filter, QString& path) {
+    return DoFileDialog(parent, true, defExt, filter, path);
 }
 
 void SetFileDialogHook(std::function<int(QString& path)> hook) {

@@ -38,8 +38,11 @@ bool ReportsMissingItems();
 // starting folder and file; on IDOK it holds the chosen path. Returns IDOK, or
 // IDCANCEL with path untouched.
 int DoFileOpenDialog(QWidget* parent, const QString& defExt, const QString& filter, QString& path);
+// The same for a file to write: any name, an existing file only after the
+// dialog's own overwrite question.
+int DoFileSaveDialog(QWidget* parent, const QString& defExt, const QString& filter, QString& path);
 
-// While a hook is installed it answers DoFileOpenDialog instead of a window:
+// While a hook is installed it answers both file dialogs instead of a window:
 // it gets path to fill and returns IDOK or IDCANCEL. An empty hook removes it.
 void SetFileDialogHook(std::function<int(QString& path)> hook);
 

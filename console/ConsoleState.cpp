@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "comm/CaptureTap.h"
 #include "comm/CommThread.h"
 #include "comm/DialModem.h"
 #include "comm/SerialPort.h"
@@ -107,6 +108,7 @@ int CConsoleState::OpenChannel(WindowHandle wnd) {
             return rc;
         if (channel == CH_SERIAL) {
             FillOpenJob(m_job, CH_SERIAL, port, {}, wnd);
+            LinkCapture();
             StartWorker();
             m_bPortOpen = true;
             return 0;
@@ -124,6 +126,7 @@ int CConsoleState::OpenChannel(WindowHandle wnd) {
     default:
         return 0;
     }
+    LinkCapture();
     StartWorker();
     m_nConnecting = channel;
     m_job.hOpenEvent->Set();
@@ -153,9 +156,11 @@ void CConsoleState::StopWorker() {
     m_bTcpConnected = false;
     m_bUdpBound = false;
     m_bPortOpen = false;
+    ReleaseRetiredCapture();
 }
 
 CommJob& CConsoleState::LendJob() {
+    LinkCapture();
     m_bJobLent = true;
     return m_job;
 }
@@ -163,6 +168,69 @@ CommJob& CConsoleState::LendJob() {
 void CConsoleState::ReturnJob(WindowHandle wnd) {
     m_bJobLent = false;
     m_job.hNotifyWnd = wnd;
+    ReleaseRetiredCapture();
+}
+
+int CConsoleState::StartCapture(const std::string& path) {
+    StopCapture();
+    auto writer = std::make_unique<CCaptureWriter>();
+    if (const int rc = writer->Open(path, CAPTURE_SIDE_HOST, "quillmark"); rc < 0)
+        return rc;
+    m_capture = std::move(writer);
+    m_strCapturePath = path;
+    m_strCaptureChannel.clear();
+    m_nCaptureInterface = -1;
+    return 0;
+}
+
+int CConsoleState::StopCapture() {
+    if (!m_capture)
+        return 0;
+    // The writer is closed at once; a job in flight that still records to it
+    // finds it closed and records nothing more.
+    const int rc = m_capture->Close();
+    if (JobInFlight() && m_job.capture.pWriter == m_capture.get())
+        m_retiredCapture = std::move(m_capture);
+    else
+        m_job.capture = {};
+    m_capture.reset();
+    m_strCapturePath.clear();
+    return rc;
+}
+
+void CConsoleState::LinkCapture() {
+    if (!m_capture) {
+        m_job.capture = {};
+        return;
+    }
+    std::string name;
+    switch (m_nChannel) {
+    case CH_SERIAL:
+        name = CaptureChannelName(CH_SERIAL, SelectedPort(), {}, m_settings.nComBaud);
+        break;
+    case CH_MODEM:
+        name = CaptureChannelName(CH_MODEM, SelectedPort(), {}, m_settings.nModemBaud);
+        break;
+    case CH_TCP:
+        name = CaptureChannelName(CH_TCP, m_settings.nTcpPort, m_settings.strTcpIp, 0);
+        break;
+    default:
+        name = CaptureChannelName(CH_UDP, m_settings.nUdpPort, m_settings.strUdpIp, 0);
+        break;
+    }
+    if (name != m_strCaptureChannel || m_nCaptureInterface < 0) {
+        m_nCaptureInterface = m_capture->AddInterface(name, "quillmark console");
+        m_strCaptureChannel = name;
+    }
+    m_job.capture = {m_capture.get(), m_nCaptureInterface};
+}
+
+void CConsoleState::ReleaseRetiredCapture() {
+    if (!m_retiredCapture || JobInFlight())
+        return;
+    if (m_job.capture.pWriter == m_retiredCapture.get())
+        m_job.capture = {};
+    m_retiredCapture.reset();
 }
 
 int CConsoleState::BuildProtocolRequest(int machine, std::string_view command,
@@ -189,6 +257,7 @@ void CConsoleState::FileExchange(int sendLen, int row, bool timed, bool noReceiv
                     noReceive, wnd);
     m_job.nFirstCharTimeout = firstChar;
     m_job.nInterCharTimeout = interChar;
+    LinkCapture();
     if (timed)
         m_nCmdStart = Elapsed();
     m_bJobPending = true;
@@ -200,6 +269,7 @@ void CConsoleState::FileRawReceive(int firstChar, int interChar, WindowHandle wn
     FillRawReceiveJob(m_job, m_recvBuf, FRAME_BUF_SIZE, wnd);
     m_job.nFirstCharTimeout = firstChar;
     m_job.nInterCharTimeout = interChar;
+    LinkCapture();
     m_bJobPending = true;
     m_nPendingRow = ROW_NONE;
     m_job.hJobEvent->Set();
@@ -237,6 +307,7 @@ ResultActions CConsoleState::OnResult(int code, long value, CConsoleWindows& win
     default:
         break;
     }
+    ReleaseRetiredCapture();
     // In 64 bits and clamped: the field's read-back checks 0..2147483647.
     m_nCmdTime = static_cast<int>(std::clamp<int64_t>(Elapsed() - m_nCmdStart, 0, INT_MAX));
     return actions;

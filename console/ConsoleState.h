@@ -6,6 +6,7 @@
 #include <string_view>
 #include <thread>
 
+#include "comm/CaptureWriter.h"
 #include "comm/Clock.h"
 #include "comm/CommJob.h"
 #include "config/ChannelSettings.h"
@@ -146,6 +147,17 @@ class CConsoleState {
     // verdicts, open flags and the command time.
     ResultActions OnResult(int code, long value, CConsoleWindows& windows);
 
+    // Recording: every byte the console's channel writes and reads goes to a
+    // capture file, one interface per channel, from the next job filed.
+    // StartCapture returns 0 or -errno (a recording on is stopped first);
+    // StopCapture returns 0 or the first failed write of the recording.
+    int StartCapture(const std::string& path);
+    int StopCapture();
+    bool CaptureOn() const { return m_capture != nullptr; }
+    const std::string& CapturePath() const { return m_strCapturePath; }
+    // The recording's first failed write, -errno; 0 when none or off.
+    int CaptureError() const { return m_capture ? m_capture->Error() : 0; }
+
     // Display fields.
     int SendCount() const { return m_nSendCount; }
     int RecvCount() const { return m_nRecvCount; }
@@ -165,6 +177,13 @@ class CConsoleState {
     void OnRawReceiveResult(long value, CConsoleWindows& windows);
     void SetOpen(int channel, bool open);
     void StartWorker();
+    // Whether the worker runs a job filed with the record's capture link.
+    bool JobInFlight() const { return m_bJobPending || m_bJobLent || m_nConnecting >= 0; }
+    // Points the record at the recording's interface for the selected
+    // channel, adding the interface when the channel is new to the file.
+    void LinkCapture();
+    // A stopped recording's writer is freed once no job uses it any more.
+    void ReleaseRetiredCapture();
 
     Clock m_clock;
     int64_t m_nStartMs;
@@ -199,4 +218,11 @@ class CConsoleState {
     const char* m_pRecvStatus;
     int64_t m_nCmdStart = 0; // ms since the state's creation
     int m_nCmdTime = 0;
+
+    std::unique_ptr<CCaptureWriter> m_capture;
+    // A stopped recording whose writer the job in flight still points at.
+    std::unique_ptr<CCaptureWriter> m_retiredCapture;
+    std::string m_strCapturePath;
+    std::string m_strCaptureChannel; // the name of the interface last added
+    int m_nCaptureInterface = -1;
 };

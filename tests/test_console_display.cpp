@@ -8,6 +8,8 @@
 
 #include "ConsoleSim.h"
 #include "TextUtil.h"
+#include "app/Toolkit.h"
+#include "comm/CaptureReader.h"
 #include "comm/Notify.h"
 
 namespace {
@@ -55,6 +57,46 @@ TEST_F(DisplayTest, ClearButtonsTouchOnlyTheirOwn) {
     EXPECT_EQ(Sent(), "");
     EXPECT_EQ(dlg->GetItemText(IDC_RECV_COUNT), "2");
     EXPECT_EQ(dlg->GetItemText(IDC_RECV_STATUS), "接收成功!");
+}
+
+// 开始记录... names a file and records the channel's traffic until 停止记录;
+// the caption says so meanwhile. A file that cannot be created is said once.
+TEST_F(DisplayTest, RecordingFromTheContextMenu) {
+    Start();
+    const QString title = dlg->windowTitle();
+    QString chosen = QString::fromStdString((dir.path / "none" / "r.pcapng").string());
+    SetFileDialogHook([&](QString& path) {
+        path = chosen;
+        return IDOK;
+    });
+    dlg->OnCapture();
+    ASSERT_EQ(capture.boxes.size(), 1u);
+    EXPECT_TRUE(capture.boxes[0].text.startsWith("无法创建记录文件")) << capture.boxes[0].text.toStdString();
+    EXPECT_EQ(dlg->windowTitle(), title);
+    EXPECT_FALSE(dlg->State().CaptureOn());
+
+    chosen = QString::fromStdString((dir.path / "r.pcapng").string());
+    dlg->OnCapture();
+    SetFileDialogHook({});
+    ASSERT_TRUE(dlg->State().CaptureOn());
+    EXPECT_EQ(dlg->windowTitle(), title + " - 正在记录: " + chosen);
+    PressAndWait(IDC_PROTOCOL_SEND);
+    dlg->OnCapture();
+    EXPECT_FALSE(dlg->State().CaptureOn());
+    EXPECT_EQ(dlg->windowTitle(), title);
+    EXPECT_EQ(capture.boxes.size(), 1u);
+
+    Capture file;
+    std::string error;
+    ASSERT_EQ(LoadCapture(chosen.toStdString(), file, error), CAPTURE_READ_OK) << error;
+    ASSERT_EQ(file.interfaces.size(), 1u);
+    EXPECT_EQ(file.interfaces[0].strName, "TCP 127.0.0.1:" + std::to_string(sim->tcpPort));
+    int out = 0;
+    int in = 0;
+    for (const CapturePacket& p : file.packets)
+        (p.nDirection == CAPTURE_OUT ? out : in) += static_cast<int>(p.bytes.size());
+    EXPECT_EQ(out, dlg->State().SendCount());
+    EXPECT_EQ(in, dlg->State().RecvCount());
 }
 
 } // namespace

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "FrameUtil.h"
+#include "TempDir.h"
 #include "TextUtil.h"
+#include "comm/CaptureReader.h"
 #include "comm/Notify.h"
 #include "console/ConsoleState.h"
 #include "protocol/DisplayText.h"
@@ -324,6 +326,50 @@ TEST_F(ConsoleStateTest, CommandClockCountsFromStartAndIsClamped) {
     g_nowMs -= int64_t{INT_MAX} * 2;
     Result(RC_RAW_RECEIVED, 0);
     EXPECT_EQ(state.CmdTime(), 0) << "a clock that went back shows 0";
+}
+
+// A recording links every job filed from its start to one interface per
+// channel; a stop unlinks the next job, and a file that cannot be created
+// leaves the recording off.
+TEST_F(ConsoleStateTest, RecordingLinksJobsToOneInterfacePerChannel) {
+    TempDir dir;
+    const std::string path = (dir.path / "c.pcapng").string();
+    EXPECT_LT(state.StartCapture((dir.path / "no" / "c.pcapng").string()), 0);
+    EXPECT_FALSE(state.CaptureOn());
+
+    ASSERT_EQ(state.StartCapture(path), 0);
+    EXPECT_TRUE(state.CaptureOn());
+    EXPECT_EQ(state.CapturePath(), path);
+    File({0x01});
+    EXPECT_NE(state.Job().capture.pWriter, nullptr);
+    EXPECT_EQ(state.Job().capture.nInterface, 0);
+    Result(RC_SENT, 0);
+    Result(RC_RECEIVED, 0);
+    File({0x02});
+    EXPECT_EQ(state.Job().capture.nInterface, 0) << "same channel, same interface";
+    Result(RC_SENT, 0);
+    Result(RC_RECEIVED, 0);
+    state.SelectChannel(CH_UDP);
+    File({0x03});
+    EXPECT_EQ(state.Job().capture.nInterface, 1);
+
+    // Stopped while that job is in flight: its writer stays valid, closed.
+    EXPECT_EQ(state.StopCapture(), 0);
+    EXPECT_FALSE(state.CaptureOn());
+    ASSERT_NE(state.Job().capture.pWriter, nullptr);
+    EXPECT_FALSE(state.Job().capture.pWriter->IsOpen());
+    Result(RC_SENT, 0);
+    Result(RC_RECEIVED, 0);
+    EXPECT_EQ(state.Job().capture.pWriter, nullptr) << "freed once the job ended";
+    File({0x04});
+    EXPECT_EQ(state.Job().capture.pWriter, nullptr);
+
+    Capture capture;
+    std::string error;
+    ASSERT_EQ(LoadCapture(path, capture, error), CAPTURE_READ_OK) << error;
+    ASSERT_EQ(capture.interfaces.size(), 2u);
+    EXPECT_EQ(capture.interfaces[0].strName.rfind("TCP ", 0), 0u) << capture.interfaces[0].strName;
+    EXPECT_EQ(capture.interfaces[1].strName.rfind("UDP ", 0), 0u) << capture.interfaces[1].strName;
 }
 
 } // namespace

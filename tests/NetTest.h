@@ -14,6 +14,9 @@
 #include "LoopbackPeer.h"
 #include "comm/NetDriver.h"
 
+// The network driver's tests and their timing cases share the scripted TCP
+// peer and the UDP fixture.
+
 using Bytes = std::vector<uint8_t>;
 
 enum class PeerAct { Send, Close, Reset };

@@ -3,8 +3,8 @@
 #include <charconv>
 #include <cstring>
 
-#include "comm/CommJob.h"
 #include "comm/SerialPort.h"
+#include "protocol/Channel.h"
 
 namespace {
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer harnesses with clang into build-fuzz/ and runs each
-# for SECONDS (default 20) from its seed corpus in tests/fuzz/corpus/, two
-# at a time. Any finding fails the run and is kept in build-fuzz/findings/.
+# Builds the libFuzzer harnesses with clang into build-fuzz/, configured
+# through the fuzz preset (CMakePresets.json) on every run, and runs each for
+# SECONDS (default 20) from its seed corpus in tests/fuzz/corpus/, two at a
+# time. The harnesses are the files tests/fuzz/fuzz_*.cpp, each named after
+# its file. Any finding fails the run and is kept in build-fuzz/findings/.
 #   bash scripts/fuzz.sh [SECONDS] [HARNESS...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,13 +11,11 @@ cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-20}
 shift || true
 HARNESSES=("$@")
-[ ${#HARNESSES[@]} -gt 0 ] || HARNESSES=(fuzz_accept_reply fuzz_hex_frame fuzz_config fuzz_sim fuzz_decoders fuzz_script fuzz_capture)
-
-FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
-if [ ! -f build-fuzz/build.ninja ]; then
-  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQUILLMARK_FUZZ=ON -DQUILLMARK_TESTS=OFF -DCMAKE_CXX_FLAGS="$FLAGS"
+if [ ${#HARNESSES[@]} -eq 0 ]; then
+  for source in tests/fuzz/fuzz_*.cpp; do HARNESSES+=("$(basename "$source" .cpp)"); done
 fi
+
+cmake --preset fuzz
 cmake --build build-fuzz -j 2 --target quillmark_fuzzers
 
 run_one() {

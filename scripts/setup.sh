@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing and builds everything into build/.
+# Installs what is missing and builds everything into build/, configured
+# through the plain preset (CMakePresets.json).
 # Safe to run again: installs nothing and rebuilds nothing when nothing changed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,7 +39,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-if [ ! -f build/build.ninja ]; then
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-fi
+cmake --preset plain
 cmake --build build -j 2

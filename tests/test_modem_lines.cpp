@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FakeModemLines.h"
+#include "ModemTest.h"
 #include "PtyUtil.h"
 #include "comm/Modem.h"
 #include "comm/SerialPort.h"
@@ -14,25 +15,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr int PORT = 200;
-
-class ModemTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(pty.Open());
-        ASSERT_EQ(ComBindDevice(PORT, pty.path.c_str()), 0);
-        ComSetModemLines(&lines);
-    }
-    void TearDown() override {
-        ComClose(PORT);
-        ComSetModemLines(nullptr);
-        ComBindDevice(PORT, "");
-    }
-
-    PtyPair pty;
-    FakeModemLines lines{FakeModemLines::NEVER, &pty};
-};
 
 TEST_F(ModemTest, DialRaisesDtrThenRtsThenWritesTheCommand) {
     for (const std::string cmd : {"ATDT012345\n", "ATDT\n"}) {
@@ -59,30 +41,6 @@ TEST_F(ModemTest, DialFailsWhenThePortIsNotOpenOrTheWriteFails) {
     ASSERT_EQ(ComOpen(PORT, 0), 0);
     pty.CloseMaster();
     EXPECT_EQ(ComDialLine(PORT, cmd, 5), -1);
-}
-
-TEST_F(ModemTest, CarrierWaitPollsEvery100Ms) {
-    const struct {
-        const char* name;
-        int carrierAfterMs;
-        int timeoutMs;
-        int result;
-        int minMs, maxMs; // generous upper bounds: the machine may be busy
-    } cases[] = {
-        {"carrier after 300 ms", 300, 2000, 1, 300, 1500},
-        {"carrier already there shows after one interval", 0, 2000, 1, 100, 1200},
-        {"no carrier", -1, 500, -6, 500, 1500},
-    };
-    ASSERT_EQ(ComOpen(PORT, 0), 0);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        lines.Arm(c.carrierAfterMs);
-        const auto t0 = Clock::now();
-        EXPECT_EQ(ComWaitCarrier(PORT, c.timeoutMs), c.result);
-        const int64_t ms = MsSince(t0);
-        EXPECT_GE(ms, c.minMs);
-        EXPECT_LT(ms, c.maxMs);
-    }
 }
 
 TEST_F(ModemTest, CancelEndsTheCarrierWaitPromptly) {

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -27,6 +28,8 @@ const char* const ResIdProperty = "resId";
 const char* const MaxCharsProperty = "maxChars";
 const char* const StepProperty = "progressStep";
 const char* const UpperProperty = "progressUpper";
+// About one screen refresh.
+constexpr int FRAME_MS = 16;
 
 // A plain-text edit has no maximum length of its own: text that goes past
 // the limit is taken out again where it went in.
@@ -164,6 +167,7 @@ void CDialogBase::ShowItem(int id, bool show) {
 
 void CDialogBase::SetItemText(int id, const QString& text) {
     QWidget* w = GetDlgItem(id);
+    m_appends.erase(w);
     if (auto* edit = qobject_cast<QLineEdit*>(w))
         edit->setText(text);
     else if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
@@ -182,8 +186,10 @@ QString CDialogBase::GetItemText(int id) const {
     QWidget* w = GetDlgItem(id);
     if (auto* edit = qobject_cast<QLineEdit*>(w))
         return edit->text();
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
-        return plain->toPlainText();
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        auto it = m_appends.find(w);
+        return it == m_appends.end() ? plain->toPlainText() : plain->toPlainText() + it->second.text;
+    }
     if (auto* label = qobject_cast<QLabel*>(w))
         return label->text();
     if (auto* button = qobject_cast<QAbstractButton*>(w))
@@ -197,14 +203,13 @@ QString CDialogBase::GetItemText(int id) const {
 
 void CDialogBase::AppendItemText(int id, const QString& text) {
     QWidget* w = GetDlgItem(id);
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
-        // One edit block: the layout hears of the change once, not per line.
-        QTextCursor cursor(plain->document());
-        cursor.movePosition(QTextCursor::End);
-        cursor.beginEditBlock();
-        cursor.insertText(text);
-        cursor.endEditBlock();
-        plain->setTextCursor(cursor);
+    if (qobject_cast<QPlainTextEdit*>(w)) {
+        PendingAppend& pending = m_appends[w];
+        pending.text += text;
+        pending.lineBreaks += static_cast<int>(text.count(QLatin1Char('\n')));
+        // Outside a frame the text goes in now, and its paint opens one.
+        if (!m_frame.isActive())
+            FlushAppend(w);
     } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
         edit->end(false);
         edit->insert(text);
@@ -213,8 +218,10 @@ void CDialogBase::AppendItemText(int id, const QString& text) {
 
 int CDialogBase::GetLineCount(int id) const {
     QWidget* w = GetDlgItem(id);
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
-        return plain->document()->blockCount();
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        auto it = m_appends.find(w);
+        return plain->document()->blockCount() + (it == m_appends.end() ? 0 : it->second.lineBreaks);
+    }
     if (qobject_cast<QLineEdit*>(w))
         return 1;
     return 0;
@@ -232,6 +239,7 @@ void CDialogBase::SetSel(int id, int start, int end) {
         end = end < 0 ? length : std::min(end, length);
         edit->setSelection(std::min(start, end), std::abs(end - start));
     } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        FlushAppend(w);
         QTextCursor cursor = plain->textCursor();
         const int length = plain->document()->characterCount() - 1;
         if (start < 0) {
@@ -255,6 +263,7 @@ void CDialogBase::ReplaceSel(int id, const QString& text) {
             return;
         edit->insert(text);
     } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        FlushAppend(w);
         QTextCursor cursor = plain->textCursor();
         cursor.insertText(text);
         plain->setTextCursor(cursor);
@@ -266,6 +275,7 @@ void CDialogBase::LimitText(int id, int maxChars) {
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
         edit->setMaxLength(maxChars > 0 ? maxChars : 32767);
     } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        FlushAppend(w);
         const bool watched = plain->property(MaxCharsProperty).isValid();
         plain->setProperty(MaxCharsProperty, maxChars);
         if (!watched)
@@ -484,7 +494,51 @@ bool CDialogBase::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
+void CDialogBase::FlushAppend(QWidget* w) {
+    auto it = m_appends.find(w);
+    if (it == m_appends.end())
+        return;
+    const QString text = std::move(it->second.text);
+    m_appends.erase(it);
+    auto* plain = static_cast<QPlainTextEdit*>(w);
+    // One edit block: the layout hears of the change once, not per line.
+    QTextCursor cursor(plain->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    cursor.insertText(text);
+    cursor.endEditBlock();
+    plain->setTextCursor(cursor);
+}
+
+void CDialogBase::FlushAppends() {
+    while (!m_appends.empty())
+        FlushAppend(m_appends.begin()->first);
+}
+
+bool CDialogBase::event(QEvent* event) {
+    if (event->type() == QEvent::UpdateRequest) {
+        if (m_frame.isActive()) {
+            m_bPaintDue = true;
+            return true;
+        }
+        FlushAppends();
+        m_bPaintDue = false;
+        m_frame.start(FRAME_MS, this);
+    }
+    return QDialog::event(event);
+}
+
 void CDialogBase::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == m_frame.timerId()) {
+        m_frame.stop();
+        FlushAppends();
+        // The held-back request is gone: the widgets' dirty areas wait for
+        // a new one.
+        if (m_bPaintDue)
+            QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest),
+                                        Qt::LowEventPriority);
+        return;
+    }
     for (auto& [id, timer] : m_timers) {
         if (timer == event->timerId()) {
             OnTimer(id);

@@ -173,7 +173,7 @@ SendRun RunSends(const std::vector<std::string>& simOptions, bool backToBack, in
     const std::string dir = mkdtemp(dirName) ? dirName : "/tmp";
     std::ofstream(dir + "/config.xml") << sim.ConsoleConfig();
     {
-        CBenchConsole console(nullptr, dir);
+        CBenchConsole console(nullptr, dir + "/config.xml");
         if (!console.Create())
             return run;
         auto* combo = console.GetDlgItemAs<QComboBox>(IDC_CHANNEL);

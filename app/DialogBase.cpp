@@ -47,6 +47,19 @@ void TrimToLimit(QPlainTextEdit* edit, int position, int added) {
     cursor.removeSelectedText();
 }
 
+// The line breaks a plain-text edit makes of text: CR LF, CR, LF and the
+// paragraph separator each start a line.
+int LineBreaks(const QString& text) {
+    int n = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
+            ++i;
+        n += c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar::ParagraphSeparator;
+    }
+    return n;
+}
+
 // Edits of the upper-case style turn letters to upper case as they are typed or pasted.
 class CUpperCaseValidator : public QValidator {
   public:
@@ -187,8 +200,8 @@ QString CDialogBase::GetItemText(int id) const {
     if (auto* edit = qobject_cast<QLineEdit*>(w))
         return edit->text();
     if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
-        auto it = m_appends.find(w);
-        return it == m_appends.end() ? plain->toPlainText() : plain->toPlainText() + it->second.text;
+        FlushAppend(w);
+        return plain->toPlainText();
     }
     if (auto* label = qobject_cast<QLabel*>(w))
         return label->text();
@@ -205,8 +218,8 @@ void CDialogBase::AppendItemText(int id, const QString& text) {
     QWidget* w = GetDlgItem(id);
     if (qobject_cast<QPlainTextEdit*>(w)) {
         PendingAppend& pending = m_appends[w];
-        pending.text += text;
-        pending.lineBreaks += static_cast<int>(text.count(QLatin1Char('\n')));
+        pending.pieces.push_back(text);
+        pending.lineBreaks += LineBreaks(text);
         // Outside a frame the text goes in now, and its paint opens one.
         if (!m_frame.isActive())
             FlushAppend(w);
@@ -220,7 +233,8 @@ int CDialogBase::GetLineCount(int id) const {
     QWidget* w = GetDlgItem(id);
     if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
         auto it = m_appends.find(w);
-        return plain->document()->blockCount() + (it == m_appends.end() ? 0 : it->second.lineBreaks);
+        return plain->document()->blockCount() +
+               (it == m_appends.end() ? 0 : it->second.lineBreaks);
     }
     if (qobject_cast<QLineEdit*>(w))
         return 1;
@@ -273,7 +287,9 @@ void CDialogBase::ReplaceSel(int id, const QString& text) {
 void CDialogBase::LimitText(int id, int maxChars) {
     QWidget* w = GetDlgItem(id);
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-        edit->setMaxLength(maxChars > 0 ? maxChars : 32767);
+        // Setting the length sets the text again, which ends a selection.
+        if (const int length = maxChars > 0 ? maxChars : 32767; edit->maxLength() != length)
+            edit->setMaxLength(length);
     } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
         FlushAppend(w);
         const bool watched = plain->property(MaxCharsProperty).isValid();
@@ -494,18 +510,19 @@ bool CDialogBase::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void CDialogBase::FlushAppend(QWidget* w) {
+void CDialogBase::FlushAppend(QWidget* w) const {
     auto it = m_appends.find(w);
     if (it == m_appends.end())
         return;
-    const QString text = std::move(it->second.text);
+    const std::vector<QString> pieces = std::move(it->second.pieces);
     m_appends.erase(it);
     auto* plain = static_cast<QPlainTextEdit*>(w);
     // One edit block: the layout hears of the change once, not per line.
     QTextCursor cursor(plain->document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
-    cursor.insertText(text);
+    for (const QString& piece : pieces)
+        cursor.insertText(piece);
     cursor.endEditBlock();
     plain->setTextCursor(cursor);
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 #include <map>
+#include <vector>
 
 #include "app/Toolkit.h"
 #include "comm/Notify.h"
@@ -166,8 +167,9 @@ class CDialogBase : public QDialog {
 
   private:
     QWidget* FindItem(int id) const;
-    // Puts the text waiting for w (or for every edit) into the edit.
-    void FlushAppend(QWidget* w);
+    // Puts the text waiting for w (or for every edit) into the edit; reads
+    // flush too, so that they see the edit's own line breaks.
+    void FlushAppend(QWidget* w) const;
     void FlushAppends();
 
     WindowHandle m_hWnd;
@@ -182,8 +184,8 @@ class CDialogBase : public QDialog {
     QBasicTimer m_frame;
     bool m_bPaintDue = false;
     struct PendingAppend {
-        QString text;
+        std::vector<QString> pieces; // inserted one by one, as they came
         int lineBreaks = 0;
     };
-    std::map<QWidget*, PendingAppend> m_appends;
+    mutable std::map<QWidget*, PendingAppend> m_appends;
 };

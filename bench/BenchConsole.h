@@ -13,6 +13,13 @@
 #include "app/Resource.h"
 #include "protocol/ResultCodes.h"
 
+// The request both send by protocol: small, so that the display is not what
+// is measured. To the console's default machine number.
+constexpr int BENCH_MACHINE = 255;
+const char* const BENCH_COMMAND = "10";
+const char* const BENCH_DATA = "A5A5A5A5";
+constexpr int BENCH_FRAME_LEN = 8 + 4;
+
 // Back-to-back mode files the next protocol send from the result handler.
 class CBenchConsole : public CQuillmarkDlg {
   public:
@@ -61,10 +68,9 @@ inline bool ConnectTcp(CBenchConsole& console) {
     return console.State().IsOpen(CH_TCP);
 }
 
-// Sets up timed protocol sending of command with data every periodMs.
-inline void SetProtocolSend(CBenchConsole& console, const char* command, const char* data,
-                            int periodMs) {
-    console.SetItemText(IDC_COMMAND, command);
-    console.SetItemText(IDC_PROTOCOL_DATA, data);
+// Sets up timed protocol sending of the bench's request every periodMs.
+inline void SetProtocolSend(CBenchConsole& console, int periodMs) {
+    console.SetItemText(IDC_COMMAND, BENCH_COMMAND);
+    console.SetItemText(IDC_PROTOCOL_DATA, BENCH_DATA);
     console.SetItemText(IDC_PROTOCOL_PERIOD, QString::number(periodMs));
 }

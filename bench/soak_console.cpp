@@ -21,10 +21,6 @@
 
 namespace {
 
-const char* const COMMAND = "10";
-const char* const DATA = "A5A5A5A5";
-constexpr int FRAME_LEN = 8 + 4;
-
 // A number after key in /proc/self/status, in its unit (kB for memory).
 long StatusField(const char* key) {
     std::ifstream status("/proc/self/status");
@@ -75,7 +71,7 @@ int main(int argc, char** argv) {
     {
         CBenchConsole console(nullptr, config);
         if (console.Create() && ConnectTcp(console)) {
-            SetProtocolSend(console, COMMAND, DATA, 1);
+            SetProtocolSend(console, 1);
             console.ClickItem(IDC_PROTOCOL_TIMED);
             RunEvents(warmup * 1000);
             PrintSample("start");
@@ -84,8 +80,8 @@ int main(int argc, char** argv) {
             RunEvents(1000);
             PrintSample("end");
             std::printf("shown %ld\nsent %d\nerrors %ld\nticks %ld\nboxes %ld\n", console.nShown,
-                        console.State().SendCount() / FRAME_LEN, console.nErrors, console.nTicks,
-                        boxes);
+                        console.State().SendCount() / BENCH_FRAME_LEN, console.nErrors,
+                        console.nTicks, boxes);
             rc = console.JobPending() ? 1 : 0;
             console.StopWorker();
         }

@@ -70,9 +70,8 @@ void CDataExchange::Text(int id, int& value) {
         return;
     if (!m_bSaveAndValidate)
         Write(id, QString::number(value));
-    else {
+    else
         ReadInt(id, value);
-    }
 }
 
 void CDataExchange::Text(int id, QString& value, int nMaxChars) {

@@ -11,6 +11,7 @@
 
 #include "app/QuillmarkDlg.h"
 #include "app/Resource.h"
+#include "protocol/Frame.h"
 #include "protocol/ResultCodes.h"
 
 // The request both send by protocol: small, so that the display is not what
@@ -18,7 +19,7 @@
 constexpr int BENCH_MACHINE = 255;
 const char* const BENCH_COMMAND = "10";
 const char* const BENCH_DATA = "A5A5A5A5";
-constexpr int BENCH_FRAME_LEN = 8 + 4;
+constexpr int BENCH_FRAME_LEN = FRAME_OVERHEAD + 4;
 
 // Back-to-back mode files the next protocol send from the result handler.
 class CBenchConsole : public CQuillmarkDlg {

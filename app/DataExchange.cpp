@@ -25,6 +25,11 @@ bool CDataExchange::Kept(int id) const {
     return m_pKept != nullptr && !m_bSaveAndValidate && m_dlg.GetDlgItem(id) == m_pKept;
 }
 
+void CDataExchange::Write(int id, const QString& text) {
+    if (!Kept(id) && m_dlg.GetItemText(id) != text)
+        m_dlg.SetItemText(id, text);
+}
+
 void CDataExchange::Fail(int id, const QString& message) {
     m_bFailed = true;
     MessageBox(&m_dlg, message, ::Text(CAPTION_HINT), MB_ICONEXCLAMATION);
@@ -47,8 +52,7 @@ void CDataExchange::Text(int id, int& value, int nMin, int nMax) {
     if (m_bFailed)
         return;
     if (!m_bSaveAndValidate) {
-        if (!Kept(id))
-            m_dlg.SetItemText(id, QString::number(value));
+        Write(id, QString::number(value));
         return;
     }
     int v = 0;
@@ -64,12 +68,10 @@ void CDataExchange::Text(int id, int& value, int nMin, int nMax) {
 void CDataExchange::Text(int id, int& value) {
     if (m_bFailed)
         return;
-    if (!m_bSaveAndValidate) {
-        if (!Kept(id))
-            m_dlg.SetItemText(id, QString::number(value));
-    } else {
+    if (!m_bSaveAndValidate)
+        Write(id, QString::number(value));
+    else
         ReadInt(id, value);
-    }
 }
 
 void CDataExchange::Text(int id, QString& value, int nMaxChars) {
@@ -78,8 +80,7 @@ void CDataExchange::Text(int id, QString& value, int nMaxChars) {
     if (!m_bSaveAndValidate) {
         if (nMaxChars > 0)
             m_dlg.LimitText(id, nMaxChars);
-        if (!Kept(id))
-            m_dlg.SetItemText(id, value);
+        Write(id, value);
         return;
     }
     QString text = m_dlg.GetItemText(id);

@@ -10,7 +10,8 @@ class QWidget;
 // One pass of data exchange between a dialog's members and its controls, in
 // binding order. Reading checks each field; the first failure shows the
 // range message (caption "提示"), focuses and selects the field, and makes
-// every later call of the pass do nothing. Writing never fails.
+// every later call of the pass do nothing. Writing never fails, and leaves
+// alone a field whose text already shows the value.
 class CDataExchange {
   public:
     CDataExchange(CDialogBase& dlg, bool bSaveAndValidate);
@@ -42,6 +43,8 @@ class CDataExchange {
     bool ReadInt(int id, int& value);
 
     bool Kept(int id) const;
+    // Writes text into the field unless it is kept or already shows it.
+    void Write(int id, const QString& text);
 
     CDialogBase& m_dlg;
     bool m_bFailed = false;

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -27,6 +28,8 @@ const char* const ResIdProperty = "resId";
 const char* const MaxCharsProperty = "maxChars";
 const char* const StepProperty = "progressStep";
 const char* const UpperProperty = "progressUpper";
+// About one screen refresh.
+constexpr int FRAME_MS = 16;
 
 // A plain-text edit has no maximum length of its own: text that goes past
 // the limit is taken out again where it went in.
@@ -42,6 +45,19 @@ void TrimToLimit(QPlainTextEdit* edit, int position, int added) {
     cursor.setPosition(position + added);
     cursor.setPosition(position + added - std::min(excess, added), QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
+}
+
+// The line breaks a plain-text edit makes of text: CR LF, CR, LF and the
+// paragraph separator each start a line.
+int LineBreaks(const QString& text) {
+    int n = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
+            ++i;
+        n += c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar::ParagraphSeparator;
+    }
+    return n;
 }
 
 // Edits of the upper-case style turn letters to upper case as they are typed or pasted.
@@ -164,6 +180,7 @@ void CDialogBase::ShowItem(int id, bool show) {
 
 void CDialogBase::SetItemText(int id, const QString& text) {
     QWidget* w = GetDlgItem(id);
+    m_appends.erase(w);
     if (auto* edit = qobject_cast<QLineEdit*>(w))
         edit->setText(text);
     else if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
@@ -182,8 +199,10 @@ QString CDialogBase::GetItemText(int id) const {
     QWidget* w = GetDlgItem(id);
     if (auto* edit = qobject_cast<QLineEdit*>(w))
         return edit->text();
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        FlushAppend(w);
         return plain->toPlainText();
+    }
     if (auto* label = qobject_cast<QLabel*>(w))
         return label->text();
     if (auto* button = qobject_cast<QAbstractButton*>(w))
@@ -197,14 +216,13 @@ QString CDialogBase::GetItemText(int id) const {
 
 void CDialogBase::AppendItemText(int id, const QString& text) {
     QWidget* w = GetDlgItem(id);
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
-        // One edit block: the layout hears of the change once, not per line.
-        QTextCursor cursor(plain->document());
-        cursor.movePosition(QTextCursor::End);
-        cursor.beginEditBlock();
-        cursor.insertText(text);
-        cursor.endEditBlock();
-        plain->setTextCursor(cursor);
+    if (qobject_cast<QPlainTextEdit*>(w)) {
+        PendingAppend& pending = m_appends[w];
+        pending.pieces.push_back(text);
+        pending.lineBreaks += LineBreaks(text);
+        // Outside a frame the text goes in now, and its paint opens one.
+        if (!m_frame.isActive())
+            FlushAppend(w);
     } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
         edit->end(false);
         edit->insert(text);
@@ -213,8 +231,11 @@ void CDialogBase::AppendItemText(int id, const QString& text) {
 
 int CDialogBase::GetLineCount(int id) const {
     QWidget* w = GetDlgItem(id);
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
-        return plain->document()->blockCount();
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        auto it = m_appends.find(w);
+        return plain->document()->blockCount() +
+               (it == m_appends.end() ? 0 : it->second.lineBreaks);
+    }
     if (qobject_cast<QLineEdit*>(w))
         return 1;
     return 0;
@@ -232,6 +253,7 @@ void CDialogBase::SetSel(int id, int start, int end) {
         end = end < 0 ? length : std::min(end, length);
         edit->setSelection(std::min(start, end), std::abs(end - start));
     } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        FlushAppend(w);
         QTextCursor cursor = plain->textCursor();
         const int length = plain->document()->characterCount() - 1;
         if (start < 0) {
@@ -255,6 +277,7 @@ void CDialogBase::ReplaceSel(int id, const QString& text) {
             return;
         edit->insert(text);
     } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        FlushAppend(w);
         QTextCursor cursor = plain->textCursor();
         cursor.insertText(text);
         plain->setTextCursor(cursor);
@@ -264,8 +287,11 @@ void CDialogBase::ReplaceSel(int id, const QString& text) {
 void CDialogBase::LimitText(int id, int maxChars) {
     QWidget* w = GetDlgItem(id);
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-        edit->setMaxLength(maxChars > 0 ? maxChars : 32767);
+        // Setting the length sets the text again, which ends a selection.
+        if (const int length = maxChars > 0 ? maxChars : 32767; edit->maxLength() != length)
+            edit->setMaxLength(length);
     } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        FlushAppend(w);
         const bool watched = plain->property(MaxCharsProperty).isValid();
         plain->setProperty(MaxCharsProperty, maxChars);
         if (!watched)
@@ -484,7 +510,52 @@ bool CDialogBase::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
+void CDialogBase::FlushAppend(QWidget* w) const {
+    auto it = m_appends.find(w);
+    if (it == m_appends.end())
+        return;
+    const std::vector<QString> pieces = std::move(it->second.pieces);
+    m_appends.erase(it);
+    auto* plain = static_cast<QPlainTextEdit*>(w);
+    // One edit block: the layout hears of the change once, not per line.
+    QTextCursor cursor(plain->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    for (const QString& piece : pieces)
+        cursor.insertText(piece);
+    cursor.endEditBlock();
+    plain->setTextCursor(cursor);
+}
+
+void CDialogBase::FlushAppends() {
+    while (!m_appends.empty())
+        FlushAppend(m_appends.begin()->first);
+}
+
+bool CDialogBase::event(QEvent* event) {
+    if (event->type() == QEvent::UpdateRequest) {
+        if (m_frame.isActive()) {
+            m_bPaintDue = true;
+            return true;
+        }
+        FlushAppends();
+        m_bPaintDue = false;
+        m_frame.start(FRAME_MS, this);
+    }
+    return QDialog::event(event);
+}
+
 void CDialogBase::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == m_frame.timerId()) {
+        m_frame.stop();
+        FlushAppends();
+        // The held-back request is gone: the widgets' dirty areas wait for
+        // a new one.
+        if (m_bPaintDue)
+            QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest),
+                                        Qt::LowEventPriority);
+        return;
+    }
     for (auto& [id, timer] : m_timers) {
         if (timer == event->timerId()) {
             OnTimer(id);

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QBasicTimer>
 #include <QDialog>
 #include <QString>
 #include <functional>
 #include <map>
+#include <vector>
 
 #include "app/Toolkit.h"
 #include "comm/Notify.h"
@@ -66,11 +68,15 @@ class CDialogBase : public QDialog {
 
     // Edits. AppendItemText adds text at the end of a plain-text or line edit
     // without rewriting what it holds (no line break added) and moves the
-    // caret behind it.
+    // caret behind it. Within a frame of the last paint, text for a
+    // plain-text edit waits, in order, and goes in before the next paint;
+    // every service here counts and reads it as already there.
     void AppendItemText(int id, const QString& text);
     // Lines of an edit: its line breaks plus one (an empty edit has one
     // line); 0 for an identifier without an edit.
     int GetLineCount(int id) const;
+    // Whether appended text or a paint waits for the frame's end.
+    bool PaintPending() const { return m_bPaintDue || !m_appends.empty(); }
     // Selects characters start..end of an edit; end -1 means to the end, and
     // start -1 removes the selection. (0, -1) selects all.
     void SetSel(int id, int start, int end);
@@ -155,11 +161,16 @@ class CDialogBase : public QDialog {
 
     void accept() override;
     void reject() override;
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
 
   private:
     QWidget* FindItem(int id) const;
+    // Puts the text waiting for w (or for every edit) into the edit; reads
+    // flush too, so that they see the edit's own line breaks.
+    void FlushAppend(QWidget* w) const;
+    void FlushAppends();
 
     WindowHandle m_hWnd;
     std::map<int, QWidget*> m_controls;
@@ -168,4 +179,13 @@ class CDialogBase : public QDialog {
     int m_nResult = IDCANCEL;
     bool m_bEnded = false;
     bool m_bNoClose = false;
+    // Painting at most once a frame: the frame runs from a paint, an update
+    // asked for meanwhile waits for its end, and so does appended text.
+    QBasicTimer m_frame;
+    bool m_bPaintDue = false;
+    struct PendingAppend {
+        std::vector<QString> pieces; // inserted one by one, as they came
+        int lineBreaks = 0;
+    };
+    mutable std::map<QWidget*, PendingAppend> m_appends;
 };

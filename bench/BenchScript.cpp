@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/ReplyStats.h"
 #include "comm/CommJob.h"
 #include "comm/CommThread.h"
 #include "comm/NetDriver.h"
@@ -123,10 +124,9 @@ bool MeasureScriptReplyTimes(int nExchanges, ScriptFigures& out, std::string& er
                 }
                 TcpClose(sock);
                 if (ok) {
-                    std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
                     out.nExchanges = nExchanges;
                     out.dScriptMedianUs = scriptMs * 1000.0;
-                    out.dExchangeMedianUs = times[times.size() / 2];
+                    out.dExchangeMedianUs = NearestRankMedian(std::move(times));
                 }
             }
         }

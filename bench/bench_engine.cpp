@@ -29,6 +29,7 @@
 #include <unistd.h>
 
 #include "bench/BenchScript.h"
+#include "cli/ReplyStats.h"
 #include "comm/CommJob.h"
 #include "comm/CommThread.h"
 #include "comm/DownloadRunner.h"
@@ -79,11 +80,7 @@ double UsSince(Clock::time_point t0) {
 }
 
 double Median(std::vector<double> v) {
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    const size_t mid = v.size() / 2;
-    return v.size() % 2 != 0 ? v[mid] : (v[mid - 1] + v[mid]) / 2.0;
+    return NearestRankMedian(std::move(v));
 }
 
 // Writes all count bytes, waiting in poll() when the descriptor is full.
@@ -483,14 +480,15 @@ int main() {
     const std::string exchangeGoal = "<= " + Fixed(EXCHANGE_GOAL, 2) + " x baseline";
     const std::string idleGoal = "<= " + Fixed(IDLE_GOAL_PERCENT, 0) + " % of wall";
 
-    std::printf("exchange: request %d B, reply %d B; median of %d after %d warm-up\n",
+    std::printf("exchange: request %d B, reply %d B; nearest-rank median of %d after %d warm-up\n",
                 EXCHANGE_REQUEST_LEN, EXCHANGE_REPLY_LEN, SAMPLES, WARMUP);
     std::printf("idle wait: F = %d ms on a silent peer, CPU of the waiting thread\n", IDLE_WAIT_MS);
     std::printf("script: %d exchanges through quillmark-cli run against quillmark-sim, median "
-                "reply time; baseline ExchangeFrame on the same frame, median of %d\n",
+                "reply time; baseline ExchangeFrame on the same frame; both nearest-rank "
+                "medians of %d\n",
                 SCRIPT_EXCHANGES, SCRIPT_EXCHANGES);
-    std::printf("download: %d-byte image, %d steps; median of %d runs\n\n", DOWNLOAD_IMAGE_MAX,
-                DOWNLOAD_STEPS, DOWNLOAD_RUNS);
+    std::printf("download: %d-byte image, %d steps; nearest-rank median of %d runs\n\n",
+                DOWNLOAD_IMAGE_MAX, DOWNLOAD_STEPS, DOWNLOAD_RUNS);
     std::printf("%-34s %10s %10s %7s  %-28s %s\n", "figure", "measured", "baseline", "ratio",
                 "goal", "met");
     PrintRow("exchange, loopback TCP (us)", Fixed(tcpExchange.engine, 1),

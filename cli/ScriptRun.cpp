@@ -438,25 +438,6 @@ void PrintResult(const StepResult& r) {
 
 } // namespace
 
-ReplyStats ComputeReplyStats(std::vector<double> times) {
-    ReplyStats st;
-    if (times.empty())
-        return st;
-    std::sort(times.begin(), times.end());
-    const size_t n = times.size();
-    // Nearest rank: the smallest value with at least p of the runs at or below it.
-    const auto rank = [n](double p) {
-        const size_t r = static_cast<size_t>(std::ceil(p * static_cast<double>(n)));
-        return std::clamp<size_t>(r, 1, n) - 1;
-    };
-    st.nRuns = static_cast<int>(n);
-    st.dMin = times.front();
-    st.dMedian = times[rank(0.5)];
-    st.dP95 = times[rank(0.95)];
-    st.dMax = times.back();
-    return st;
-}
-
 int RunScript(const ChannelSpec& chan, const Script& script, const RunOptions& opt) {
     const auto t0 = Clock::now();
     CCliChannel ch;

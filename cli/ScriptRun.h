@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/CliChannel.h"
+#include "cli/ReplyStats.h"
 #include "cli/ScriptParse.h"
 
 // Runs a parsed script against a terminal through the worker, judges every
@@ -24,15 +25,6 @@ struct RunOptions {
     std::string strJUnitPath; // empty: no report
     std::string strSuiteName; // the report's suite, the script's file name
 };
-
-// The reply-time figures of a step that ran more than once, in ms.
-struct ReplyStats {
-    int nRuns = 0;
-    double dMin = 0, dMedian = 0, dP95 = 0, dMax = 0;
-};
-
-// Nearest-rank statistics of times (not empty).
-ReplyStats ComputeReplyStats(std::vector<double> times);
 
 // Opens the channel, runs the script (its whole repeat count), prints one
 // line per step run and a summary, and writes the JUnit report when asked.

@@ -2,7 +2,7 @@
 # Sets everything up and runs every test: the suite, the Debian package's
 # checks (scripts/package.sh, scripts/check-package.sh), then the suite under
 # sanitizers (scripts/sanitize.sh), then a short run of each fuzz harness
-# (scripts/fuzz.sh).
+# (scripts/fuzz.sh), then a 1-minute soak (scripts/soak.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -11,3 +11,4 @@ bash scripts/package.sh
 bash scripts/check-package.sh
 bash scripts/sanitize.sh
 bash scripts/fuzz.sh
+bash scripts/soak.sh 1

@@ -12,6 +12,12 @@
 
 #include "sim/SimProcess.h"
 
+// config.xml of a console that talks to a simulator on these lines: TCP on
+// tcpPort, COM number CSimLauncher::SIM_COM on ptyPath, both with these
+// time-outs.
+std::string SimConsoleConfig(int tcpPort, int udpPort, const std::string& ptyPath,
+                             int firstChar = 1000, int interChar = 300);
+
 class CSimLauncher {
   public:
     // Starts the simulator with the extra options (faults, card); waits up
@@ -51,21 +57,9 @@ class CSimLauncher {
         return n;
     }
 
-    // config.xml of a console that talks to this simulator: TCP on its port,
-    // COM number SIM_COM on its pseudo-terminal, both with these time-outs.
     static constexpr int SIM_COM = 200;
-    std::string ConsoleConfig(int firstChar = 1000, int interChar = 300) const {
-        const std::string timeouts = "FirstChar=\"" + std::to_string(firstChar) +
-                                     "\" RevTimeOut=\"" + std::to_string(interChar) + "\"";
-        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Quillmark>\n<COMPort PortNo=\"" +
-               std::to_string(SIM_COM) + "\" BaudRate=\"19200\" " + timeouts +
-               "/>\n<Modem PortNo=\"2\" BaudRate=\"19200\" FirstChar=\"1000\" "
-               "RevTimeOut=\"1000\" AddedNo=\"\" CalledNo=\"\"/>\n<TCP IP=\"127.0.0.1\" Port=\"" +
-               std::to_string(tcpPort) + "\" " + timeouts + "/>\n<UDP IP=\"127.0.0.1\" Port=\"" +
-               std::to_string(udpPort) +
-               "\" FirstChar=\"1000\" RevTimeOut=\"1000\"/>\n<Ports><Port No=\"" +
-               std::to_string(SIM_COM) + "\" Device=\"" + ptyPath + "\"/></Ports>\n</Quillmark>\n";
-    }
+    // config.xml of a console that talks to this simulator (SimConsoleConfig).
+    std::string ConsoleConfig(int firstChar = 1000, int interChar = 300) const;
 
     int tcpPort = 0;
     int udpPort = 0;
@@ -75,3 +69,22 @@ class CSimLauncher {
     std::filesystem::path m_dir;
     std::unique_ptr<SimProcess> m_sim;
 };
+
+inline std::string SimConsoleConfig(int tcpPort, int udpPort, const std::string& ptyPath,
+                                    int firstChar, int interChar) {
+    const std::string com = std::to_string(CSimLauncher::SIM_COM);
+    const std::string timeouts = "FirstChar=\"" + std::to_string(firstChar) + "\" RevTimeOut=\"" +
+                                 std::to_string(interChar) + "\"";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Quillmark>\n<COMPort PortNo=\"" + com +
+           "\" BaudRate=\"19200\" " + timeouts +
+           "/>\n<Modem PortNo=\"2\" BaudRate=\"19200\" FirstChar=\"1000\" "
+           "RevTimeOut=\"1000\" AddedNo=\"\" CalledNo=\"\"/>\n<TCP IP=\"127.0.0.1\" Port=\"" +
+           std::to_string(tcpPort) + "\" " + timeouts + "/>\n<UDP IP=\"127.0.0.1\" Port=\"" +
+           std::to_string(udpPort) +
+           "\" FirstChar=\"1000\" RevTimeOut=\"1000\"/>\n<Ports><Port No=\"" + com +
+           "\" Device=\"" + ptyPath + "\"/></Ports>\n</Quillmark>\n";
+}
+
+inline std::string CSimLauncher::ConsoleConfig(int firstChar, int interChar) const {
+    return SimConsoleConfig(tcpPort, udpPort, ptyPath, firstChar, interChar);
+}

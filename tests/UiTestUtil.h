@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "TempDir.h"
+#include "app/DialogBase.h"
 #include "app/MessageBox.h"
 #include "app/Toolkit.h"
 
@@ -26,6 +27,20 @@ template <class Pred> bool WaitUntil(Pred pred, int ms) {
 // Runs the UI thread's events for ms.
 inline void Pump(int ms) {
     WaitUntil([] { return false; }, ms);
+}
+
+// Paints the shown dialog now, which opens a frame: text appended until the
+// events run again waits for the frame's end.
+inline void OpenFrame(CDialogBase& dlg) {
+    dlg.update();
+    QCoreApplication::processEvents();
+}
+
+// Runs events until the frame's appended text is in and painted.
+inline bool WaitPainted(CDialogBase& dlg) {
+    const bool painted = WaitUntil([&] { return !dlg.PaintPending(); }, 2000);
+    QCoreApplication::processEvents();
+    return painted;
 }
 
 struct CapturedBox {

@@ -2,6 +2,7 @@
 // reaches the windows and the labels, a failed send shows one message, and
 // the two clearing buttons. What a result writes is tested on the console
 // state (test_consolestate.cpp).
+#include <QPlainTextEdit>
 #include <QString>
 #include <gtest/gtest.h>
 #include <string>
@@ -97,6 +98,40 @@ TEST_F(DisplayTest, RecordingFromTheContextMenu) {
         (p.nDirection == CAPTURE_OUT ? out : in) += static_cast<int>(p.bytes.size());
     EXPECT_EQ(out, dlg->State().SendCount());
     EXPECT_EQ(in, dlg->State().RecvCount());
+}
+
+TEST_F(DisplayTest, ResultsWithinAFrameShowAsOneAtATimeWould) {
+    Start({}, false);
+    auto* recv = dlg->GetDlgItemAs<QPlainTextEdit>(IDC_RECV);
+    // Raw dumps of 16 lines each, past the window's limit: the emptying and
+    // the address column count the lines that wait as well.
+    auto dumps = [&] {
+        for (int i = 0; i < 40; ++i)
+            Result(RC_RAW_RECEIVED, 256);
+    };
+    ClearWindows();
+    for (int i = 0; i < 40; ++i) {
+        Result(RC_RAW_RECEIVED, 256);
+        ASSERT_TRUE(WaitPainted(*dlg));
+    }
+    const QString oneAtATime = recv->toPlainText();
+
+    ClearWindows();
+    ASSERT_TRUE(WaitPainted(*dlg));
+    OpenFrame(*dlg);
+    dumps();
+    EXPECT_NE(recv->toPlainText(), oneAtATime);
+    EXPECT_EQ(dlg->GetItemText(IDC_RECV), oneAtATime);
+    ASSERT_TRUE(WaitPainted(*dlg));
+    EXPECT_EQ(recv->toPlainText(), oneAtATime);
+
+    // Clearing takes what waits too.
+    OpenFrame(*dlg);
+    dumps();
+    ASSERT_TRUE(dlg->ClickItem(IDC_CLEAR));
+    EXPECT_EQ(Recv(), "");
+    ASSERT_TRUE(WaitPainted(*dlg));
+    EXPECT_EQ(recv->toPlainText(), "");
 }
 
 } // namespace

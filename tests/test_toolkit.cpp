@@ -13,6 +13,7 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
 #include <thread>
@@ -99,6 +100,18 @@ TEST(DataExchange, WritesMembersAndReadsThemBack) {
     EXPECT_EQ(dlg.m_nNumber, 100);
     EXPECT_EQ(dlg.m_strText, "xyz");
     EXPECT_FALSE(dlg.m_bFlag);
+}
+
+TEST(DataExchange, WritingLeavesAFieldThatShowsItsValueAlone) {
+    CTestDlg dlg;
+    ASSERT_TRUE(dlg.UpdateData(false));
+    auto* text = dlg.GetDlgItemAs<QLineEdit>(ID_TEXT);
+    auto* number = dlg.GetDlgItemAs<QLineEdit>(ID_NUMBER);
+    text->setSelection(1, 1);
+    dlg.SetItemText(ID_NUMBER, "42"); // typed, not read: replaced
+    ASSERT_TRUE(dlg.UpdateData(false));
+    EXPECT_EQ(text->selectedText(), "b");
+    EXPECT_EQ(number->text(), "5");
 }
 
 TEST(DataExchange, FirstFailureShowsTheRangeFocusesTheFieldAndStops) {
@@ -275,6 +288,73 @@ TEST(Edits, AppendAddsAtTheEndWithoutRewritingTheWindow) {
     dlg.SetItemText(ID_TEXT, "ab");
     dlg.AppendItemText(ID_TEXT, "cd");
     EXPECT_EQ(dlg.GetItemText(ID_TEXT), "abcd");
+}
+
+TEST(Edits, AppendsWithinAFrameWaitInOrderAndCountAsThere) {
+    CTestDlg dlg;
+    dlg.show();
+    ASSERT_TRUE(WaitUntil([&] { return dlg.isVisible(); }, 2000));
+    auto* log = dlg.GetDlgItemAs<QPlainTextEdit>(ID_LOG);
+    dlg.SetItemText(ID_LOG, "a\n");
+    OpenFrame(dlg);
+    dlg.AppendItemText(ID_LOG, "b\n");
+    dlg.AppendItemText(ID_LOG, "c");
+    dlg.AppendItemText(ID_LOG, "d\ne");
+    EXPECT_EQ(log->toPlainText(), "a\n");
+    EXPECT_TRUE(dlg.PaintPending());
+    EXPECT_EQ(dlg.GetItemText(ID_LOG), "a\nb\ncd\ne");
+    EXPECT_EQ(dlg.GetLineCount(ID_LOG), 4);
+    ASSERT_TRUE(WaitPainted(dlg));
+    EXPECT_EQ(log->toPlainText(), "a\nb\ncd\ne");
+    EXPECT_EQ(log->textCursor().position(), log->toPlainText().size());
+
+    // Re-setting the text drops what waits; a selection or a replacement
+    // works on the text with what waits in it.
+    OpenFrame(dlg);
+    dlg.AppendItemText(ID_LOG, "lost");
+    dlg.SetItemText(ID_LOG, "x");
+    dlg.AppendItemText(ID_LOG, "yz");
+    dlg.SetSel(ID_LOG, 1, 2);
+    dlg.ReplaceSel(ID_LOG, "-");
+    EXPECT_EQ(log->toPlainText(), "x-z");
+    OpenFrame(dlg);
+    dlg.AppendItemText(ID_LOG, "more");
+    dlg.SetSel(ID_LOG, 0, -1);
+    dlg.ReplaceSel(ID_LOG, "");
+    ASSERT_TRUE(WaitPainted(dlg));
+    EXPECT_EQ(log->toPlainText(), "");
+}
+
+TEST(Edits, ManyAppendsPaintAtMostOnceAFrame) {
+    // Counts the window's paints.
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            paints += e->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    CTestDlg dlg;
+    dlg.show();
+    ASSERT_TRUE(WaitUntil([&] { return dlg.isVisible(); }, 2000));
+    auto* log = dlg.GetDlgItemAs<QPlainTextEdit>(ID_LOG);
+    log->viewport()->installEventFilter(&counter);
+    QString all;
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < 300; ++i) {
+        const QString line = QString::number(i) + "\n";
+        dlg.AppendItemText(ID_LOG, line);
+        dlg.SetItemText(ID_NUMBER, QString::number(i));
+        all += line;
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(WaitPainted(dlg));
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_EQ(log->toPlainText(), all);
+    EXPECT_GE(counter.paints, 1);
+    // A frame is 16 ms; a coarse timer may end it 5 % early.
+    EXPECT_LE(counter.paints, ms / 15.0 + 2) << ms << " ms";
 }
 
 TEST(Edits, LineCountMatchesTheWindowTextRule) {

@@ -41,9 +41,12 @@ void TrimToLimit(QPlainTextEdit* edit, int position, int added) {
     const int excess = doc->characterCount() - 1 - limit;
     if (excess <= 0)
         return;
+    // A paste into an empty edit reports the document's closing paragraph
+    // mark among the characters added, one past the end of the text.
+    const int end = std::min(position + added, doc->characterCount() - 1);
     QTextCursor cursor(doc);
-    cursor.setPosition(position + added);
-    cursor.setPosition(position + added - std::min(excess, added), QTextCursor::KeepAnchor);
+    cursor.setPosition(end);
+    cursor.setPosition(end - std::min(excess, end - position), QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
 }
 

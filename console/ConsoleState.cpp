@@ -32,6 +32,7 @@ bool CConsoleState::LoadConfig(const std::string& path) {
 
 void CConsoleState::LoadSettings() {
     ReadChannelSettings(m_config, m_settings);
+    m_bCaptureChannelStale = true;
 }
 
 void CConsoleState::ReadTimeouts(int& firstChar, int& interChar) {
@@ -51,6 +52,7 @@ void CConsoleState::CreateEvents() {
 void CConsoleState::SelectChannel(int channel) {
     StopWorker();
     m_nChannel = channel;
+    m_bCaptureChannelStale = true;
 }
 
 bool CConsoleState::IsOpen(int channel) const {
@@ -88,6 +90,10 @@ int CConsoleState::SelectedPort() const {
     return m_nChannel == CH_MODEM ? m_settings.nModemPort : m_settings.nComPort;
 }
 
+long CConsoleState::SelectedBaud() const {
+    return m_nChannel == CH_MODEM ? m_settings.nModemBaud : m_settings.nComBaud;
+}
+
 void CConsoleState::StartWorker() {
     // A worker that ended by itself (failed connect, bind or dial) is joined
     // before the next one starts.
@@ -103,8 +109,7 @@ int CConsoleState::OpenChannel(WindowHandle wnd) {
     case CH_SERIAL:
     case CH_MODEM: {
         const int port = SelectedPort();
-        const long baud = channel == CH_MODEM ? m_settings.nModemBaud : m_settings.nComBaud;
-        if (const int rc = ComOpen(port, ComBaudIndex(baud)); rc < 0)
+        if (const int rc = ComOpen(port, ComBaudIndex(SelectedBaud())); rc < 0)
             return rc;
         if (channel == CH_SERIAL) {
             FillOpenJob(m_job, CH_SERIAL, port, {}, wnd);
@@ -198,29 +203,31 @@ int CConsoleState::StopCapture() {
     return rc;
 }
 
+std::string CConsoleState::CaptureChannel() const {
+    switch (m_nChannel) {
+    case CH_TCP:
+        return CaptureChannelName(CH_TCP, m_settings.nTcpPort, m_settings.strTcpIp, 0);
+    case CH_UDP:
+        return CaptureChannelName(CH_UDP, m_settings.nUdpPort, m_settings.strUdpIp, 0);
+    default:
+        return CaptureChannelName(m_nChannel, SelectedPort(), {}, SelectedBaud());
+    }
+}
+
 void CConsoleState::LinkCapture() {
     if (!m_capture) {
         m_job.capture = {};
         return;
     }
-    std::string name;
-    switch (m_nChannel) {
-    case CH_SERIAL:
-        name = CaptureChannelName(CH_SERIAL, SelectedPort(), {}, m_settings.nComBaud);
-        break;
-    case CH_MODEM:
-        name = CaptureChannelName(CH_MODEM, SelectedPort(), {}, m_settings.nModemBaud);
-        break;
-    case CH_TCP:
-        name = CaptureChannelName(CH_TCP, m_settings.nTcpPort, m_settings.strTcpIp, 0);
-        break;
-    default:
-        name = CaptureChannelName(CH_UDP, m_settings.nUdpPort, m_settings.strUdpIp, 0);
-        break;
-    }
-    if (name != m_strCaptureChannel || m_nCaptureInterface < 0) {
-        m_nCaptureInterface = m_capture->AddInterface(name, "quillmark console");
-        m_strCaptureChannel = name;
+    // The channel's name is built again only after it may have changed, not
+    // at every exchange of timed sending.
+    if (m_bCaptureChannelStale || m_nCaptureInterface < 0) {
+        const std::string name = CaptureChannel();
+        if (name != m_strCaptureChannel || m_nCaptureInterface < 0) {
+            m_nCaptureInterface = m_capture->AddInterface(name, "quillmark console");
+            m_strCaptureChannel = name;
+        }
+        m_bCaptureChannelStale = false;
     }
     m_job.capture = {m_capture.get(), m_nCaptureInterface};
 }

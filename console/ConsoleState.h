@@ -92,8 +92,9 @@ class CConsoleState {
     bool AnyChannelOpen() const { return m_bPortOpen || m_bTcpConnected || m_bUdpBound; }
     // Connecting, or a channel open.
     bool WorkerRuns() const { return m_nConnecting >= 0 || AnyChannelOpen(); }
-    // The COM number of the selected serial or modem channel.
+    // The COM number and speed of the selected serial or modem channel.
     int SelectedPort() const;
+    long SelectedBaud() const;
 
     // Opens the selected channel. Serial: the console opens the port and
     // its worker starts, the channel is open; the serial driver's code when
@@ -182,6 +183,8 @@ class CConsoleState {
     // Points the record at the recording's interface for the selected
     // channel, adding the interface when the channel is new to the file.
     void LinkCapture();
+    // The interface name of the selected channel.
+    std::string CaptureChannel() const;
     // A stopped recording's writer is freed once no job uses it any more.
     void ReleaseRetiredCapture();
 
@@ -225,4 +228,5 @@ class CConsoleState {
     std::string m_strCapturePath;
     std::string m_strCaptureChannel; // the name of the interface last added
     int m_nCaptureInterface = -1;
+    bool m_bCaptureChannelStale = true; // channel or settings changed since
 };

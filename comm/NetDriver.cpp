@@ -326,9 +326,7 @@ int UdpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap
     const int n = RecvDatagram(sock, buf, std::min(UDP_DATAGRAM_MAX, bufSize), tap);
     if (n < 0)
         return n;
-    const int ackLen = static_cast<int>(sizeof AckFrame);
-    const bool bAck = n >= ackLen && std::memcmp(buf, AckFrame, ackLen) == 0;
-    if (n >= (bAck ? ackLen + FRAME_OVERHEAD : FRAME_OVERHEAD))
+    if (n >= LeadingAckLength(buf, n, 0) + FRAME_OVERHEAD)
         return n;
 
     // A short datagram: the rest of the reply may already wait behind it.

@@ -78,7 +78,9 @@ int BuildReplyFrame(uint8_t machine, uint8_t status, const uint8_t* data, int le
 
 int LeadingAckLength(const uint8_t* bytes, int n, int minReply) {
     constexpr int ackLen = static_cast<int>(sizeof AckFrame);
-    return n >= ackLen && n - ackLen >= minReply && std::memcmp(bytes, AckFrame, ackLen) == 0 ? ackLen : 0;
+    return n >= ackLen && n - ackLen >= minReply && std::memcmp(bytes, AckFrame, ackLen) == 0
+               ? ackLen
+               : 0;
 }
 
 int CheckReplyFrame(const uint8_t* frame, int len, int endByteError) {

@@ -294,16 +294,16 @@ struct FaultArgs {
 };
 
 void AddFaultOptions(CLI::App& app, FaultArgs& a, CLI::Option* replay) {
-    auto* fault = app.add_option("--fault", a.texts,
-                                 "Misbehave on every reply, or on replies to command HH")
-                      ->group("Faults")
-                      ->type_name("KIND[:HH]")
-                      ->check(CLI::Validator(
-                          [](std::string& s) {
-                              SimFault f{};
-                              return ParseFault(s, f) ? "" : "unknown fault " + s;
-                          },
-                          ""));
+    auto* fault =
+        app.add_option("--fault", a.texts, "Misbehave on every reply, or on replies to command HH")
+            ->group("Faults")
+            ->type_name("KIND[:HH]")
+            ->check(CLI::Validator(
+                [](std::string& s) {
+                    SimFault f{};
+                    return ParseFault(s, f) ? "" : "unknown fault " + s;
+                },
+                ""));
     // A replay answers as recorded: faults of its own would spoil that.
     fault->excludes(replay);
     app.add_option("--ack-delay", a.settings.nAckDelayMs, "ms between acknowledgement and reply")

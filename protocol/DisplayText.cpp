@@ -11,6 +11,8 @@ namespace {
 
 constexpr int ERROR_LEN = static_cast<int>(sizeof TransferErrorFrame);
 
+constexpr char RECV_OK_TEXT[] = "接收成功!";
+
 constexpr char NO_RESPONSE_TEXT[] =
     "\r\n读写器终端机无反应，请检查\r\n1、PC和读写器之间的物理连接；\r\n2、端口选择是否正确!\r\n";
 
@@ -140,7 +142,7 @@ std::string FormatSent(const uint8_t* bytes, int n) {
 }
 
 const char* RecvStatusText(int value) {
-    return value > 0 ? "接收成功!" : ReplyReadText(value);
+    return value > 0 ? RECV_OK_TEXT : ReplyReadText(value);
 }
 
 const char* RecvErrorAppendText(int value) {
@@ -169,14 +171,13 @@ bool RecvErrorClearsPending(int value) {
 
 const char* RawRecvStatusText(int value) {
     if (value > 0)
-        return "接收成功!";
+        return RECV_OK_TEXT;
     switch (value) {
     case 0:
         return "没有数据!";
     case RES_INTER_TIMEOUT:
-        return "接收数据超时!";
     case RES_RECV_ERROR:
-        return "接收数据错!";
+        return ReplyReadText(value);
     default:
         return GENERAL_RECV_FAILED_TEXT;
     }

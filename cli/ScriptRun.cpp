@@ -23,8 +23,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int ACK_LEN = static_cast<int>(sizeof AckFrame);
-
 // What a step run gives before its name and elapsed time are added.
 struct Outcome {
     bool bPass = false;
@@ -178,26 +176,21 @@ class CStepRunner {
 
     // The reply frame itself: on serial an acknowledgement stays in front.
     static void SkipAck(const uint8_t*& frame, int& n) {
-        if (n >= ACK_LEN + FRAME_OVERHEAD && std::memcmp(frame, AckFrame, ACK_LEN) == 0) {
-            frame += ACK_LEN;
-            n -= ACK_LEN;
-        }
+        const int ackLen = LeadingAckLength(frame, n, FRAME_OVERHEAD);
+        frame += ackLen;
+        n -= ackLen;
     }
 
     // The UDP reader hands datagrams over unchecked: a reply is judged only
     // when it is one whole frame with its checksum right. Returns n, or -10
-    // (not a frame) or -9 (checksum) as the byte-stream readers would.
+    // (not a frame, a wrong end byte included) or -9 (checksum) as the
+    // byte-stream readers would.
     static int CheckReply(const uint8_t* buf, int n) {
         const uint8_t* frame = buf;
         int len = n;
         SkipAck(frame, len);
-        if (len < FRAME_OVERHEAD || frame[0] != FRAME_REPLY_START ||
-            frame[len - 1] != FRAME_REPLY_END || frame[3] * 256 + frame[4] + FRAME_OVERHEAD != len)
-            return RES_NOT_FRAME;
-        const uint16_t crc = Crc16(len - 3, frame);
-        if (frame[len - 3] != (crc >> 8) || frame[len - 2] != (crc & 0xFF))
-            return RES_CHECKSUM;
-        return n;
+        const int rc = CheckReplyFrame(frame, len, RES_NOT_FRAME);
+        return rc < 0 ? rc : n;
     }
 
     // Judges a reply read that gave got bytes into reply, or a code, when

@@ -2,16 +2,23 @@
 // DES, port list) and runs against a terminal over serial, TCP or UDP.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <iterator>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
 #include "cli/CliText.h"
 #include "cli/ScriptParse.h"
 #include "cli/ScriptRun.h"
+#include "comm/NetAddress.h"
 #include "comm/SerialPort.h"
 #include "protocol/Diagnostics.h"
 #include "protocol/Frame.h"
@@ -22,6 +29,9 @@ namespace {
 // A device path that is no slot of the serial driver's table is bound to
 // this COM number, which the table leaves free.
 constexpr int CLI_DEVICE_PORT = 0;
+
+// Both time-outs of a run on a channel unless its options say otherwise.
+constexpr int DEFAULT_TIMEOUT_MS = 1000;
 
 CLI::Validator HexText(int minBytes, int maxBytes) {
     return CLI::Validator(
@@ -59,32 +69,19 @@ bool ParseDecimal(const std::string& s, int maxValue, int& value) {
     return value <= maxValue;
 }
 
-bool IsDottedIpv4(const std::string& s) {
-    int parts = 0;
-    size_t start = 0;
-    for (;;) {
-        const size_t dot = s.find('.', start);
-        const std::string part =
-            s.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-        int value = 0;
-        // A leading zero reads as octal to some parsers and is refused by others.
-        if (part.size() > 3 || (part.size() > 1 && part[0] == '0') ||
-            !ParseDecimal(part, 255, value))
-            return false;
-        ++parts;
-        if (dot == std::string::npos)
-            break;
-        start = dot + 1;
-    }
-    return parts == 4;
+// A terminal's ADDR:PORT: the port of a peer is never 0.
+bool ParsePeer(const std::string& s, std::string& addr, int& port) {
+    return ParseEndpoint(s, addr, port) && port > 0;
 }
 
-bool ParseEndpoint(const std::string& s, std::string& addr, int& port) {
-    const size_t colon = s.rfind(':');
-    if (colon == std::string::npos)
-        return false;
-    addr = s.substr(0, colon);
-    return IsDottedIpv4(addr) && ParseDecimal(s.substr(colon + 1), 65535, port) && port > 0;
+// The serial speeds, slowest first, as the --baud help lists them.
+std::string BaudList() {
+    std::vector<int> rates(std::begin(COM_BAUD_RATES), std::end(COM_BAUD_RATES));
+    std::sort(rates.begin(), rates.end());
+    std::string text;
+    for (int rate : rates)
+        text += (text.empty() ? "" : " ") + std::to_string(rate);
+    return text;
 }
 
 // "COMn" (any case) gives n; anything else is a device path.
@@ -99,12 +96,12 @@ struct ChannelArgs {
     std::string strTcp;
     std::string strUdp;
     std::string strUdpLocal;
-    int nFirstChar = 1000;
-    int nInterChar = 1000;
+    int nFirstChar = DEFAULT_TIMEOUT_MS;
+    int nInterChar = DEFAULT_TIMEOUT_MS;
     std::string strCapture;
 };
 
-void AddChannelOptions(CLI::App* sub, ChannelArgs& a, int defaultTimeout) {
+void AddChannelOptions(CLI::App* sub, ChannelArgs& a, int defaultTimeout = DEFAULT_TIMEOUT_MS) {
     a.nFirstChar = defaultTimeout;
     a.nInterChar = defaultTimeout;
     auto* line = sub->add_option_group("Channel", "The line to the terminal");
@@ -112,7 +109,7 @@ void AddChannelOptions(CLI::App* sub, ChannelArgs& a, int defaultTimeout) {
         [](std::string& s) -> std::string {
             std::string addr;
             int port = 0;
-            return ParseEndpoint(s, addr, port) ? "" : "expected ADDR:PORT, got " + s;
+            return ParsePeer(s, addr, port) ? "" : "expected ADDR:PORT, got " + s;
         },
         "");
     auto* serial =
@@ -134,8 +131,7 @@ void AddChannelOptions(CLI::App* sub, ChannelArgs& a, int defaultTimeout) {
                     ->check(endpoint);
     line->require_option(1);
 
-    sub->add_option("--baud", a.nBaud,
-                    "Serial line speed: 1200 2400 4800 9600 19200 28800 57600 115200 921600")
+    sub->add_option("--baud", a.nBaud, "Serial line speed: " + BaudList())
         ->type_name("N")
         ->capture_default_str()
         ->needs(serial)
@@ -153,7 +149,8 @@ void AddChannelOptions(CLI::App* sub, ChannelArgs& a, int defaultTimeout) {
         ->needs(udp)
         ->check(CLI::Validator(
             [](std::string& s) -> std::string {
-                return IsDottedIpv4(s) ? "" : "expected a dotted IPv4 address, got " + s;
+                uint32_t ip = 0;
+                return ParseIpv4(s, ip) ? "" : "expected a dotted IPv4 address, got " + s;
             },
             ""));
     sub->add_option("--first-char", a.nFirstChar, "First-character time-out")
@@ -191,21 +188,33 @@ ChannelSpec ToSpec(const ChannelArgs& a) {
         return chan;
     }
     chan.nChannel = a.strTcp.empty() ? CH_UDP : CH_TCP;
-    ParseEndpoint(chan.nChannel == CH_TCP ? a.strTcp : a.strUdp, chan.strAddress, chan.nPort);
+    ParsePeer(chan.nChannel == CH_TCP ? a.strTcp : a.strUdp, chan.strAddress, chan.nPort);
     chan.strUdpLocal = a.strUdpLocal;
     return chan;
 }
 
-void AddFrameOptions(CLI::App* sub, int& machine, std::string& cmd, std::string& data) {
-    sub->add_option("--machine", machine, "Machine number, 0-255")
+// Runs fn on the channel a names, its traffic recorded when --capture asks.
+int OnChannel(const ChannelArgs& a, const std::string& what,
+              const std::function<int(const ChannelSpec&)>& fn) {
+    return RunCaptured(ToSpec(a), a.strCapture, what, fn);
+}
+
+struct FrameArgs {
+    int nMachine = 0;
+    std::string strCmd;
+    std::string strData;
+};
+
+void AddFrameOptions(CLI::App* sub, FrameArgs& f) {
+    sub->add_option("--machine", f.nMachine, "Machine number, 0-255")
         ->type_name("N")
         ->required()
         ->check(CLI::Range(0, 255));
-    sub->add_option("--cmd", cmd, "Command byte, two hex digits")
+    sub->add_option("--cmd", f.strCmd, "Command byte, two hex digits")
         ->type_name("HH")
         ->required()
         ->check(CommandByte());
-    sub->add_option("--data", data, "Data bytes as hex digits (at most 288 bytes)")
+    sub->add_option("--data", f.strData, "Data bytes as hex digits (at most 288 bytes)")
         ->type_name("HEX")
         ->check(HexText(0, FRAME_MAX_DATA));
 }
@@ -262,6 +271,238 @@ int RateIndex(const std::string& name) {
     return -1;
 }
 
+// A subcommand and what follows once the command line has been read. Each
+// Add... function below adds one and keeps its options' values.
+struct Command {
+    CLI::App* sub = nullptr;
+    // Judges what the options alone cannot; throws CLI::ValidationError.
+    std::function<void()> check;
+    std::function<int()> run;
+};
+
+Command AddCrc(CLI::App& app) {
+    auto hex = std::make_shared<std::string>();
+    auto* sub = app.add_subcommand("crc", "Print the CRC-16 of hex bytes as four hex digits");
+    sub->add_option("HEX", *hex, "Bytes as hex digits")->required()->check(HexText(0, 1 << 20));
+    return {sub, {}, [hex] { return RunCrc(*hex); }};
+}
+
+Command AddFrame(CLI::App& app) {
+    auto f = std::make_shared<FrameArgs>();
+    auto* sub = app.add_subcommand("frame", "Print a request frame as hex cells");
+    AddFrameOptions(sub, *f);
+    return {sub, {}, [f] { return RunFrame(f->nMachine, f->strCmd, f->strData); }};
+}
+
+Command AddDes(CLI::App& app, const char* name, const char* help, bool bTriple) {
+    struct Args {
+        std::string strMode;
+        std::string strKey;
+        std::string strData;
+    };
+    auto a = std::make_shared<Args>();
+    const int keyBytes = bTriple ? 16 : 8;
+    auto* sub = app.add_subcommand(name, help);
+    sub->add_option("MODE", a->strMode, "enc or dec")
+        ->required()
+        ->check(CLI::IsMember({"enc", "dec"}));
+    sub->add_option("--key", a->strKey, "Key as hex digits")
+        ->type_name(bTriple ? "HEX32" : "HEX16")
+        ->required()
+        ->check(HexText(keyBytes, keyBytes));
+    sub->add_option("--data", a->strData, "One 8-byte block as hex digits")
+        ->type_name("HEX16")
+        ->required()
+        ->check(HexText(8, 8));
+    return {sub, {}, [a, bTriple] {
+                return RunDes(bTriple, a->strMode == "dec", a->strKey, a->strData);
+            }};
+}
+
+Command AddPorts(CLI::App& app) {
+    auto* sub = app.add_subcommand("ports", "List the serial ports as the settings dialogs do");
+    return {sub, {}, [] { return RunPorts(); }};
+}
+
+Command AddShow(CLI::App& app) {
+    auto file = std::make_shared<std::string>();
+    auto* sub = app.add_subcommand(
+        "show", "Print a capture file: time, direction and the bytes of every packet");
+    sub->add_option("FILE", *file, "The capture (pcapng)")->required();
+    return {sub, {}, [file] { return RunShow(*file); }};
+}
+
+Command AddExchange(CLI::App& app) {
+    struct Args {
+        FrameArgs frame;
+        ChannelArgs channel;
+    };
+    auto a = std::make_shared<Args>();
+    auto* sub = app.add_subcommand(
+        "exchange", "Send a request frame and show it, the reply and the receive status");
+    AddFrameOptions(sub, a->frame);
+    AddChannelOptions(sub, a->channel);
+    return {sub, {}, [a] {
+                return OnChannel(a->channel, "exchange", [&](const ChannelSpec& c) {
+                    return RunExchange(c, a->frame.nMachine, a->frame.strCmd, a->frame.strData);
+                });
+            }};
+}
+
+Command AddDiag(CLI::App& app) {
+    struct Args {
+        std::string strWhich;
+        ChannelArgs channel;
+    };
+    auto a = std::make_shared<Args>();
+    auto* sub = app.add_subcommand("diag", "Run a diagnostic command and show its verdict");
+    sub->add_option("COMMAND", a->strWhich, "version, reader-id, power-on or power-off")
+        ->required()
+        ->check(CLI::IsMember(
+            std::vector<std::string>(CLI_DIAG_NAMES, CLI_DIAG_NAMES + CLI_DIAG_COUNT)));
+    AddChannelOptions(sub, a->channel);
+    return {sub, {}, [a] {
+                int cmd = 0;
+                while (cmd + 1 < CLI_DIAG_COUNT && a->strWhich != CLI_DIAG_NAMES[cmd])
+                    ++cmd;
+                return OnChannel(a->channel, "diag " + a->strWhich,
+                                 [&](const ChannelSpec& c) { return RunDiag(c, cmd); });
+            }};
+}
+
+Command AddRaw(CLI::App& app) {
+    struct Args {
+        RawOptions raw;
+        std::string strHex;
+        std::string strText;
+        ChannelArgs channel;
+    };
+    auto a = std::make_shared<Args>();
+    auto* sub =
+        app.add_subcommand("raw", "Send bytes without a frame and show what arrives as a raw dump");
+    auto* hexOpt = sub->add_option("--hex", a->strHex, "Bytes as hex digits")
+                       ->type_name("HEX")
+                       ->check(HexText(0, CLI_BUFFER_SIZE));
+    auto* textOpt = sub->add_option("--text", a->strText, "The bytes of a text")->type_name("TEXT");
+    hexOpt->excludes(textOpt);
+    sub->add_flag("--cr", a->raw.bCr, "Append a carriage return (0D)");
+    sub->add_flag("--no-receive", a->raw.bNoReceive, "Send only");
+    AddChannelOptions(sub, a->channel);
+    const auto check = [a, hexOpt, textOpt] {
+        RawOptions& raw = a->raw;
+        raw.bSend = hexOpt->count() > 0 || textOpt->count() > 0;
+        raw.bHex = hexOpt->count() > 0;
+        raw.strData = raw.bHex ? a->strHex : a->strText;
+        if (!raw.bSend && raw.bNoReceive)
+            throw CLI::ValidationError("--no-receive", "needs --hex or --text");
+        if (raw.bCr && !raw.bSend)
+            throw CLI::ValidationError("--cr", "needs --hex or --text");
+        const size_t len = (raw.bHex ? a->strHex.size() / 2 : a->strText.size()) + raw.bCr;
+        if (len > static_cast<size_t>(CLI_BUFFER_SIZE))
+            throw CLI::ValidationError("--text",
+                                       "at most " + std::to_string(CLI_BUFFER_SIZE) + " bytes");
+    };
+    return {sub, check, [a] {
+                return OnChannel(a->channel, "raw",
+                                 [&](const ChannelSpec& c) { return RunRaw(c, a->raw); });
+            }};
+}
+
+Command AddPub(CLI::App& app) {
+    struct Args {
+        PubArgs pub;
+        ChannelArgs channel;
+        PubInput input;
+    };
+    auto a = std::make_shared<Args>();
+    auto* sub = app.add_subcommand("pub", "Run one of the terminal's management commands");
+    sub->require_subcommand(1);
+    std::vector<CLI::App*> commands;
+    for (int i = 0; i < PUB_COMMAND_COUNT; ++i)
+        commands.push_back(AddPubCommand(sub, i, a->pub, a->channel));
+    const auto check = [a, commands] {
+        for (int i = 0; i < PUB_COMMAND_COUNT; ++i) {
+            if (!commands[i]->parsed())
+                continue;
+            PubInput& in = a->input;
+            in.nCommand = i;
+            in.strId = UpperAscii(a->pub.strId);
+            in.strLowId = UpperAscii(a->pub.strLowId);
+            in.nMachineNo = a->pub.nMachineNo;
+            in.nRate = RateIndex(a->pub.strRate);
+            PubRequest req;
+            const int rc = BuildPubRequest(in, req);
+            if (rc != PUB_INPUT_OK)
+                throw CLI::ValidationError(PubInputMessage(rc).text);
+        }
+    };
+    return {sub, check, [a] {
+                return OnChannel(a->channel, std::string("pub ") + CLI_PUB_NAMES[a->input.nCommand],
+                                 [&](const ChannelSpec& c) { return RunPub(c, a->input); });
+            }};
+}
+
+Command AddDownload(CLI::App& app) {
+    struct Args {
+        std::string strFile;
+        int nMachine = 0;
+        ChannelArgs channel;
+    };
+    auto a = std::make_shared<Args>();
+    auto* sub = app.add_subcommand("download", "Download a program image to a terminal");
+    sub->add_option("FILE", a->strFile, "The image (.bin), at most 61440 bytes")->required();
+    sub->add_option("--machine", a->nMachine, "Machine number, 1-255")
+        ->type_name("N")
+        ->required()
+        ->check(CLI::Range(1, 255));
+    AddChannelOptions(sub, a->channel);
+    return {sub, {}, [a] {
+                return OnChannel(a->channel, "download", [&](const ChannelSpec& c) {
+                    return RunDownload(c, a->strFile, a->nMachine);
+                });
+            }};
+}
+
+// Reads the script at path and runs it on the channel; the channel's
+// time-outs stand where the script sets none. Returns the run's status, or
+// 2 for a script that cannot be read.
+int RunScriptFile(const std::string& path, RunOptions opt, const ChannelArgs& channel) {
+    Script script;
+    script.nFirstChar = channel.nFirstChar;
+    script.nInterChar = channel.nInterChar;
+    std::string error;
+    if (!LoadScript(path, script, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return CLI_EXIT_BAD_ARGS;
+    }
+    opt.strSuiteName = std::filesystem::path(path).filename().string();
+    // --capture names the file over the script's own capture.
+    const std::string capturePath =
+        channel.strCapture.empty() ? script.strCapturePath : channel.strCapture;
+    return RunCaptured(ToSpec(channel), capturePath, "run " + opt.strSuiteName,
+                       [&](const ChannelSpec& c) { return RunScript(c, script, opt); });
+}
+
+Command AddRun(CLI::App& app) {
+    struct Args {
+        std::string strScript;
+        RunOptions opt;
+        ChannelArgs channel;
+    };
+    auto a = std::make_shared<Args>();
+    auto* sub = app.add_subcommand(
+        "run", "Run a test script (TOML): judge every reply, report like a test runner");
+    sub->add_option("SCRIPT", a->strScript, "The script file")->required();
+    sub->add_option("--junit", a->opt.strJUnitPath, "Also write the results as JUnit XML")
+        ->type_name("FILE");
+    sub->add_flag("--stop-on-fail", a->opt.bStopOnFail, "Stop at the first failed step");
+    AddChannelOptions(sub, a->channel);
+    sub->footer("Exit status: 0 every step passed, 1 a step failed (or the channel did not "
+                "open), 2 a bad script or bad arguments. --first-char and --inter-char apply "
+                "where the script's [defaults] sets no time-out.");
+    return {sub, {}, [a] { return RunScriptFile(a->strScript, a->opt, a->channel); }};
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -276,187 +517,32 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "quillmark-cli " QUILLMARK_VERSION);
     app.footer("Exit status: 0 success, 1 failure (no reply frame, failed download, channel "
                "not open, a failed script step), 2 bad arguments or a bad script.");
-
-    std::string crcHex;
-    auto* crc = app.add_subcommand("crc", "Print the CRC-16 of hex bytes as four hex digits");
-    crc->add_option("HEX", crcHex, "Bytes as hex digits")->required()->check(HexText(0, 1 << 20));
-
-    int frameMachine = 0;
-    std::string frameCmd;
-    std::string frameData;
-    auto* frame = app.add_subcommand("frame", "Print a request frame as hex cells");
-    AddFrameOptions(frame, frameMachine, frameCmd, frameData);
-
-    std::string desMode;
-    std::string desKey;
-    std::string desData;
-    const auto addDes = [&](const char* name, const char* help, int keyBytes) {
-        auto* sub = app.add_subcommand(name, help);
-        sub->add_option("MODE", desMode, "enc or dec")
-            ->required()
-            ->check(CLI::IsMember({"enc", "dec"}));
-        sub->add_option("--key", desKey, "Key as hex digits")
-            ->type_name(keyBytes == 8 ? "HEX16" : "HEX32")
-            ->required()
-            ->check(HexText(keyBytes, keyBytes));
-        sub->add_option("--data", desData, "One 8-byte block as hex digits")
-            ->type_name("HEX16")
-            ->required()
-            ->check(HexText(8, 8));
-        return sub;
+    // In the order the help lists them.
+    const Command commands[] = {
+        AddCrc(app),
+        AddFrame(app),
+        AddDes(app, "des", "Encrypt or decrypt one block with DES", false),
+        AddDes(app, "3des", "Encrypt or decrypt one block with two-key triple DES", true),
+        AddPorts(app),
+        AddShow(app),
+        AddExchange(app),
+        AddDiag(app),
+        AddRaw(app),
+        AddPub(app),
+        AddDownload(app),
+        AddRun(app),
     };
-    auto* des = addDes("des", "Encrypt or decrypt one block with DES", 8);
-    auto* des3 = addDes("3des", "Encrypt or decrypt one block with two-key triple DES", 16);
 
-    auto* ports = app.add_subcommand("ports", "List the serial ports as the settings dialogs do");
-
-    std::string showFile;
-    auto* show = app.add_subcommand(
-        "show", "Print a capture file: time, direction and the bytes of every packet");
-    show->add_option("FILE", showFile, "The capture (pcapng)")->required();
-
-    ChannelArgs channel;
-    int exMachine = 0;
-    std::string exCmd;
-    std::string exData;
-    auto* exchange = app.add_subcommand(
-        "exchange", "Send a request frame and show it, the reply and the receive status");
-    AddFrameOptions(exchange, exMachine, exCmd, exData);
-    AddChannelOptions(exchange, channel, 1000);
-
-    std::string diagWhich;
-    auto* diag = app.add_subcommand("diag", "Run a diagnostic command and show its verdict");
-    diag->add_option("COMMAND", diagWhich, "version, reader-id, power-on or power-off")
-        ->required()
-        ->check(CLI::IsMember(
-            std::vector<std::string>(CLI_DIAG_NAMES, CLI_DIAG_NAMES + CLI_DIAG_COUNT)));
-    AddChannelOptions(diag, channel, 1000);
-
-    RawOptions raw;
-    std::string rawHex;
-    std::string rawText;
-    auto* rawCmd =
-        app.add_subcommand("raw", "Send bytes without a frame and show what arrives as a raw dump");
-    auto* hexOpt = rawCmd->add_option("--hex", rawHex, "Bytes as hex digits")
-                       ->type_name("HEX")
-                       ->check(HexText(0, CLI_BUFFER_SIZE));
-    auto* textOpt = rawCmd->add_option("--text", rawText, "The bytes of a text")->type_name("TEXT");
-    hexOpt->excludes(textOpt);
-    rawCmd->add_flag("--cr", raw.bCr, "Append a carriage return (0D)");
-    rawCmd->add_flag("--no-receive", raw.bNoReceive, "Send only");
-    AddChannelOptions(rawCmd, channel, 1000);
-
-    PubArgs pubArgs;
-    auto* pub = app.add_subcommand("pub", "Run one of the terminal's management commands");
-    pub->require_subcommand(1);
-    CLI::App* pubCommands[PUB_COMMAND_COUNT];
-    for (int i = 0; i < PUB_COMMAND_COUNT; ++i)
-        pubCommands[i] = AddPubCommand(pub, i, pubArgs, channel);
-
-    std::string downloadFile;
-    int downloadMachine = 0;
-    auto* download = app.add_subcommand("download", "Download a program image to a terminal");
-    download->add_option("FILE", downloadFile, "The image (.bin), at most 61440 bytes")->required();
-    download->add_option("--machine", downloadMachine, "Machine number, 1-255")
-        ->type_name("N")
-        ->required()
-        ->check(CLI::Range(1, 255));
-    AddChannelOptions(download, channel, 1000);
-
-    std::string scriptPath;
-    RunOptions runOpt;
-    auto* run = app.add_subcommand(
-        "run", "Run a test script (TOML): judge every reply, report like a test runner");
-    run->add_option("SCRIPT", scriptPath, "The script file")->required();
-    run->add_option("--junit", runOpt.strJUnitPath, "Also write the results as JUnit XML")
-        ->type_name("FILE");
-    run->add_flag("--stop-on-fail", runOpt.bStopOnFail, "Stop at the first failed step");
-    AddChannelOptions(run, channel, 1000);
-    run->footer("Exit status: 0 every step passed, 1 a step failed (or the channel did not "
-                "open), 2 a bad script or bad arguments. --first-char and --inter-char apply "
-                "where the script's [defaults] sets no time-out.");
-
-    PubInput pubInput;
     try {
         app.parse(argc, argv);
-        if (rawCmd->parsed()) {
-            raw.bSend = hexOpt->count() > 0 || textOpt->count() > 0;
-            raw.bHex = hexOpt->count() > 0;
-            raw.strData = raw.bHex ? rawHex : rawText;
-            if (!raw.bSend && raw.bNoReceive)
-                throw CLI::ValidationError("--no-receive", "needs --hex or --text");
-            if (raw.bCr && !raw.bSend)
-                throw CLI::ValidationError("--cr", "needs --hex or --text");
-            const size_t len = (raw.bHex ? rawHex.size() / 2 : rawText.size()) + raw.bCr;
-            if (len > static_cast<size_t>(CLI_BUFFER_SIZE))
-                throw CLI::ValidationError("--text",
-                                           "at most " + std::to_string(CLI_BUFFER_SIZE) + " bytes");
-        }
-        for (int i = 0; i < PUB_COMMAND_COUNT; ++i) {
-            if (!pubCommands[i]->parsed())
-                continue;
-            pubInput.nCommand = i;
-            pubInput.strId = UpperAscii(pubArgs.strId);
-            pubInput.strLowId = UpperAscii(pubArgs.strLowId);
-            pubInput.nMachineNo = pubArgs.nMachineNo;
-            pubInput.nRate = RateIndex(pubArgs.strRate);
-            PubRequest req;
-            const int rc = BuildPubRequest(pubInput, req);
-            if (rc != PUB_INPUT_OK)
-                throw CLI::ValidationError(PubInputMessage(rc).text);
-        }
+        for (const Command& c : commands)
+            if (c.sub->parsed() && c.check)
+                c.check();
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? 0 : CLI_EXIT_BAD_ARGS;
     }
-
-    if (crc->parsed())
-        return RunCrc(crcHex);
-    if (frame->parsed())
-        return RunFrame(frameMachine, frameCmd, frameData);
-    if (des->parsed() || des3->parsed())
-        return RunDes(des3->parsed(), desMode == "dec", desKey, desData);
-    if (ports->parsed())
-        return RunPorts();
-    if (show->parsed())
-        return RunShow(showFile);
-    const ChannelSpec chan = ToSpec(channel);
-    const auto captured = [&](const std::string& what, const auto& fn) {
-        return RunCaptured(chan, channel.strCapture, what, fn);
-    };
-    if (exchange->parsed())
-        return captured("exchange", [&](const ChannelSpec& c) {
-            return RunExchange(c, exMachine, exCmd, exData);
-        });
-    if (diag->parsed()) {
-        int cmd = 0;
-        while (cmd + 1 < CLI_DIAG_COUNT && diagWhich != CLI_DIAG_NAMES[cmd])
-            ++cmd;
-        return captured("diag " + diagWhich, [&](const ChannelSpec& c) { return RunDiag(c, cmd); });
-    }
-    if (rawCmd->parsed())
-        return captured("raw", [&](const ChannelSpec& c) { return RunRaw(c, raw); });
-    if (pub->parsed())
-        return captured(std::string("pub ") + CLI_PUB_NAMES[pubInput.nCommand],
-                        [&](const ChannelSpec& c) { return RunPub(c, pubInput); });
-    if (download->parsed())
-        return captured("download", [&](const ChannelSpec& c) {
-            return RunDownload(c, downloadFile, downloadMachine);
-        });
-    if (run->parsed()) {
-        Script script;
-        script.nFirstChar = chan.nFirstChar;
-        script.nInterChar = chan.nInterChar;
-        std::string error;
-        if (!LoadScript(scriptPath, script, error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            return CLI_EXIT_BAD_ARGS;
-        }
-        runOpt.strSuiteName = std::filesystem::path(scriptPath).filename().string();
-        // --capture names the file over the script's own capture.
-        const std::string capturePath =
-            channel.strCapture.empty() ? script.strCapturePath : channel.strCapture;
-        return RunCaptured(chan, capturePath, "run " + runOpt.strSuiteName,
-                           [&](const ChannelSpec& c) { return RunScript(c, script, runOpt); });
-    }
+    for (const Command& c : commands)
+        if (c.sub->parsed())
+            return c.run();
     return CLI_EXIT_BAD_ARGS;
 }

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "comm/Clock.h"
+#include "comm/NetAddress.h"
 #include "protocol/Frame.h"
 #include "protocol/FrameReader.h"
 
@@ -50,18 +51,21 @@ bool IsLost(int err) {
     }
 }
 
-// A unicast IPv4 address and a port that fits the 16-bit field.
+// A dotted IPv4 address and a port that fits the 16-bit field.
 bool MakeAddress(const char* text, int port, sockaddr_in& sa) {
     std::memset(&sa, 0, sizeof sa);
     sa.sin_family = AF_INET;
-    if (text == nullptr || inet_pton(AF_INET, text, &sa.sin_addr) != 1)
+    uint32_t ip = 0;
+    if (text == nullptr || !ParseIpv4(text, ip) || port < 0 || port > 65535)
         return false;
-    if (sa.sin_addr.s_addr == htonl(INADDR_BROADCAST))
-        return false;
-    if (port < 0 || port > 65535)
-        return false;
+    sa.sin_addr.s_addr = htonl(ip);
     sa.sin_port = htons(static_cast<uint16_t>(port));
     return true;
+}
+
+// A peer to connect or send to: MakeAddress, and not the broadcast address.
+bool MakePeerAddress(const char* text, int port, sockaddr_in& sa) {
+    return MakeAddress(text, port, sa) && sa.sin_addr.s_addr != htonl(INADDR_BROADCAST);
 }
 
 // Waits up to waitMs for events on fd; a signal does not cut the wait short.
@@ -177,7 +181,7 @@ int NetCleanup() {
 int TcpConnect(const char* addr, int port, int timeoutMs, int& sock) {
     g_lastError = 0;
     sockaddr_in sa;
-    if (!MakeAddress(addr, port, sa))
+    if (!MakePeerAddress(addr, port, sa))
         return RES_BAD_ADDRESS;
 
     const uint32_t start = TickMs();
@@ -269,16 +273,11 @@ int UdpBind(const char* addr, int port, int& sock) {
     if (fd < 0)
         return RES_SOCKET_FAILED;
     sockaddr_in sa{};
-    sa.sin_family = AF_INET;
     int err = 0;
-    if (addr == nullptr || inet_pton(AF_INET, addr, &sa.sin_addr) != 1 || port < 0 ||
-        port > 65535) {
+    if (!MakeAddress(addr, port, sa))
         err = EINVAL;
-    } else {
-        sa.sin_port = htons(static_cast<uint16_t>(port));
-        if (bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
-            err = errno;
-    }
+    else if (bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
+        err = errno;
     if (err != 0) {
         close(fd);
         return err;
@@ -310,7 +309,7 @@ int UdpSendTo(int sock, const char* addr, int port, const uint8_t* data, int cou
     if (count < 1)
         return RES_OK;
     sockaddr_in sa;
-    if (data == nullptr || !MakeAddress(addr, port, sa))
+    if (data == nullptr || !MakePeerAddress(addr, port, sa))
         return RES_SEND_FAILED;
     const ssize_t n = sendto(sock, data, static_cast<size_t>(count), MSG_NOSIGNAL,
                              reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
@@ -326,9 +325,7 @@ int UdpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap
     const int n = RecvDatagram(sock, buf, std::min(UDP_DATAGRAM_MAX, bufSize), tap);
     if (n < 0)
         return n;
-    const int ackLen = static_cast<int>(sizeof AckFrame);
-    const bool bAck = n >= ackLen && std::memcmp(buf, AckFrame, ackLen) == 0;
-    if (n >= (bAck ? ackLen + FRAME_OVERHEAD : FRAME_OVERHEAD))
+    if (n >= LeadingAckLength(buf, n, 0) + FRAME_OVERHEAD)
         return n;
 
     // A short datagram: the rest of the reply may already wait behind it.

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <iterator>
 #include <mutex>
 
 #include <errno.h>
@@ -55,9 +56,6 @@ int OpenFailed(int err) {
     g_openError = err;
     return RES_OPEN_FAILED;
 }
-
-constexpr int BAUD_RATES[] = {19200, 9600, 4800, 2400, 1200, 28800, 57600, 115200, 921600};
-constexpr int BAUD_COUNT = static_cast<int>(sizeof BAUD_RATES / sizeof BAUD_RATES[0]);
 
 bool ValidPort(int n) {
     return n >= 0 && n < COM_PORT_COUNT;
@@ -260,13 +258,13 @@ int ComNumberOfDevice(const char* device) {
 }
 
 int ComBaudRate(unsigned index) {
-    return index < static_cast<unsigned>(BAUD_COUNT) ? BAUD_RATES[index] : 921600;
+    return index < std::size(COM_BAUD_RATES) ? COM_BAUD_RATES[index] : 921600;
 }
 
 unsigned ComBaudIndex(long rate) {
-    for (int i = 0; i < BAUD_COUNT; ++i) {
-        if (BAUD_RATES[i] == rate)
-            return static_cast<unsigned>(i);
+    for (unsigned i = 0; i < std::size(COM_BAUD_RATES); ++i) {
+        if (COM_BAUD_RATES[i] == rate)
+            return i;
     }
     return 0;
 }

@@ -26,8 +26,12 @@ std::string ComDevicePath(int n);
 // that number is bound elsewhere. Returns -1 when no number opens it.
 int ComNumberOfDevice(const char* device);
 
-// Bits per second of a baud index (19200, 9600, 4800, 2400, 1200, 28800,
-// 57600, 115200, 921600; any other index 921600).
+// The line speeds in bits per second by baud index, in the order of the
+// settings dialogs' lists.
+inline constexpr int COM_BAUD_RATES[] = {19200, 9600,  4800,   2400,  1200,
+                                         28800, 57600, 115200, 921600};
+
+// Bits per second of a baud index (COM_BAUD_RATES; any other index 921600).
 int ComBaudRate(unsigned index);
 
 // The index of a configured rate; a rate not in the table gives 0.

@@ -9,7 +9,9 @@
 
 namespace {
 
-constexpr int ACK_LEN = 9;
+constexpr int ERROR_LEN = static_cast<int>(sizeof TransferErrorFrame);
+
+constexpr char RECV_OK_TEXT[] = "接收成功!";
 
 constexpr char NO_RESPONSE_TEXT[] =
     "\r\n读写器终端机无反应，请检查\r\n1、PC和读写器之间的物理连接；\r\n2、端口选择是否正确!\r\n";
@@ -26,8 +28,8 @@ void AppendCells(std::string& s, const uint8_t* b, int n) {
         AppendCell(s, b[i]);
 }
 
-bool StartsWith(const uint8_t* b, int n, const uint8_t (&ref)[ACK_LEN]) {
-    return n >= ACK_LEN && std::memcmp(b, ref, ACK_LEN) == 0;
+bool IsTransferError(const uint8_t* b, int n) {
+    return n >= ERROR_LEN && std::memcmp(b, TransferErrorFrame, ERROR_LEN) == 0;
 }
 
 // One frame: header line, data lines of 16, trailer line, blank line. A
@@ -77,18 +79,18 @@ RecvFrameText FormatRecvFrame(const uint8_t* frame, int n, DiagPending& pending)
     RecvFrameText out;
     if (n <= 0)
         return out;
-    out.bConfirmPacket = StartsWith(frame, n, AckFrame);
-    out.bTransferError = StartsWith(frame, n, TransferErrorFrame);
+    // An acknowledgement alone still gets its own line, over an empty reply.
+    const int ackLen = LeadingAckLength(frame, n, 0);
+    out.bConfirmPacket = ackLen > 0;
+    out.bTransferError = IsTransferError(frame, n);
 
-    const uint8_t* reply = frame;
-    int replyLen = n;
+    const uint8_t* reply = frame + ackLen;
+    const int replyLen = n - ackLen;
     out.text.reserve(static_cast<size_t>(n) * 3 + 256);
     if (out.bConfirmPacket) {
         out.text += "确认包：";
-        AppendCells(out.text, frame, ACK_LEN);
+        AppendCells(out.text, frame, ackLen);
         out.text += "\r\n";
-        reply += ACK_LEN;
-        replyLen -= ACK_LEN;
     }
     AppendFrame(out.text, reply, replyLen);
 
@@ -140,7 +142,7 @@ std::string FormatSent(const uint8_t* bytes, int n) {
 }
 
 const char* RecvStatusText(int value) {
-    return value > 0 ? "接收成功!" : ReplyReadText(value);
+    return value > 0 ? RECV_OK_TEXT : ReplyReadText(value);
 }
 
 const char* RecvErrorAppendText(int value) {
@@ -169,14 +171,13 @@ bool RecvErrorClearsPending(int value) {
 
 const char* RawRecvStatusText(int value) {
     if (value > 0)
-        return "接收成功!";
+        return RECV_OK_TEXT;
     switch (value) {
     case 0:
         return "没有数据!";
     case RES_INTER_TIMEOUT:
-        return "接收数据超时!";
     case RES_RECV_ERROR:
-        return "接收数据错!";
+        return ReplyReadText(value);
     default:
         return GENERAL_RECV_FAILED_TEXT;
     }

@@ -17,7 +17,6 @@ namespace {
 constexpr int TRANSACT_LEN_MAX = 300;
 constexpr int TRANSACT_BUF = 512;
 constexpr int REPLY_HEADER = 5;
-constexpr int ACK_LEN = sizeof AckFrame;
 
 constexpr uint8_t CMD_START = 0xE7;
 constexpr uint8_t CMD_SIZE = 0x01;
@@ -93,12 +92,10 @@ int Transact(FrameExchange& link, uint8_t machine, uint8_t command, int F, int I
         return got;
 
     // The serial and UDP readers keep an acknowledgement in front of the reply
-    // that followed it; the reply is the frame behind it.
-    const uint8_t* reply = buf;
-    if (got > ACK_LEN && std::memcmp(buf, AckFrame, ACK_LEN) == 0) {
-        reply += ACK_LEN;
-        got -= ACK_LEN;
-    }
+    // that followed it; the reply is the frame behind it, if a byte of it came.
+    const int ackLen = LeadingAckLength(buf, got, 1);
+    const uint8_t* reply = buf + ackLen;
+    got -= ackLen;
     // An unchecked UDP datagram may be shorter than a header.
     if (got < REPLY_HEADER)
         return RES_RECV_ERROR;

@@ -76,6 +76,25 @@ int BuildReplyFrame(uint8_t machine, uint8_t status, const uint8_t* data, int le
     return WriteFrame(FRAME_REPLY_START, FRAME_REPLY_END, machine, status, data, len, out);
 }
 
+int LeadingAckLength(const uint8_t* bytes, int n, int minReply) {
+    constexpr int ackLen = static_cast<int>(sizeof AckFrame);
+    return n >= ackLen && n - ackLen >= minReply && std::memcmp(bytes, AckFrame, ackLen) == 0
+               ? ackLen
+               : 0;
+}
+
+int CheckReplyFrame(const uint8_t* frame, int len, int endByteError) {
+    if (len < FRAME_OVERHEAD || frame[0] != FRAME_REPLY_START ||
+        frame[3] * 256 + frame[4] + FRAME_OVERHEAD != len)
+        return RES_NOT_FRAME;
+    if (frame[len - 1] != FRAME_REPLY_END)
+        return endByteError;
+    const uint16_t crc = Crc16(len - 3, frame);
+    if (frame[len - 3] != (crc >> 8) || frame[len - 2] != (crc & 0xFF))
+        return RES_CHECKSUM;
+    return len;
+}
+
 void HexToBytes(const char* text, uint8_t* out, int count) {
     for (int i = 0; i < count; ++i) {
         const uint8_t high = static_cast<uint8_t>(HexNibble(text[2 * i]) << 4);

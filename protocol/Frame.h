@@ -20,6 +20,17 @@ extern const uint8_t AckFrame[9];
 // The terminal's "your frame arrived damaged" reply.
 extern const uint8_t TransferErrorFrame[9];
 
+// The length of the acknowledgement in front of the n bytes at bytes: 9 when
+// they start with AckFrame and at least minReply bytes follow it, else 0.
+// Each reader passes the least it takes for a reply behind an acknowledgement.
+int LeadingAckLength(const uint8_t* bytes, int n, int minReply);
+
+// Checks that the len bytes at frame are one whole reply frame. Returns len,
+// -10 when they are shorter than a frame, do not start with 0xC2 or disagree
+// with their length field, endByteError when only the last byte is not 0xC3,
+// or -9 when the CRC does not match.
+int CheckReplyFrame(const uint8_t* frame, int len, int endByteError);
+
 // Advances the CRC-16 register (polynomial 0x1021, MSB first) by one byte.
 void Crc16Update(uint8_t b, uint16_t& crc);
 

@@ -89,12 +89,7 @@ int ReadRest(FrameSource& src, ReadTap& tap, const FrameRules& rules, int I, uin
     if (rc < 0)
         return rc;
     frame[len] = 0;
-    if (frame[len - 1] != FRAME_REPLY_END)
-        return rules.nEndByteError;
-    const uint16_t crc = Crc16(len - 3, frame);
-    if (frame[len - 3] != (crc >> 8) || frame[len - 2] != (crc & 0xFF))
-        return RES_CHECKSUM;
-    return len;
+    return CheckReplyFrame(frame, len, rules.nEndByteError);
 }
 
 bool IsAck(const uint8_t* frame, int len) {

@@ -1,10 +1,10 @@
 #include "protocol/PubCommands.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "protocol/Frame.h"
 #include "protocol/ResultCodes.h"
+#include "protocol/StatusText.h"
 
 namespace {
 
@@ -19,7 +19,8 @@ constexpr const char* RATE_NAMES[PUB_RATE_COUNT] = {"19200", "9600",  "4800",  "
                                                     "1200",  "28800", "57600", "115200"};
 
 constexpr uint8_t FIRST_COMMAND = 0xE0;
-constexpr int ACK_LEN = 9;
+// The dialog's own text for a reply that is no frame; the console says it otherwise.
+constexpr char MALFORMED_TEXT[] = "接收数据数据包格式错!";
 
 bool IsUpperHex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
@@ -48,7 +49,7 @@ std::string IdText(const uint8_t* d) {
 PubReply Malformed() {
     PubReply r;
     r.code = PUB_REPLY_MALFORMED;
-    r.message = Warning("接收数据数据包格式错!", "失败");
+    r.message = Warning(MALFORMED_TEXT, "失败");
     return r;
 }
 
@@ -181,18 +182,7 @@ PubMessage PubSendResultMessage(int value) {
 }
 
 PubMessage PubRecvErrorMessage(int value) {
-    switch (value) {
-    case RES_NOT_FRAME:
-        return Warning("接收数据数据包格式错!", "失败");
-    case RES_CHECKSUM:
-        return Warning("数据校验错误!", "失败");
-    case RES_INTER_TIMEOUT:
-        return Warning("接收数据超时!", "失败");
-    case RES_RECV_ERROR:
-        return Warning("接收数据错!", "失败");
-    default:
-        return Warning("终端机无反应，接收失败!", "失败");
-    }
+    return Warning(value == RES_NOT_FRAME ? MALFORMED_TEXT : ReplyReadText(value), "失败");
 }
 
 std::string PubDateText(const uint8_t* d) {
@@ -203,10 +193,9 @@ std::string PubDateText(const uint8_t* d) {
 
 PubReply DecodePubReply(int command, const uint8_t* frame, int n) {
     // The serial and UDP readers leave an acknowledgement in front of the reply.
-    if (n >= ACK_LEN + FRAME_OVERHEAD && std::memcmp(frame, AckFrame, ACK_LEN) == 0) {
-        frame += ACK_LEN;
-        n -= ACK_LEN;
-    }
+    const int ackLen = LeadingAckLength(frame, n, FRAME_OVERHEAD);
+    frame += ackLen;
+    n -= ackLen;
     if (n < FRAME_OVERHEAD)
         return Malformed();
     const int m = (frame[3] << 8) | frame[4];

@@ -34,9 +34,6 @@ struct SimPeer {
     uint32_t len = 0;
 };
 
-// True when addr is a dotted IPv4 address.
-bool SimAddressValid(const char* addr);
-
 // Listens for TCP on addr:port (IPv4 dotted text, port 0 for any). Returns 0
 // with the socket and the bound port, -EINVAL for a bad address, or -errno.
 int SimListenTcp(const char* addr, int port, int& fd, int& boundPort);

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "comm/NetAddress.h"
 #include "sim/SimChannels.h"
 
 namespace {
@@ -15,12 +16,14 @@ namespace {
 static_assert(sizeof(sockaddr_in) <= sizeof(SimPeer::addr));
 
 int MakeAddress(const char* addr, int port, sockaddr_in& sa) {
-    if (port < 0 || port > 65535)
+    uint32_t ip = 0;
+    if (!ParseIpv4(addr, ip) || port < 0 || port > 65535)
         return -EINVAL;
     std::memset(&sa, 0, sizeof sa);
     sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(ip);
     sa.sin_port = htons(static_cast<uint16_t>(port));
-    return inet_pton(AF_INET, addr, &sa.sin_addr) == 1 ? 0 : -EINVAL;
+    return 0;
 }
 
 // Binds a new socket of the given type; returns 0 with fd and the bound port.
@@ -56,11 +59,6 @@ std::string Text(const sockaddr_in& sa) {
 }
 
 } // namespace
-
-bool SimAddressValid(const char* addr) {
-    in_addr a{};
-    return inet_pton(AF_INET, addr, &a) == 1;
-}
 
 int SimListenTcp(const char* addr, int port, int& fd, int& boundPort) {
     return BindSocket(SOCK_STREAM, addr, port, fd, boundPort);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "comm/NetAddress.h"
 #include "sim/SimChannels.h"
 #include "sim/SimReplay.h"
 #include "sim/SimTerminal.h"
@@ -20,28 +21,6 @@
 namespace {
 
 constexpr int EXIT_BAD_ARGS = 2;
-
-struct Endpoint {
-    std::string strAddr;
-    int nPort = 0;
-};
-
-bool ParseEndpoint(const std::string& text, Endpoint& ep) {
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size() ||
-        colon + 6 < text.size())
-        return false;
-    int port = 0;
-    for (size_t i = colon + 1; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9')
-            return false;
-        port = port * 10 + (text[i] - '0');
-    }
-    if (port > 65535)
-        return false;
-    ep = {text.substr(0, colon), port};
-    return SimAddressValid(ep.strAddr.c_str());
-}
 
 bool ParseHexBytes(const std::string& text, uint8_t* out, size_t count) {
     if (text.size() != count * 2)
@@ -151,50 +130,26 @@ Exit status: 0 after SIGINT or SIGTERM, 1 when a line cannot be opened or
 the capture cannot be written, 2 for bad arguments or a --replay file that
 is no capture.)";
 
-} // namespace
+// The lines to serve.
+struct LineArgs {
+    bool bPty = false;
+    std::string strDevice;
+    int nBaud = 19200;
+    std::string strTcp = "127.0.0.1:6688";
+    std::string strUdp = "127.0.0.1:6689";
+    bool bNoTcp = false;
+    bool bNoUdp = false;
+    std::string strPortFile;
+    int nFrameTimeout = 1000;
+};
 
-int main(int argc, char** argv) {
-    CLI::App app{"A reader terminal in software: answers request frames on a pseudo-terminal or "
-                 "tty, TCP and UDP.",
-                 "quillmark-sim"};
-    app.footer(FOOTER);
-    app.set_version_flag("--version", "quillmark-sim " QUILLMARK_VERSION);
-    app.get_formatter()->column_width(34);
-
-    bool pty = false;
-    std::string device;
-    int baud = 19200;
-    std::string tcpText = "127.0.0.1:6688";
-    std::string udpText = "127.0.0.1:6689";
-    bool noTcp = false;
-    bool noUdp = false;
-    std::string portFile;
-    int frameTimeout = 1000;
-
-    SimIdentity me;
-    int machine = me.nMachine;
-    std::string idText = "12345678";
-    std::vector<int> type = {me.type[0], me.type[1]};
-    std::string firmwareText = "24051710";
-    std::string buildText = "24060309";
-    int rate = 0;
-    std::string card = "present";
-    std::string saveImage;
-
-    SimFaultSettings faults;
-    std::vector<std::string> faultTexts;
-    std::string statusText = "01";
-
-    std::string capturePath;
-    std::string replayPath;
-    bool replayTiming = false;
-
-    app.add_flag("--pty", pty, "Create a pseudo-terminal; its path is printed as \"pty: PATH\"")
+void AddLineOptions(CLI::App& app, LineArgs& a) {
+    app.add_flag("--pty", a.bPty, "Create a pseudo-terminal; its path is printed as \"pty: PATH\"")
         ->group("Lines");
-    auto* dev = app.add_option("--device", device, "Serve a tty device (raw 8N1)")
+    auto* dev = app.add_option("--device", a.strDevice, "Serve a tty device (raw 8N1)")
                     ->group("Lines")
                     ->type_name("PATH");
-    app.add_option("--baud", baud,
+    app.add_option("--baud", a.nBaud,
                    "Speed of --device: 1200 2400 4800 9600 19200 38400 57600 115200 "
                    "230400 460800 921600")
         ->group("Lines")
@@ -206,119 +161,167 @@ int main(int argc, char** argv) {
             },
             ""))
         ->needs(dev);
+    // Port 0 asks the system for any free port.
     const auto endpoint = CLI::Validator(
         [](std::string& s) {
-            Endpoint ep;
-            return ParseEndpoint(s, ep) ? std::string() : "expected ADDR:PORT, got " + s;
+            std::string addr;
+            int port = 0;
+            return ParseEndpoint(s, addr, port) ? std::string() : "expected ADDR:PORT, got " + s;
         },
         "");
-    auto* tcp = app.add_option("--tcp", tcpText,
+    auto* tcp = app.add_option("--tcp", a.strTcp,
                                "TCP server address (port 0: any free port); serves up to 16 "
                                "clients at once, all talking to the one terminal")
                     ->group("Lines")
                     ->type_name("ADDR:PORT")
                     ->capture_default_str()
                     ->check(endpoint);
-    auto* udp = app.add_option("--udp", udpText, "UDP address (port 0: any free port)")
+    auto* udp = app.add_option("--udp", a.strUdp, "UDP address (port 0: any free port)")
                     ->group("Lines")
                     ->type_name("ADDR:PORT")
                     ->capture_default_str()
                     ->check(endpoint);
-    app.add_flag("--no-tcp", noTcp, "No TCP server")->group("Lines")->excludes(tcp);
-    app.add_flag("--no-udp", noUdp, "No UDP socket")->group("Lines")->excludes(udp);
-    app.add_option("--port-file", portFile,
+    app.add_flag("--no-tcp", a.bNoTcp, "No TCP server")->group("Lines")->excludes(tcp);
+    app.add_flag("--no-udp", a.bNoUdp, "No UDP socket")->group("Lines")->excludes(udp);
+    app.add_option("--port-file", a.strPortFile,
                    "Write the bound ports (\"tcp N\", \"udp N\", \"pty PATH\") to this file once "
                    "every line is open")
         ->group("Lines")
         ->type_name("PATH");
-    app.add_option("--frame-timeout", frameTimeout,
+    app.add_option("--frame-timeout", a.nFrameTimeout,
                    "Drop a partial request frame after this many ms of silence")
         ->group("Lines")
         ->type_name("MS")
         ->capture_default_str()
         ->check(CLI::Range(1, 600000).description(""));
+}
 
-    app.add_option("--machine", machine, "Machine number, 1-255")
+// What the terminal is, as typed.
+struct TerminalArgs {
+    int nMachine = SimIdentity{}.nMachine;
+    std::string strId = "12345678";
+    std::vector<int> type = {SimIdentity{}.type[0], SimIdentity{}.type[1]};
+    std::string strFirmware = "24051710";
+    std::string strBuild = "24060309";
+    int nRate = 0;
+    std::string strCard = "present";
+    std::string strSaveImage;
+};
+
+void AddTerminalOptions(CLI::App& app, TerminalArgs& a) {
+    app.add_option("--machine", a.nMachine, "Machine number, 1-255")
         ->group("Terminal")
         ->type_name("N")
         ->capture_default_str()
         ->check(CLI::Range(1, 255).description(""));
-    app.add_option("--id", idText, "Device ID, 4 bytes in hex")
+    app.add_option("--id", a.strId, "Device ID, 4 bytes in hex")
         ->group("Terminal")
         ->type_name("HEX8")
         ->capture_default_str()
         ->check(HexBytes(4));
-    app.add_option("--type", type, "Device type, two numbers 0-255 (default 3,1)")
+    app.add_option("--type", a.type, "Device type, two numbers 0-255 (default 3,1)")
         ->group("Terminal")
         ->type_name("A,B")
         ->delimiter(',')
         ->expected(2)
         ->check(CLI::Range(0, 255).description(""));
-    app.add_option("--firmware-date", firmwareText, "Firmware date, BCD YYMMDDHH")
+    app.add_option("--firmware-date", a.strFirmware, "Firmware date, BCD YYMMDDHH")
         ->group("Terminal")
         ->type_name("HEX8")
         ->capture_default_str()
         ->check(HexBytes(4));
-    app.add_option("--build-date", buildText, "Program completion date, BCD YYMMDDHH")
+    app.add_option("--build-date", a.strBuild, "Program completion date, BCD YYMMDDHH")
         ->group("Terminal")
         ->type_name("HEX8")
         ->capture_default_str()
         ->check(HexBytes(4));
-    app.add_option("--rate", rate, "Communication-rate index, 0 (19200) to 7 (115200)")
+    app.add_option("--rate", a.nRate, "Communication-rate index, 0 (19200) to 7 (115200)")
         ->group("Terminal")
         ->type_name("N")
         ->capture_default_str()
         ->check(CLI::Range(0, 7).description(""));
-    app.add_option("--card", card, "Card in the probe: present or absent")
+    app.add_option("--card", a.strCard, "Card in the probe: present or absent")
         ->group("Terminal")
         ->type_name("WHICH")
         ->capture_default_str()
         ->check(CLI::IsMember({"present", "absent"}).description(""));
-    app.add_option("--save-image", saveImage, "Write each completely downloaded image to this file")
+    app.add_option("--save-image", a.strSaveImage,
+                   "Write each completely downloaded image to this file")
         ->group("Terminal")
         ->type_name("PATH");
+}
 
-    app.add_option("--capture", capturePath, "Record every line's traffic to this file (pcapng)")
+// The identity of checked options.
+SimIdentity ToIdentity(const TerminalArgs& a) {
+    SimIdentity me;
+    me.nMachine = static_cast<uint8_t>(a.nMachine);
+    ParseHexBytes(a.strId, me.id, 4);
+    me.type[0] = static_cast<uint8_t>(a.type[0]);
+    me.type[1] = static_cast<uint8_t>(a.type[1]);
+    ParseHexBytes(a.strFirmware, me.firmwareDate, 4);
+    ParseHexBytes(a.strBuild, me.buildDate, 4);
+    me.nRate = static_cast<uint8_t>(a.nRate);
+    me.bCard = a.strCard == "present";
+    return me;
+}
+
+struct CaptureArgs {
+    std::string strCapture;
+    std::string strReplay;
+    bool bReplayTiming = false;
+};
+
+// Returns the --replay option, which the faults exclude.
+CLI::Option* AddCaptureOptions(CLI::App& app, CaptureArgs& a) {
+    app.add_option("--capture", a.strCapture, "Record every line's traffic to this file (pcapng)")
         ->group("Captures")
         ->type_name("FILE");
-    auto* replayOpt =
-        app.add_option("--replay", replayPath,
-                       "Answer each request with its recorded reply from this capture")
-            ->group("Captures")
-            ->type_name("FILE");
-    app.add_flag("--replay-timing", replayTiming,
+    auto* replay = app.add_option("--replay", a.strReplay,
+                                  "Answer each request with its recorded reply from this capture")
+                       ->group("Captures")
+                       ->type_name("FILE");
+    app.add_flag("--replay-timing", a.bReplayTiming,
                  "Wait the recorded time before each packet of a replayed reply")
         ->group("Captures")
-        ->needs(replayOpt);
+        ->needs(replay);
+    return replay;
+}
 
-    auto* faultOpt = app.add_option("--fault", faultTexts,
-                                    "Misbehave on every reply, or on replies to command HH")
-                         ->group("Faults")
-                         ->type_name("KIND[:HH]")
-                         ->check(CLI::Validator(
-                             [](std::string& s) {
-                                 SimFault f{};
-                                 return ParseFault(s, f) ? "" : "unknown fault " + s;
-                             },
-                             ""));
+struct FaultArgs {
+    SimFaultSettings settings; // all but the faults and the status byte
+    std::vector<std::string> texts;
+    std::string strStatus = "01";
+};
+
+void AddFaultOptions(CLI::App& app, FaultArgs& a, CLI::Option* replay) {
+    auto* fault =
+        app.add_option("--fault", a.texts, "Misbehave on every reply, or on replies to command HH")
+            ->group("Faults")
+            ->type_name("KIND[:HH]")
+            ->check(CLI::Validator(
+                [](std::string& s) {
+                    SimFault f{};
+                    return ParseFault(s, f) ? "" : "unknown fault " + s;
+                },
+                ""));
     // A replay answers as recorded: faults of its own would spoil that.
-    faultOpt->excludes(replayOpt);
-    app.add_option("--ack-delay", faults.nAckDelayMs, "ms between acknowledgement and reply")
+    fault->excludes(replay);
+    app.add_option("--ack-delay", a.settings.nAckDelayMs, "ms between acknowledgement and reply")
         ->group("Faults")
         ->type_name("MS")
         ->capture_default_str()
         ->check(CLI::Range(0, 600000).description(""));
-    app.add_option("--first-delay", faults.nFirstDelayMs, "ms before the first byte")
+    app.add_option("--first-delay", a.settings.nFirstDelayMs, "ms before the first byte")
         ->group("Faults")
         ->type_name("MS")
         ->capture_default_str()
         ->check(CLI::Range(0, 600000).description(""));
-    app.add_option("--byte-gap", faults.nByteGapMs, "ms between bytes")
+    app.add_option("--byte-gap", a.settings.nByteGapMs, "ms between bytes")
         ->group("Faults")
         ->type_name("MS")
         ->capture_default_str()
         ->check(CLI::Range(0, 600000).description(""));
-    app.add_option("--status", statusText, "Status byte of the status fault (hex, not 00)")
+    app.add_option("--status", a.strStatus, "Status byte of the status fault (hex, not 00)")
         ->group("Faults")
         ->type_name("HH")
         ->capture_default_str()
@@ -328,31 +331,63 @@ int main(int argc, char** argv) {
                 return ParseHexBytes(s, &b, 1) && b != 0 ? "" : "expected HH, not 00";
             },
             ""));
+}
 
-    try {
-        app.parse(argc, argv);
-        if (noTcp && noUdp && !pty && device.empty())
-            throw CLI::ValidationError("no line left to serve");
-    } catch (const CLI::ParseError& e) {
-        const int rc = app.exit(e);
-        return rc == 0 ? 0 : EXIT_BAD_ARGS;
-    }
-
-    me.nMachine = static_cast<uint8_t>(machine);
-    ParseHexBytes(idText, me.id, 4);
-    me.type[0] = static_cast<uint8_t>(type[0]);
-    me.type[1] = static_cast<uint8_t>(type[1]);
-    ParseHexBytes(firmwareText, me.firmwareDate, 4);
-    ParseHexBytes(buildText, me.buildDate, 4);
-    me.nRate = static_cast<uint8_t>(rate);
-    me.bCard = card == "present";
-    for (const std::string& t : faultTexts) {
+// The fault settings of checked options.
+SimFaultSettings ToFaults(const FaultArgs& a) {
+    SimFaultSettings faults = a.settings;
+    for (const std::string& t : a.texts) {
         SimFault f{};
         ParseFault(t, f);
         faults.faults.push_back(f);
     }
-    ParseHexBytes(statusText, &faults.nStatus, 1);
+    ParseHexBytes(a.strStatus, &faults.nStatus, 1);
+    return faults;
+}
 
+// Opens every line asked for, adding each bound port's line to ports.
+// Returns 0, or 1 after saying which line could not be opened.
+int OpenLines(SimServer& server, const LineArgs& a, std::string& ports) {
+    const auto fail = [](const char* what, const std::string& where, int rc) {
+        std::fprintf(stderr, "quillmark-sim: cannot open %s %s: %s\n", what, where.c_str(),
+                     std::strerror(-rc));
+        return 1;
+    };
+    if (a.bPty) {
+        std::string path;
+        const int rc = server.OpenPty(path);
+        if (rc != 0)
+            return fail("pty", "", rc);
+        ports += "pty " + path + "\n";
+    }
+    if (!a.strDevice.empty()) {
+        const int rc = server.OpenDevice(a.strDevice.c_str(), a.nBaud);
+        if (rc != 0)
+            return fail("device", a.strDevice, rc);
+    }
+    std::string addr;
+    int port = 0;
+    int bound = 0;
+    if (!a.bNoTcp) {
+        ParseEndpoint(a.strTcp, addr, port);
+        const int rc = server.OpenTcp(addr.c_str(), port, bound);
+        if (rc != 0)
+            return fail("tcp", a.strTcp, rc);
+        ports += "tcp " + std::to_string(bound) + "\n";
+    }
+    if (!a.bNoUdp) {
+        ParseEndpoint(a.strUdp, addr, port);
+        const int rc = server.OpenUdp(addr.c_str(), port, bound);
+        if (rc != 0)
+            return fail("udp", a.strUdp, rc);
+        ports += "udp " + std::to_string(bound) + "\n";
+    }
+    return 0;
+}
+
+// Serves the lines until SIGINT or SIGTERM. Returns the exit status.
+int Serve(const LineArgs& lines, const SimIdentity& me, const SimFaultSettings& faults,
+          const std::string& saveImage, const CaptureArgs& cap) {
     // SIGINT and SIGTERM become a readable descriptor the poll loop watches.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -369,61 +404,28 @@ int main(int argc, char** argv) {
 
     SimTerminal terminal(me, faults, saveImage);
     std::unique_ptr<SimReplay> replay;
-    if (!replayPath.empty()) {
-        replay = LoadReplay(replayPath, replayTiming);
+    if (!cap.strReplay.empty()) {
+        replay = LoadReplay(cap.strReplay, cap.bReplayTiming);
         if (!replay)
             return EXIT_BAD_ARGS;
-        std::printf("REPLAY %s %d\n", replayPath.c_str(), replay->Requests());
+        std::printf("REPLAY %s %d\n", cap.strReplay.c_str(), replay->Requests());
     }
     CCaptureWriter capture;
-    if (!capturePath.empty()) {
-        const int rc = capture.Open(capturePath, CAPTURE_SIDE_TERMINAL, "quillmark-sim");
+    if (!cap.strCapture.empty()) {
+        const int rc = capture.Open(cap.strCapture, CAPTURE_SIDE_TERMINAL, "quillmark-sim");
         if (rc != 0) {
             std::fprintf(stderr, "quillmark-sim: %s\n",
-                         CaptureOpenFailedText(capturePath, rc).c_str());
+                         CaptureOpenFailedText(cap.strCapture, rc).c_str());
             return 1;
         }
     }
-    SimServer server(replay ? static_cast<SimResponder&>(*replay) : terminal, stdout, frameTimeout,
-                     capture.IsOpen() ? &capture : nullptr);
+    SimServer server(replay ? static_cast<SimResponder&>(*replay) : terminal, stdout,
+                     lines.nFrameTimeout, capture.IsOpen() ? &capture : nullptr);
     std::string ports;
-    const auto fail = [](const char* what, const std::string& where, int rc) {
-        std::fprintf(stderr, "quillmark-sim: cannot open %s %s: %s\n", what, where.c_str(),
-                     std::strerror(-rc));
+    if (OpenLines(server, lines, ports) != 0)
         return 1;
-    };
-    if (pty) {
-        std::string path;
-        const int rc = server.OpenPty(path);
-        if (rc != 0)
-            return fail("pty", "", rc);
-        ports += "pty " + path + "\n";
-    }
-    if (!device.empty()) {
-        const int rc = server.OpenDevice(device.c_str(), baud);
-        if (rc != 0)
-            return fail("device", device, rc);
-    }
-    if (!noTcp) {
-        Endpoint ep;
-        ParseEndpoint(tcpText, ep);
-        int bound = 0;
-        const int rc = server.OpenTcp(ep.strAddr.c_str(), ep.nPort, bound);
-        if (rc != 0)
-            return fail("tcp", tcpText, rc);
-        ports += "tcp " + std::to_string(bound) + "\n";
-    }
-    if (!noUdp) {
-        Endpoint ep;
-        ParseEndpoint(udpText, ep);
-        int bound = 0;
-        const int rc = server.OpenUdp(ep.strAddr.c_str(), ep.nPort, bound);
-        if (rc != 0)
-            return fail("udp", udpText, rc);
-        ports += "udp " + std::to_string(bound) + "\n";
-    }
-    if (!portFile.empty() && WritePortFile(portFile, ports) != 0) {
-        std::fprintf(stderr, "quillmark-sim: cannot write %s\n", portFile.c_str());
+    if (!lines.strPortFile.empty() && WritePortFile(lines.strPortFile, ports) != 0) {
+        std::fprintf(stderr, "quillmark-sim: cannot write %s\n", lines.strPortFile.c_str());
         return 1;
     }
     std::printf("READY\n");
@@ -438,8 +440,37 @@ int main(int argc, char** argv) {
     const int closed = capture.Close();
     if (closed != 0) {
         std::fprintf(stderr, "quillmark-sim: %s\n",
-                     CaptureWriteFailedText(capturePath, closed).c_str());
+                     CaptureWriteFailedText(cap.strCapture, closed).c_str());
         return 1;
     }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"A reader terminal in software: answers request frames on a pseudo-terminal or "
+                 "tty, TCP and UDP.",
+                 "quillmark-sim"};
+    app.footer(FOOTER);
+    app.set_version_flag("--version", "quillmark-sim " QUILLMARK_VERSION);
+    app.get_formatter()->column_width(34);
+
+    LineArgs lines;
+    TerminalArgs terminal;
+    CaptureArgs capture;
+    FaultArgs faults;
+    AddLineOptions(app, lines);
+    AddTerminalOptions(app, terminal);
+    CLI::Option* replay = AddCaptureOptions(app, capture);
+    AddFaultOptions(app, faults, replay);
+    try {
+        app.parse(argc, argv);
+        if (lines.bNoTcp && lines.bNoUdp && !lines.bPty && lines.strDevice.empty())
+            throw CLI::ValidationError("no line left to serve");
+    } catch (const CLI::ParseError& e) {
+        const int rc = app.exit(e);
+        return rc == 0 ? 0 : EXIT_BAD_ARGS;
+    }
+    return Serve(lines, ToIdentity(terminal), ToFaults(faults), terminal.strSaveImage, capture);
 }

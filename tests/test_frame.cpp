@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "FrameUtil.h"
 #include "protocol/Frame.h"
 
 namespace {
@@ -105,6 +106,59 @@ TEST(Hex, CheckNamesFirstBadCharacter) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(CheckHexText(c.text, static_cast<int>(std::strlen(c.text))), c.result) << c.text;
+}
+
+// Each reader asks for its own least reply behind an acknowledgement: the
+// receive window any (0), the download one byte, the public commands and the
+// script runner a whole frame's overhead. Exactly that much is skipped over,
+// one byte less is not.
+TEST(LeadingAckLength, KeepsEachReadersBound) {
+    struct Case {
+        const char* name;
+        int minReply;
+        int behind; // bytes after the acknowledgement
+        int result;
+    } cases[] = {
+        {"window: acknowledgement alone", 0, 0, 9},
+        {"download: acknowledgement alone", 1, 0, 0},
+        {"download: one byte behind", 1, 1, 9},
+        {"pub and script: seven behind", FRAME_OVERHEAD, 7, 0},
+        {"pub and script: a frame's overhead behind", FRAME_OVERHEAD, 8, 9},
+    };
+    const std::vector<uint8_t> behind(FRAME_OVERHEAD, 0x5A);
+    for (const auto& c : cases) {
+        const std::vector<uint8_t> bytes = Concat(AckBytes(), Head(behind, c.behind));
+        EXPECT_EQ(LeadingAckLength(bytes.data(), static_cast<int>(bytes.size()), c.minReply),
+                  c.result)
+            << c.name;
+    }
+    // Eight bytes of an acknowledgement, or nine that differ in the last, lead nothing.
+    const std::vector<uint8_t> ack = AckBytes();
+    EXPECT_EQ(LeadingAckLength(ack.data(), 8, 0), 0);
+    const std::vector<uint8_t> spoiled = WithByte(ack, 8, 0x00);
+    EXPECT_EQ(LeadingAckLength(spoiled.data(), 9, 0), 0);
+}
+
+TEST(CheckReplyFrame, NamesWhatIsWrong) {
+    const std::vector<uint8_t> reply = MakeReply(1, 0, {0x11, 0x22});
+    constexpr int END_BYTE = -77;
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        int result;
+    } cases[] = {
+        {"whole frame", reply, 10},
+        {"shorter than a frame", Head(reply, 7), RES_NOT_FRAME},
+        {"request start byte", WithByte(reply, 0, FRAME_REQUEST_START), RES_NOT_FRAME},
+        {"length field one short", WithByte(reply, 4, 1), RES_NOT_FRAME},
+        {"one byte past the frame", Concat(reply, {0xC3}), RES_NOT_FRAME},
+        {"end byte", WithByte(reply, 9, 0x00), END_BYTE},
+        {"checksum", WithByte(reply, 8, static_cast<uint8_t>(reply[8] ^ 1)), RES_CHECKSUM},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CheckReplyFrame(c.bytes.data(), static_cast<int>(c.bytes.size()), END_BYTE),
+                  c.result)
+            << c.name;
 }
 
 } // namespace

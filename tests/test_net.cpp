@@ -27,6 +27,7 @@
 #include "LoopbackPeer.h"
 #include "NetTest.h"
 #include "comm/Clock.h"
+#include "comm/NetAddress.h"
 #include "comm/NetDriver.h"
 
 namespace {
@@ -56,6 +57,75 @@ class NoFreeDescriptors {
 const Bytes REPLY = MakeReply(1, 0, {0x11, 0xC2, 0x33}); // 11 bytes
 
 // ---------------------------------------------------------------- connect
+
+// Every malformed form is refused: a slip must not reach another address.
+TEST(ParseIpv4, AcceptsOnlyPlainDottedQuads) {
+    struct Case {
+        std::string text;
+        bool ok;
+        uint32_t ip;
+    } cases[] = {
+        {"127.0.0.1", true, 0x7F000001},
+        {"0.0.0.0", true, 0},
+        {"255.255.255.255", true, 0xFFFFFFFF},
+        {"10.200.3.40", true, 0x0AC80328},
+        {"", false, 0},
+        {"1.2.3", false, 0},
+        {"1.2.3.4.5", false, 0},
+        {"1.2.3.256", false, 0},
+        {"1.2.3.1000", false, 0},
+        {"010.0.0.1", false, 0},
+        {"127.0.0.01", false, 0},
+        {"127.000.0.1", false, 0},
+        {"1..2.3", false, 0},
+        {"1.2.3.", false, 0},
+        {".1.2.3", false, 0},
+        {"1.2.3.-4", false, 0},
+        {"1.2.3.+4", false, 0},
+        {" 1.2.3.4", false, 0},
+        {"1.2.3.4 ", false, 0},
+        {"0x7f.0.0.1", false, 0},
+        {"1.2.3.4:80", false, 0},
+        {std::string("1.2.3.4\0", 8), false, 0},
+    };
+    for (const Case& c : cases) {
+        uint32_t ip = 0xDEADBEEF;
+        EXPECT_EQ(ParseIpv4(c.text, ip), c.ok) << '"' << c.text << '"';
+        EXPECT_EQ(ip, c.ok ? c.ip : 0xDEADBEEF) << '"' << c.text << '"';
+    }
+}
+
+TEST(ParseEndpoint, TakesAPortOfOneToFiveDigits) {
+    struct Case {
+        const char* text;
+        bool ok;
+        int port;
+    } cases[] = {
+        {"127.0.0.1:6688", true, 6688},
+        {"127.0.0.1:0", true, 0}, // the caller decides whether any free port will do
+        {"127.0.0.1:65535", true, 65535},
+        {"127.0.0.1:08080", true, 8080},
+        {"127.0.0.1:65536", false, 0},
+        {"127.0.0.1:000080", false, 0},
+        {"127.0.0.1:", false, 0},
+        {"127.0.0.1", false, 0},
+        {":80", false, 0},
+        {"127.0.0.1::80", false, 0},
+        {"127.0.0.1:-1", false, 0},
+        {"127.0.0.1:+80", false, 0},
+        {"127.0.0.1:80 ", false, 0},
+        {"127.0.0.01:80", false, 0},
+        {"localhost:80", false, 0},
+        {"[::1]:80", false, 0},
+    };
+    for (const Case& c : cases) {
+        std::string addr = "untouched";
+        int port = -1;
+        EXPECT_EQ(ParseEndpoint(c.text, addr, port), c.ok) << c.text;
+        EXPECT_EQ(addr, c.ok ? "127.0.0.1" : "untouched") << c.text;
+        EXPECT_EQ(port, c.ok ? c.port : -1) << c.text;
+    }
+}
 
 TEST(TcpConnect, ConnectsAndSends) {
     const Bytes request = {0xC0, 0x01, 0x10, 0x00, 0x00, 0xC0, 0x09, 0xC1};

@@ -1,9 +1,14 @@
 // The reply decoders and the window formatters over any bytes: no read past
-// the frame, and texts that say what the bytes were.
+// the frame, and texts that say what the bytes were. The same bytes as text
+// go to the address reader, which takes exactly what the C library's
+// inet_pton takes.
+#include <arpa/inet.h>
+
 #include <string>
 #include <vector>
 
 #include "FuzzInput.h"
+#include "comm/NetAddress.h"
 #include "protocol/Diagnostics.h"
 #include "protocol/DisplayText.h"
 #include "protocol/Frame.h"
@@ -24,6 +29,28 @@ std::string Hex(const uint8_t* p, size_t n) {
     std::string s(n * 2, '\0');
     BytesToHex(p, s.data(), static_cast<int>(n));
     return s;
+}
+
+void CheckAddressReader(const std::vector<uint8_t>& bytes) {
+    const std::string text(bytes.begin(), bytes.end());
+    uint32_t ip = 0;
+    in_addr expected{};
+    // inet_pton stops at the first zero byte; ParseIpv4 refuses it.
+    const bool bLibc =
+        text.find('\0') == std::string::npos && inet_pton(AF_INET, text.c_str(), &expected) == 1;
+    FUZZ_CHECK(ParseIpv4(text, ip) == bLibc);
+    if (bLibc)
+        FUZZ_CHECK(htonl(ip) == expected.s_addr);
+
+    std::string addr;
+    int port = -1;
+    if (ParseEndpoint(text, addr, port)) {
+        FUZZ_CHECK(ParseIpv4(addr, ip) && port >= 0 && port <= 65535);
+        FUZZ_CHECK(text.compare(0, addr.size() + 1, addr + ":") == 0);
+        const std::string digits = std::to_string(port);
+        FUZZ_CHECK(text.size() - addr.size() - 1 <= 5 && text.size() >= digits.size() &&
+                   text.compare(text.size() - digits.size(), digits.size(), digits) == 0);
+    }
 }
 
 } // namespace
@@ -84,5 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int kind = -1; kind <= 3; ++kind)
         MustEmptyWindow(kind, lines);
     FUZZ_CHECK(DiagVerdictText(was, command).empty() == !AnyDiagPending(was));
+
+    CheckAddressReader(bytes);
     return 0;
 }

@@ -264,6 +264,45 @@ TEST(TcpRecvRaw, NothingDataCloseAndReset) {
     }
 }
 
+// What arrived behind a frame in the same receive stays the socket's: the
+// next frame read and raw receive take it before anything new.
+TEST(TcpRecvFrame, BytesPastAFrameAreTheNextReadsFirst) {
+    const Bytes second = MakeReply(2, 0, {0x44});
+    const Bytes all = Concat(Concat(REPLY, second), {0x41, 0x42, 0x43});
+    ScriptedPeer peer({{0, all}});
+    const int sock = ConnectTo(peer.Port());
+    ASSERT_TRUE(WaitQueued(sock, static_cast<int>(all.size()), 2000));
+    uint8_t buf[600];
+    ASSERT_EQ(TcpRecvFrame(sock, 1000, 500, buf, 600), 11);
+    EXPECT_EQ(Queued(sock), 0) << "one receive takes all that waits";
+    EXPECT_EQ(Bytes(buf, buf + 11), REPLY);
+    ASSERT_EQ(TcpRecvFrame(sock, 1000, 500, buf, 600), 9);
+    EXPECT_EQ(Bytes(buf, buf + 9), second);
+    ASSERT_EQ(TcpRecvRaw(sock, buf, 2), 2);
+    EXPECT_EQ(Bytes(buf, buf + 3), Bytes({0x41, 0x42, 0x00}));
+    ASSERT_EQ(TcpRecvRaw(sock, buf, 512), 1);
+    EXPECT_EQ(Bytes(buf, buf + 2), Bytes({0x43, 0x00}));
+    EXPECT_EQ(TcpRecvRaw(sock, buf, 512), 0);
+    TcpClose(sock);
+}
+
+// A socket closed without TcpClose leaves its number to the next connect,
+// which starts with nothing read ahead.
+TEST(TcpConnect, AReusedDescriptorStartsWithNothingReadAhead) {
+    const Bytes more = Concat(REPLY, {0x41});
+    ScriptedPeer first({{0, more}});
+    ScriptedPeer next({});
+    const int old = ConnectTo(first.Port());
+    ASSERT_TRUE(WaitQueued(old, static_cast<int>(more.size()), 2000));
+    uint8_t buf[600];
+    ASSERT_EQ(TcpRecvFrame(old, 1000, 500, buf, 600), 11);
+    close(old);
+    const int again = ConnectTo(next.Port());
+    ASSERT_EQ(again, old);
+    EXPECT_EQ(TcpRecvRaw(again, buf, 512), 0);
+    TcpClose(again);
+}
+
 TEST(TcpSend, ResetPeerGivesLostWithoutSigpipe) {
     ScriptedPeer peer({{0, {}, PeerAct::Reset}});
     const int sock = ConnectTo(peer.Port());
@@ -389,6 +428,20 @@ TEST_F(Udp, RecvFrameCases) {
             << c.name;
         Drain();
     }
+}
+
+// A datagram is read whole and alone: bytes behind a frame in it are part of
+// the reply, and the next datagram waits untouched in the socket.
+TEST_F(Udp, ADatagramIsTheReplyAndNothingIsReadAhead) {
+    const Bytes longer = Concat(REPLY, {0x41, 0x42});
+    PeerSend(longer);
+    PeerSend(REPLY);
+    uint8_t buf[600];
+    ASSERT_EQ(UdpRecvFrame(m_sock, 1000, 500, buf, 528), 13);
+    EXPECT_EQ(Bytes(buf, buf + 13), longer);
+    ASSERT_EQ(UdpRecvRaw(m_sock, buf, 512, 1000), 11);
+    EXPECT_EQ(Bytes(buf, buf + 11), REPLY);
+    EXPECT_EQ(UdpRecvRaw(m_sock, buf, 512, 0), -4);
 }
 
 TEST_F(Udp, RecvFrameTimesOutAfterFPlusI) {

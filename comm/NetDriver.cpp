@@ -327,8 +327,11 @@ int UdpOpen(int& sock) {
         return UDP_NO_ETHERNET;
     for (int port = UDP_FIRST_PORT; port <= UDP_LAST_PORT; port += UDP_PORT_STEP) {
         const int rc = UdpBind(it->ipv4.c_str(), port, sock);
-        if (rc == RES_OK)
+        if (rc == RES_OK) {
+            // A port passed over for being taken is no failure of the open.
+            g_lastError = 0;
             return RES_OK;
+        }
         g_lastError = rc > 0 ? rc : errno;
     }
     return UDP_NO_PORT;

@@ -592,6 +592,7 @@ TEST(UdpOpen, PortInUseMovesToNext) {
     int second = NO_SOCKET;
     ASSERT_EQ(UdpOpen(first), 0);
     ASSERT_EQ(UdpOpen(second), 0);
+    EXPECT_EQ(NetLastError(), 0) << "the taken port passed over is no failure";
     const int held = LocalPort(first);
     const int next = LocalPort(second);
     EXPECT_GT(next, held);

@@ -92,9 +92,11 @@ short PollFor(int fd, short events, int waitMs) {
     }
 }
 
-// Disconnects a TCP socket with a reset; its next receive fails with
+// Disconnects a TCP socket with a reset and drops what was read ahead on it,
+// as the reset drops the socket's queue; its next receive fails with
 // ECONNRESET and later calls with ENOTCONN or EPIPE.
 void AbortConnection(int sock) {
+    AheadOf(sock).Clear();
     sockaddr unspec{};
     unspec.sa_family = AF_UNSPEC;
     connect(sock, &unspec, sizeof unspec);

@@ -35,8 +35,6 @@ class CReadAhead {
         return count;
     }
 
-    bool Empty() const { return m_begin == m_end; }
-
     // Drops the bytes held, as a purge of the device's queue drops its own.
     void Clear() { m_begin = m_end = 0; }
 

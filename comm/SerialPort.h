@@ -50,9 +50,9 @@ int ComOpenError();
 int ComClose(int n);
 
 // Purges both queues and the bytes read ahead, then writes count bytes.
-// Returns 0, or -3 when the
-// port is not open, a write fails, or the write makes no progress for
-// 5 ms per byte of count plus 50 ms (each byte moved restarts that span).
+// Returns 0, or -3 when the port is not open, a write fails, or the write
+// makes no progress for 5 ms per byte of count plus 50 ms (each byte moved
+// restarts that span).
 int ComWrite(int n, const uint8_t* data, int count);
 
 // Where ComWriteAll puts bytes: Write takes up to count bytes and returns how

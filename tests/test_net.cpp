@@ -338,6 +338,12 @@ TEST(TcpSend, PeerThatStopsReadingFailsTheSendAndTheConnection) {
     int sock = NO_SOCKET;
     ASSERT_EQ(TcpConnect("127.0.0.1", listener.port, 2000, sock), 0);
     const int c = listener.Accept(2000);
+    // Two replies in one receive: the second is read ahead.
+    const Bytes more = Concat(REPLY, REPLY);
+    WriteBytes(c, more);
+    ASSERT_TRUE(WaitQueued(sock, static_cast<int>(more.size()), 2000));
+    uint8_t buf[64];
+    ASSERT_EQ(TcpRecvFrame(sock, 1000, 500, buf, sizeof buf), 11);
     // A blocking send would wait for ever; the guard resets the peer so that
     // such a fault fails the test instead of hanging it.
     std::atomic<bool> done{false};
@@ -362,8 +368,8 @@ TEST(TcpSend, PeerThatStopsReadingFailsTheSendAndTheConnection) {
     EXPECT_GE(ms, 2000);
     EXPECT_LT(ms, 8000);
 
-    // Part of a frame went out: the connection is not used as if whole.
-    uint8_t buf[64];
+    // Part of a frame went out: the connection is not used as if whole, nor
+    // what was read ahead on it.
     const int64_t t1 = NowMs();
     EXPECT_EQ(TcpRecvFrame(sock, 3000, 1000, buf, sizeof buf), -16);
     EXPECT_LT(NowMs() - t1, 1000);

@@ -1,11 +1,16 @@
 // Figures of the engine against the least a program could do on the same
-// transport: one exchange against a poll() ping-pong of the same bytes, the
-// CPU a reader burns while it waits for a reply that never comes, and a whole
-// program download against the same number of bare round trips. Prints the
-// figures; the goals are reported, not asserted.
+// transport: one exchange against a poll() ping-pong of the same bytes, in
+// time and in system calls, the CPU a reader burns while it waits for a reply
+// that never comes, and a whole program download against the same number of
+// bare round trips. Prints the figures; the goals are reported, not asserted.
+//
+// `quillmark-bench --exchanges tcp|pty engine|baseline COUNT` only makes
+// COUNT exchanges of one side, on the main thread; the bench counts its
+// system calls with strace -c, which follows that thread alone.
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -14,6 +19,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +32,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -37,6 +46,7 @@
 #include "comm/Notify.h"
 #include "comm/SerialPort.h"
 #include "protocol/Frame.h"
+#include "sim/SimProcess.h"
 
 namespace {
 
@@ -49,7 +59,15 @@ constexpr int IDLE_WAIT_MS = 2000;
 constexpr int DOWNLOAD_RUNS = 5;
 constexpr int DOWNLOAD_STEPS = 1 + 1 + DOWNLOAD_IMAGE_MAX / DOWNLOAD_BLOCK + 1;
 constexpr double START_PAUSE_MS = 128.0;
-constexpr double EXCHANGE_GOAL = 1.3;
+constexpr double EXCHANGE_GOAL = 1.1;
+constexpr double DOWNLOAD_GOAL = 1.3;
+// Raising DTR and purging both queues before each request: the serial
+// driver's calls beyond the ping-pong's.
+constexpr int SERIAL_EXTRA_CALLS = 2;
+// Runs of these many exchanges are traced; their difference leaves out the
+// calls of setting the line up.
+constexpr int CALLS_FEW = 200;
+constexpr int CALLS_MANY = 1200;
 constexpr double SCRIPT_GOAL = 1.1;
 constexpr int SCRIPT_EXCHANGES = 1000;
 constexpr double IDLE_GOAL_PERCENT = 2.0;
@@ -258,54 +276,178 @@ void ClosePtyPort(PtyPort& p) {
     close(p.slave);
 }
 
-// Medians of one exchange through the engine and of the bare ping-pong, in µs.
+// One exchange of the same request on a line, made through the engine on
+// the driver's handle or as a bare ping-pong on rawFd.
+class CExchangeLine {
+  public:
+    CExchangeLine(int handle, int channel, int rawFd, const char* name)
+        : m_handle(handle), m_channel(channel), m_rawFd(rawFd), m_name(name) {
+        for (int i = 0; i < EXCHANGE_REQUEST_DATA; ++i)
+            m_data[i] = static_cast<uint8_t>(0xA0 + i);
+        if (BuildFrame(MACHINE, CMD_EXCHANGE, m_data, EXCHANGE_REQUEST_DATA, m_request) !=
+            EXCHANGE_REQUEST_LEN)
+            Fail("BuildFrame");
+    }
+
+    void Engine() const {
+        uint8_t buf[EXCHANGE_BUF];
+        const int sendLen = BuildFrame(MACHINE, CMD_EXCHANGE, m_data, EXCHANGE_REQUEST_DATA, buf);
+        const int got = ExchangeFrame(m_handle, buf, EXCHANGE_BUF, sendLen, IO_WAIT_MS, IO_WAIT_MS,
+                                      m_channel, nullptr, 0);
+        if (got != EXCHANGE_REPLY_LEN)
+            Fail(m_name + ": ExchangeFrame returned " + std::to_string(got));
+    }
+
+    void Baseline() const {
+        uint8_t reply[EXCHANGE_REPLY_LEN];
+        if (!WriteAll(m_rawFd, m_request, EXCHANGE_REQUEST_LEN) ||
+            !ReadFull(m_rawFd, reply, EXCHANGE_REPLY_LEN, IO_WAIT_MS) ||
+            reply[0] != FRAME_REPLY_START)
+            Fail(m_name + ": ping-pong failed");
+    }
+
+    // The ping-pong behind the two calls the serial driver makes before each
+    // request: raise DTR (which a pty refuses) and purge both queues.
+    void BaselineWithLineCalls() const {
+        int dtr = TIOCM_DTR;
+        ioctl(m_rawFd, TIOCMBIS, &dtr);
+        tcflush(m_rawFd, TCIOFLUSH);
+        Baseline();
+    }
+
+  private:
+    int m_handle;
+    int m_channel;
+    int m_rawFd;
+    std::string m_name;
+    uint8_t m_data[EXCHANGE_REQUEST_DATA];
+    uint8_t m_request[EXCHANGE_REQUEST_LEN];
+};
+
+// Medians of one exchange through the engine, of the bare ping-pong and,
+// on a serial line, of the ping-pong with the driver's line calls, in µs.
 struct ExchangeFigures {
     double engine;
     double baseline;
+    double lineBaseline;
 };
 
-ExchangeFigures MeasureExchange(int handle, int channel, int rawFd, const char* name) {
-    uint8_t data[EXCHANGE_REQUEST_DATA];
-    for (int i = 0; i < EXCHANGE_REQUEST_DATA; ++i)
-        data[i] = static_cast<uint8_t>(0xA0 + i);
-    uint8_t request[FRAME_MAX_REQUEST];
-    const int len = EXCHANGE_REQUEST_DATA;
-    if (BuildFrame(MACHINE, CMD_EXCHANGE, data, len, request) != EXCHANGE_REQUEST_LEN)
-        Fail("BuildFrame");
-
-    auto engineOnce = [&] {
-        uint8_t buf[EXCHANGE_BUF];
-        const int sendLen = BuildFrame(MACHINE, CMD_EXCHANGE, data, len, buf);
-        const int got = ExchangeFrame(handle, buf, EXCHANGE_BUF, sendLen, IO_WAIT_MS, IO_WAIT_MS,
-                                      channel, nullptr, 0);
-        if (got != EXCHANGE_REPLY_LEN)
-            Fail(std::string(name) + ": ExchangeFrame returned " + std::to_string(got));
-    };
-    auto baselineOnce = [&] {
-        uint8_t reply[EXCHANGE_REPLY_LEN];
-        if (!WriteAll(rawFd, request, EXCHANGE_REQUEST_LEN) ||
-            !ReadFull(rawFd, reply, EXCHANGE_REPLY_LEN, IO_WAIT_MS) ||
-            reply[0] != FRAME_REPLY_START)
-            Fail(std::string(name) + ": ping-pong failed");
-    };
-
+ExchangeFigures MeasureExchange(const CExchangeLine& line, bool bSerial) {
     for (int i = 0; i < WARMUP; ++i) {
-        engineOnce();
-        baselineOnce();
+        line.Engine();
+        line.Baseline();
     }
-    // Alternating the two shares out whatever else the machine is doing.
-    std::vector<double> engine, baseline;
+    // Alternating the sides shares out whatever else the machine is doing.
+    std::vector<double> engine, baseline, lineBaseline;
     engine.reserve(SAMPLES);
     baseline.reserve(SAMPLES);
     for (int i = 0; i < SAMPLES; ++i) {
         auto t0 = Clock::now();
-        baselineOnce();
+        line.Baseline();
         baseline.push_back(UsSince(t0));
         t0 = Clock::now();
-        engineOnce();
+        line.Engine();
         engine.push_back(UsSince(t0));
+        if (bSerial) {
+            t0 = Clock::now();
+            line.BaselineWithLineCalls();
+            lineBaseline.push_back(UsSince(t0));
+        }
     }
-    return {Median(engine), Median(baseline)};
+    return {Median(engine), Median(baseline), bSerial ? Median(lineBaseline) : 0.0};
+}
+
+// Makes count exchanges of one side on loopback TCP ("tcp") or a
+// pseudo-terminal ("pty"): the whole of the bench's --exchanges mode.
+void RunExchanges(const std::string& line, bool engine, int count) {
+    auto run = [&](const CExchangeLine& x) {
+        for (int i = 0; i < count; ++i) {
+            if (engine)
+                x.Engine();
+            else
+                x.Baseline();
+        }
+    };
+    if (line == "tcp") {
+        TcpPair tcp = ConnectLoopback();
+        Responder responder(tcp.peer);
+        run(CExchangeLine(tcp.client, CH_TCP, tcp.client, "TCP"));
+        TcpClose(tcp.client);
+        responder.Join();
+        close(tcp.peer);
+    } else {
+        PtyPort pty = OpenPtyPort(COM_EXCHANGE);
+        Responder responder(pty.master);
+        run(CExchangeLine(COM_EXCHANGE, CH_SERIAL, pty.slave, "pty"));
+        ClosePtyPort(pty);
+        responder.Join();
+        close(pty.master);
+    }
+}
+
+// System calls of one exchange by name, and their sum; empty when strace
+// could not count them.
+struct CallFigures {
+    std::map<std::string, double> byName;
+    double total = 0;
+    bool bCounted = false;
+};
+
+// The calls of a run of count exchanges by name, from strace -c's table.
+// False when strace or the run failed.
+bool TraceRun(const std::string& line, const char* side, int count,
+              std::map<std::string, long>& calls) {
+    char path[] = "/tmp/quillmark-bench-calls-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0)
+        Fail("mkstemp");
+    close(fd);
+    const std::string command = "strace -c -o " + std::string(path) + " '" +
+                                (ProgramDir() / "quillmark-bench").string() + "' --exchanges " +
+                                line + " " + side + " " + std::to_string(count) + " 2>/dev/null";
+    const bool ran = std::system(command.c_str()) == 0;
+    // Rows: % time, seconds, usecs/call, calls, [errors,] syscall.
+    std::ifstream table(path);
+    std::string row;
+    while (ran && std::getline(table, row)) {
+        std::istringstream cells(row);
+        std::vector<std::string> cell;
+        for (std::string c; cells >> c;)
+            cell.push_back(c);
+        if (cell.size() >= 5 && cell.back() != "total" && std::isdigit(cell[0][0]) != 0)
+            calls[cell.back()] = std::stol(cell[3]);
+    }
+    unlink(path);
+    return ran && !calls.empty();
+}
+
+// Counts the calls of a few and of many exchanges; their difference per
+// exchange is what one exchange costs.
+CallFigures CountCalls(const std::string& line, const char* side) {
+    std::map<std::string, long> few, many;
+    CallFigures f;
+    if (!TraceRun(line, side, CALLS_FEW, few) || !TraceRun(line, side, CALLS_MANY, many))
+        return f;
+    for (const auto& [name, n] : many) {
+        const double per = static_cast<double>(n - few[name]) / (CALLS_MANY - CALLS_FEW);
+        if (per >= 0.005)
+            f.byName[name] = per;
+        f.total += per;
+    }
+    f.bCounted = true;
+    return f;
+}
+
+std::string CallNames(const CallFigures& f) {
+    if (!f.bCounted)
+        return "not counted (is strace installed?)";
+    std::string text;
+    for (const auto& [name, per] : f.byName) {
+        char cell[64];
+        std::snprintf(cell, sizeof cell, "%s%s %.2f", text.empty() ? "" : ", ", name.c_str(), per);
+        text += cell;
+    }
+    return text;
 }
 
 double ThreadCpuMs() {
@@ -405,7 +547,7 @@ DownloadFigures MeasureDownload(int sock, const Responder& responder) {
 }
 
 const char* Met(bool met) {
-    return met ? "yes" : "no";
+    return met ? "met" : "NOT met";
 }
 
 void PrintRow(const char* figure, const std::string& measured, const std::string& baseline,
@@ -420,22 +562,43 @@ std::string Fixed(double v, int decimals) {
     return text;
 }
 
+// The engine's calls per exchange against the ping-pong's, which the line
+// may exceed by allowed calls.
+void PrintCallsRow(const char* figure, const CallFigures& engine, const CallFigures& baseline,
+                   int allowed) {
+    const std::string goal =
+        allowed > 0 ? "<= baseline + " + std::to_string(allowed) + " (DTR, purge)" : "<= baseline";
+    if (!engine.bCounted || !baseline.bCounted) {
+        PrintRow(figure, "-", "-", "-", goal, false);
+        return;
+    }
+    PrintRow(figure, Fixed(engine.total, 2), Fixed(baseline.total, 2),
+             Fixed(engine.total / baseline.total, 2), goal,
+             engine.total <= baseline.total + allowed + 0.005);
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     SetCommResultPoster(&NoPost);
+    if (argc == 5 && std::string(argv[1]) == "--exchanges") {
+        RunExchanges(argv[2], std::string(argv[3]) == "engine", std::atoi(argv[4]));
+        return 0;
+    }
 
     // 1. One exchange, engine against ping-pong, on loopback TCP and a pty.
     TcpPair tcp = ConnectLoopback();
     Responder tcpResponder(tcp.peer);
-    const ExchangeFigures tcpExchange = MeasureExchange(tcp.client, CH_TCP, tcp.client, "TCP");
+    const ExchangeFigures tcpExchange =
+        MeasureExchange(CExchangeLine(tcp.client, CH_TCP, tcp.client, "TCP"), false);
 
     PtyPort pty = OpenPtyPort(COM_EXCHANGE);
     ExchangeFigures ptyExchange{};
     {
         Responder ptyResponder(pty.master);
-        ptyExchange = MeasureExchange(COM_EXCHANGE, CH_SERIAL, pty.slave, "pty");
+        ptyExchange =
+            MeasureExchange(CExchangeLine(COM_EXCHANGE, CH_SERIAL, pty.slave, "pty"), true);
         ClosePtyPort(pty);
         ptyResponder.Join();
         if (ptyResponder.Broken())
@@ -474,9 +637,15 @@ int main() {
     if (!MeasureScriptReplyTimes(SCRIPT_EXCHANGES, script, scriptError))
         Fail("script run: " + scriptError);
 
+    // 5. The system calls of one exchange, each side on each line.
+    const CallFigures tcpCalls = CountCalls("tcp", "engine");
+    const CallFigures tcpBaseCalls = CountCalls("tcp", "baseline");
+    const CallFigures ptyCalls = CountCalls("pty", "engine");
+    const CallFigures ptyBaseCalls = CountCalls("pty", "baseline");
+
     const double tcpRatio = tcpExchange.engine / tcpExchange.baseline;
     const double ptyRatio = ptyExchange.engine / ptyExchange.baseline;
-    const double dlGoal = START_PAUSE_MS + EXCHANGE_GOAL * dl.baselineMs;
+    const double dlGoal = START_PAUSE_MS + DOWNLOAD_GOAL * dl.baselineMs;
     const std::string exchangeGoal = "<= " + Fixed(EXCHANGE_GOAL, 2) + " x baseline";
     const std::string idleGoal = "<= " + Fixed(IDLE_GOAL_PERCENT, 0) + " % of wall";
 
@@ -497,21 +666,33 @@ int main() {
     PrintRow("exchange, pseudo-terminal (us)", Fixed(ptyExchange.engine, 1),
              Fixed(ptyExchange.baseline, 1), Fixed(ptyRatio, 2), exchangeGoal,
              ptyRatio <= EXCHANGE_GOAL);
+    const double ptyLineRatio = ptyExchange.engine / ptyExchange.lineBaseline;
+    PrintRow("  the same, base + DTR and purge", Fixed(ptyExchange.engine, 1),
+             Fixed(ptyExchange.lineBaseline, 1), Fixed(ptyLineRatio, 2), exchangeGoal,
+             ptyLineRatio <= EXCHANGE_GOAL);
     PrintRow("idle wait, TCP, CPU/wall (%)", Fixed(tcpIdle.Percent(), 3), "-", "-", idleGoal,
              tcpIdle.Percent() <= IDLE_GOAL_PERCENT);
     PrintRow("idle wait, pty, CPU/wall (%)", Fixed(ptyIdle.Percent(), 3), "-", "-", idleGoal,
              ptyIdle.Percent() <= IDLE_GOAL_PERCENT);
     PrintRow("download 61,440 B, TCP (ms)", Fixed(dl.downloadMs, 1), Fixed(dl.baselineMs, 1),
-             Fixed(dl.downloadMs / dl.baselineMs, 2), "<= 128 + 1.3 x base = " + Fixed(dlGoal, 1),
+             Fixed(dl.downloadMs / dl.baselineMs, 2),
+             "<= 128 + " + Fixed(DOWNLOAD_GOAL, 1) + " x base = " + Fixed(dlGoal, 1),
              dl.downloadMs <= dlGoal);
     const double scriptRatio = script.dScriptMedianUs / script.dExchangeMedianUs;
     PrintRow("script reply time, sim TCP (us)", Fixed(script.dScriptMedianUs, 1),
              Fixed(script.dExchangeMedianUs, 1), Fixed(scriptRatio, 2),
              "<= " + Fixed(SCRIPT_GOAL, 2) + " x ExchangeFrame", scriptRatio <= SCRIPT_GOAL);
+    PrintCallsRow("system calls/exchange, TCP", tcpCalls, tcpBaseCalls, 0);
+    PrintCallsRow("system calls/exchange, pty", ptyCalls, ptyBaseCalls, SERIAL_EXTRA_CALLS);
     std::printf("\nidle wait detail: TCP %.1f ms CPU in %.1f ms; pty %.1f ms CPU in %.1f ms\n",
                 tcpIdle.cpuMs, tcpIdle.wallMs, ptyIdle.cpuMs, ptyIdle.wallMs);
     std::printf("download detail: %.1f ms beside the %.0f ms start pause, %.2f x baseline\n",
                 dl.downloadMs - START_PAUSE_MS, START_PAUSE_MS,
                 (dl.downloadMs - START_PAUSE_MS) / dl.baselineMs);
+    std::printf("system calls detail (strace -c of the exchanging thread, %d exchanges less "
+                "%d):\n  TCP engine: %s\n  TCP baseline: %s\n  pty engine: %s\n"
+                "  pty baseline: %s\n",
+                CALLS_MANY, CALLS_FEW, CallNames(tcpCalls).c_str(), CallNames(tcpBaseCalls).c_str(),
+                CallNames(ptyCalls).c_str(), CallNames(ptyBaseCalls).c_str());
     return 0;
 }

@@ -12,9 +12,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "comm/Clock.h"
 #include "comm/NetAddress.h"
+#include "comm/ReadAhead.h"
 #include "protocol/Frame.h"
 #include "protocol/FrameReader.h"
 
@@ -22,6 +25,16 @@ namespace {
 
 // The reason of this thread's last failed connect or bind, for its caller to show.
 thread_local int g_lastError = 0;
+
+// Each TCP socket's bytes read ahead, from its connect to its close. The map
+// is shared; an entry is used by the one thread that reads its socket.
+std::mutex g_aheadMutex;
+std::map<int, CReadAhead> g_ahead;
+
+CReadAhead& AheadOf(int sock) {
+    std::lock_guard<std::mutex> lock(g_aheadMutex);
+    return g_ahead[sock];
+}
 
 constexpr int RETRY_PAUSE_MS = 50;
 // A peer that takes no byte for this long has stopped reading.
@@ -83,9 +96,11 @@ short PollFor(int fd, short events, int waitMs) {
     }
 }
 
-// Disconnects a TCP socket with a reset; its next receive fails with
+// Disconnects a TCP socket with a reset and drops what was read ahead on it,
+// as the reset drops the socket's queue; its next receive fails with
 // ECONNRESET and later calls with ENOTCONN or EPIPE.
 void AbortConnection(int sock) {
+    AheadOf(sock).Clear();
     sockaddr unspec{};
     unspec.sa_family = AF_UNSPEC;
     connect(sock, &unspec, sizeof unspec);
@@ -112,13 +127,22 @@ int ConnectOnce(int fd, const sockaddr_in& sa, int waitMs) {
     return err;
 }
 
-// The connected socket as the frame reader sees it: each read waits in
-// poll() for the time it is given, then takes what has arrived.
+// The connected socket as the frame reader sees it: bytes read ahead first,
+// else each read waits in poll() for the time it is given, then takes all
+// that has arrived.
 class TcpSource : public FrameSource {
   public:
-    explicit TcpSource(int sock) : m_sock(sock) {}
+    explicit TcpSource(int sock) : m_sock(sock), m_ahead(AheadOf(sock)) {}
 
     int Read(uint8_t* dst, int max, int waitMs) override {
+        return m_ahead.Read(dst, max,
+                            [&](uint8_t* space, int room) { return Receive(space, room, waitMs); });
+    }
+
+    uint32_t Tick() override { return TickMs(); }
+
+  private:
+    int Receive(uint8_t* dst, int max, int waitMs) {
         const uint32_t start = TickMs();
         if (PollFor(m_sock, POLLIN, waitMs) == 0)
             return 0;
@@ -136,10 +160,8 @@ class TcpSource : public FrameSource {
         return 0;
     }
 
-    uint32_t Tick() override { return TickMs(); }
-
-  private:
     int m_sock;
+    CReadAhead& m_ahead;
 };
 
 bool SetRecvTimeout(int sock, int ms) {
@@ -199,6 +221,8 @@ int TcpConnect(const char* addr, int port, int timeoutMs, int& sock) {
             fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
             const int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            // A socket closed without TcpClose may have left its number's entry.
+            AheadOf(fd).Clear();
             sock = fd;
             return RES_OK;
         }
@@ -214,6 +238,10 @@ int TcpConnect(const char* addr, int port, int timeoutMs, int& sock) {
 }
 
 int TcpClose(int sock) {
+    {
+        std::lock_guard<std::mutex> lock(g_aheadMutex);
+        g_ahead.erase(sock);
+    }
     shutdown(sock, SHUT_RDWR);
     return close(sock) == 0 ? RES_OK : RES_TCP_CLOSE_FAILED;
 }
@@ -257,15 +285,17 @@ int TcpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap
 
 int TcpRecvRaw(int sock, uint8_t* buf, int max) {
     buf[0] = 0;
-    if (max < 1)
-        return 0;
-    const ssize_t n = recv(sock, buf, static_cast<size_t>(max), MSG_DONTWAIT);
-    if (n == 0)
-        return RES_PEER_CLOSED;
-    if (n < 0)
-        return IsLost(errno) ? RES_CONN_LOST : 0;
-    buf[n] = 0;
-    return static_cast<int>(n);
+    const int n = AheadOf(sock).Read(buf, max, [sock](uint8_t* space, int room) -> int {
+        const ssize_t got = recv(sock, space, static_cast<size_t>(room), MSG_DONTWAIT);
+        if (got == 0)
+            return RES_PEER_CLOSED;
+        if (got < 0)
+            return IsLost(errno) ? RES_CONN_LOST : 0;
+        return static_cast<int>(got);
+    });
+    if (n >= 0)
+        buf[n] = 0;
+    return n;
 }
 
 int UdpBind(const char* addr, int port, int& sock) {
@@ -298,8 +328,11 @@ int UdpOpen(int& sock) {
         return UDP_NO_ETHERNET;
     for (int port = UDP_FIRST_PORT; port <= UDP_LAST_PORT; port += UDP_PORT_STEP) {
         const int rc = UdpBind(it->ipv4.c_str(), port, sock);
-        if (rc == RES_OK)
+        if (rc == RES_OK) {
+            // A port passed over for being taken is no failure of the open.
+            g_lastError = 0;
             return RES_OK;
+        }
         g_lastError = rc > 0 ? rc : errno;
     }
     return UDP_NO_PORT;

@@ -25,7 +25,8 @@ int TcpConnect(const char* addr, int port, int timeoutMs, int& sock);
 // adapter).
 int NetLastError();
 
-// Shuts the connection down both ways and closes it. Returns 0 or -8.
+// Shuts the connection down both ways, closes it and drops the bytes read
+// ahead on it; no read of sock may be running. Returns 0 or -8.
 int TcpClose(int sock);
 
 // Sends all count bytes. Returns 0, -16 connection lost, -3 other failure
@@ -34,13 +35,17 @@ int TcpClose(int sock);
 int TcpSend(int sock, const uint8_t* data, int count);
 
 // Reads one reply frame within F and I into buf of bufSize bytes; a leading
-// acknowledgement is read over. A tap, when given, sees the bytes read
-// (AcceptReply). Returns the reply length, or -4, -6, -9, -10, -15 (peer
-// closed), -16 (lost), -2 (reply too long for the buffer).
+// acknowledgement is read over. Each receive takes all that has arrived:
+// bytes past the frame's end are read ahead and are the first the next frame
+// read or raw receive of sock takes. A socket is read by one thread at a
+// time. A tap, when given, sees the bytes the reader takes (AcceptReply).
+// Returns the reply length, or -4, -6, -9, -10, -15 (peer closed), -16
+// (lost), -2 (reply too long for the buffer).
 int TcpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap = nullptr);
 
-// One receive of up to max bytes without waiting; a zero byte follows the
-// bytes read. Returns the count, 0 when nothing waits, -15 or -16.
+// One receive of up to max bytes without waiting, the bytes read ahead
+// first; a zero byte follows the bytes read. Returns the count, 0 when
+// nothing waits, -15 or -16.
 int TcpRecvRaw(int sock, uint8_t* buf, int max);
 
 // A network adapter as the UDP open sees it.

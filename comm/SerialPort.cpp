@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "comm/Clock.h"
+#include "comm/ReadAhead.h"
 #include "comm/SerialSpeed.h"
 #include "protocol/Frame.h"
 #include "protocol/FrameReader.h"
@@ -24,7 +25,8 @@ namespace {
 // One COM number's open device. The worker reads and writes while the
 // console may close: a user count keeps the descriptor alive until the last
 // reader or writer has left, and the wake descriptor, polled beside it, tells
-// a waiting user to leave.
+// a waiting user to leave. The bytes read ahead are the reading thread's:
+// a close drops them once no user is left.
 struct PortEntry {
     std::mutex mutex;
     std::condition_variable idle;
@@ -32,6 +34,7 @@ struct PortEntry {
     int wakeFd = -1;
     int users = 0;
     bool closing = false;
+    CReadAhead ahead;
 };
 
 PortEntry g_ports[COM_PORT_COUNT];
@@ -90,6 +93,7 @@ class PortUse {
     bool Open() const { return m_entry != nullptr; }
     int Fd() const { return m_fd; }
     int WakeFd() const { return m_wakeFd; }
+    CReadAhead& Ahead() const { return m_entry->ahead; }
 
   private:
     PortEntry* m_entry = nullptr;
@@ -109,12 +113,21 @@ int WaitPort(const PortUse& use, short events, int waitMs) {
     return fds[0].revents;
 }
 
-// The port as the reply acceptance reads it: wait in poll(), then read.
+// The port as the reply acceptance reads it: bytes read ahead first, else
+// wait in poll() and read all that waits.
 class PortSource : public FrameSource {
   public:
     explicit PortSource(const PortUse& use) : m_use(use) {}
 
     int Read(uint8_t* dst, int max, int waitMs) override {
+        return m_use.Ahead().Read(
+            dst, max, [&](uint8_t* space, int room) { return ReadDevice(space, room, waitMs); });
+    }
+
+    uint32_t Tick() override { return TickMs(); }
+
+  private:
+    int ReadDevice(uint8_t* dst, int max, int waitMs) {
         const int ready = WaitPort(m_use, POLLIN, waitMs);
         if (ready < 0)
             return RES_RECV_ERROR;
@@ -133,9 +146,6 @@ class PortSource : public FrameSource {
         return 0;
     }
 
-    uint32_t Tick() override { return TickMs(); }
-
-  private:
     const PortUse& m_use;
 };
 
@@ -326,6 +336,7 @@ int ComClose(int n) {
     ioctl(e.fd, TIOCNXCL);
     const int rc = close(e.fd);
     close(e.wakeFd);
+    e.ahead.Clear();
     e.fd = -1;
     e.wakeFd = -1;
     e.closing = false;
@@ -359,7 +370,9 @@ int ComWrite(int n, const uint8_t* data, int count) {
     if (!use.Open() || count < 0 || (count > 0 && data == nullptr))
         return RES_SEND_FAILED;
     ComRaiseDtr(n);
-    // Bytes that came in since the last read are not the next reply.
+    // Bytes that came in since the last read are not the next reply, be they
+    // still in the driver's queue or already read ahead.
+    use.Ahead().Clear();
     tcflush(use.Fd(), TCIOFLUSH);
     PortSink sink(use);
     return ComWriteAll(sink, data, count);

@@ -48,13 +48,15 @@ int ComOpen(int n, unsigned baudIndex);
 // this program has open already. 0 after a successful open.
 int ComOpenError();
 
-// Closes COMn; closing a closed port returns 0. Waits until no reader or
-// writer of the other thread still uses the descriptor. Returns 0 or -7.
+// Closes COMn and drops the bytes read ahead on it; closing a closed port
+// returns 0. Waits until no reader or writer of the other thread still uses
+// the descriptor. Returns 0 or -7.
 int ComClose(int n);
 
-// Purges both queues, then writes count bytes. Returns 0, or -3 when the
-// port is not open, a write fails, or the write makes no progress for
-// 5 ms per byte of count plus 50 ms (each byte moved restarts that span).
+// Purges both queues and the bytes read ahead, then writes count bytes.
+// Returns 0, or -3 when the port is not open, a write fails, or the write
+// makes no progress for 5 ms per byte of count plus 50 ms (each byte moved
+// restarts that span).
 int ComWrite(int n, const uint8_t* data, int count);
 
 // Where ComWriteAll puts bytes: Write takes up to count bytes and returns how
@@ -71,13 +73,16 @@ struct ComWriteSink {
 int ComWriteAll(ComWriteSink& sink, const uint8_t* data, int count);
 
 // Reads one reply frame within F and I (ms) into buf of bufSize bytes; an
-// acknowledgement stays in front of the reply. A tap, when given, sees the
-// bytes read (AcceptReply). Returns the byte count, or -2 (read failed, port
-// closed, end byte, too long), -4, -6 or -9.
+// acknowledgement stays in front of the reply. Each read from the device
+// takes all that waits: bytes past the frame's end are read ahead and are
+// the first the next frame read or raw receive takes. A port's reads and
+// writes come from one thread at a time. A tap, when given, sees the bytes
+// the reader takes (AcceptReply). Returns the byte count, or -2 (read
+// failed, port closed, end byte, too long), -4, -6 or -9.
 int ComReadFrame(int n, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap = nullptr);
 
-// One read of up to max bytes that returns at once with what is waiting.
-// Returns the count (0 if nothing) or -2.
+// One read of up to max bytes that returns at once with what is waiting,
+// the bytes read ahead first. Returns the count (0 if nothing) or -2.
 int ComReadRaw(int n, uint8_t* buf, int max);
 
 // True when COMn is open and its device has hung up (unplugged, or the far

@@ -21,6 +21,7 @@ PACKAGES=(
   dpkg-dev               # dpkg-shlibdeps: the package's dependencies from the binaries
   lintian desktop-file-utils appstream  # checks of the package, its desktop entry and metadata
   debootstrap            # the fresh Debian 12 root of the install test
+  strace                 # quillmark-bench counts an exchange's system calls with it
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +30,24 @@ inline int64_t ThreadCpuMs() {
 inline bool WaitReadable(int fd, int ms) {
     pollfd p{fd, POLLIN, 0};
     return poll(&p, 1, ms) == 1;
+}
+
+// Bytes waiting in the kernel's queue of fd (a socket, a tty) for a read.
+inline int Queued(int fd) {
+    int n = 0;
+    return ioctl(fd, FIONREAD, &n) == 0 ? n : -1;
+}
+
+// True when at least count bytes wait in fd's queue within ms: a test that
+// needs a reply read in one go lets it arrive whole first.
+inline bool WaitQueued(int fd, int count, int ms) {
+    const auto t0 = std::chrono::steady_clock::now();
+    while (Queued(fd) < count) {
+        if (MsSince(t0) >= ms)
+            return false;
+        poll(nullptr, 0, 1);
+    }
+    return true;
 }
 
 // Reads until count bytes came, the other end closed, or waitMs passed.

@@ -381,6 +381,34 @@ TEST_F(CaptureHook, TcpExchangeRecordsRequestSkippedBytesAndRefusedReply) {
     EXPECT_EQ(packets[2].strComment, "-9 数据校验错误!");
 }
 
+// Bytes read ahead behind the reply are recorded when they are taken, by
+// the raw receive, and only then.
+TEST_F(CaptureHook, BytesReadAheadAreRecordedOnceWhenTaken) {
+    const Bytes tail = {0x41, 0x42};
+    TcpPeer peer;
+    peer.Serve([&](int fd) {
+        ReadBytes(fd, REQUEST.size(), 5000);
+        WriteBytes(fd, Concat(REPLY, tail));
+        PeerCloses(fd, 5000);
+    });
+    int sock = NO_SOCKET;
+    ASSERT_EQ(TcpConnect("127.0.0.1", peer.Port(), 2000, sock), 0);
+    uint8_t buf[600];
+    std::copy(REQUEST.begin(), REQUEST.end(), buf);
+    EXPECT_EQ(ExchangeFrame(sock, buf, sizeof buf, 8, 2000, 1000, CH_TCP, "", 0, m_link), 11);
+    EXPECT_EQ(RecvRaw(sock, buf, CH_TCP, m_link), 2);
+    TcpClose(sock);
+    peer.Join();
+
+    const auto packets = Packets();
+    ASSERT_EQ(packets.size(), 3u);
+    EXPECT_EQ(packets[0].bytes, REQUEST);
+    EXPECT_EQ(packets[1].bytes, REPLY);
+    EXPECT_EQ(packets[1].strComment, "");
+    EXPECT_EQ(packets[2].bytes, tail);
+    EXPECT_EQ(packets[2].nDirection, CAPTURE_IN);
+}
+
 TEST_F(CaptureHook, UdpDatagramsAndRawReceivesArePacketsOfTheirOwn) {
     int sock = NO_SOCKET;
     ASSERT_EQ(UdpBind("127.0.0.1", 0, sock), 0);

@@ -334,6 +334,45 @@ TEST(TcpRecvRaw, NothingDataCloseAndReset) {
     }
 }
 
+// What arrived behind a frame in the same receive stays the socket's: the
+// next frame read and raw receive take it before anything new.
+TEST(TcpRecvFrame, BytesPastAFrameAreTheNextReadsFirst) {
+    const Bytes second = MakeReply(2, 0, {0x44});
+    const Bytes all = Concat(Concat(REPLY, second), {0x41, 0x42, 0x43});
+    ScriptedPeer peer({{0, all}});
+    const int sock = ConnectTo(peer.Port());
+    ASSERT_TRUE(WaitQueued(sock, static_cast<int>(all.size()), 2000));
+    uint8_t buf[600];
+    ASSERT_EQ(TcpRecvFrame(sock, 1000, 500, buf, 600), 11);
+    EXPECT_EQ(Queued(sock), 0) << "one receive takes all that waits";
+    EXPECT_EQ(Bytes(buf, buf + 11), REPLY);
+    ASSERT_EQ(TcpRecvFrame(sock, 1000, 500, buf, 600), 9);
+    EXPECT_EQ(Bytes(buf, buf + 9), second);
+    ASSERT_EQ(TcpRecvRaw(sock, buf, 2), 2);
+    EXPECT_EQ(Bytes(buf, buf + 3), Bytes({0x41, 0x42, 0x00}));
+    ASSERT_EQ(TcpRecvRaw(sock, buf, 512), 1);
+    EXPECT_EQ(Bytes(buf, buf + 2), Bytes({0x43, 0x00}));
+    EXPECT_EQ(TcpRecvRaw(sock, buf, 512), 0);
+    TcpClose(sock);
+}
+
+// A socket closed without TcpClose leaves its number to the next connect,
+// which starts with nothing read ahead.
+TEST(TcpConnect, AReusedDescriptorStartsWithNothingReadAhead) {
+    const Bytes more = Concat(REPLY, {0x41});
+    ScriptedPeer first({{0, more}});
+    ScriptedPeer next({});
+    const int old = ConnectTo(first.Port());
+    ASSERT_TRUE(WaitQueued(old, static_cast<int>(more.size()), 2000));
+    uint8_t buf[600];
+    ASSERT_EQ(TcpRecvFrame(old, 1000, 500, buf, 600), 11);
+    close(old);
+    const int again = ConnectTo(next.Port());
+    ASSERT_EQ(again, old);
+    EXPECT_EQ(TcpRecvRaw(again, buf, 512), 0);
+    TcpClose(again);
+}
+
 TEST(TcpSend, ResetPeerGivesLostWithoutSigpipe) {
     ScriptedPeer peer({{0, {}, PeerAct::Reset}});
     const int sock = ConnectTo(peer.Port());
@@ -369,6 +408,12 @@ TEST(TcpSend, PeerThatStopsReadingFailsTheSendAndTheConnection) {
     int sock = NO_SOCKET;
     ASSERT_EQ(TcpConnect("127.0.0.1", listener.port, 2000, sock), 0);
     const int c = listener.Accept(2000);
+    // Two replies in one receive: the second is read ahead.
+    const Bytes more = Concat(REPLY, REPLY);
+    WriteBytes(c, more);
+    ASSERT_TRUE(WaitQueued(sock, static_cast<int>(more.size()), 2000));
+    uint8_t buf[64];
+    ASSERT_EQ(TcpRecvFrame(sock, 1000, 500, buf, sizeof buf), 11);
     // A blocking send would wait for ever; the guard resets the peer so that
     // such a fault fails the test instead of hanging it.
     std::atomic<bool> done{false};
@@ -393,8 +438,8 @@ TEST(TcpSend, PeerThatStopsReadingFailsTheSendAndTheConnection) {
     EXPECT_GE(ms, 2000);
     EXPECT_LT(ms, 8000);
 
-    // Part of a frame went out: the connection is not used as if whole.
-    uint8_t buf[64];
+    // Part of a frame went out: the connection is not used as if whole, nor
+    // what was read ahead on it.
     const int64_t t1 = NowMs();
     EXPECT_EQ(TcpRecvFrame(sock, 3000, 1000, buf, sizeof buf), -16);
     EXPECT_LT(NowMs() - t1, 1000);
@@ -459,6 +504,20 @@ TEST_F(Udp, RecvFrameCases) {
             << c.name;
         Drain();
     }
+}
+
+// A datagram is read whole and alone: bytes behind a frame in it are part of
+// the reply, and the next datagram waits untouched in the socket.
+TEST_F(Udp, ADatagramIsTheReplyAndNothingIsReadAhead) {
+    const Bytes longer = Concat(REPLY, {0x41, 0x42});
+    PeerSend(longer);
+    PeerSend(REPLY);
+    uint8_t buf[600];
+    ASSERT_EQ(UdpRecvFrame(m_sock, 1000, 500, buf, 528), 13);
+    EXPECT_EQ(Bytes(buf, buf + 13), longer);
+    ASSERT_EQ(UdpRecvRaw(m_sock, buf, 512, 1000), 11);
+    EXPECT_EQ(Bytes(buf, buf + 11), REPLY);
+    EXPECT_EQ(UdpRecvRaw(m_sock, buf, 512, 0), -4);
 }
 
 TEST_F(Udp, RecvFrameTimesOutAfterFPlusI) {
@@ -609,6 +668,7 @@ TEST(UdpOpen, PortInUseMovesToNext) {
     int second = NO_SOCKET;
     ASSERT_EQ(UdpOpen(first), 0);
     ASSERT_EQ(UdpOpen(second), 0);
+    EXPECT_EQ(NetLastError(), 0) << "the taken port passed over is no failure";
     const int held = LocalPort(first);
     const int next = LocalPort(second);
     EXPECT_GT(next, held);

@@ -319,6 +319,52 @@ TEST_F(SerialTest, BytesBeforeTheRequestAreNotTheReply) {
     EXPECT_EQ(std::vector<uint8_t>(buf, buf + 11), REPLY);
 }
 
+// What arrived behind a frame in the same read stays the port's: the next
+// frame read and raw receive take it before anything new.
+TEST_F(SerialTest, BytesPastAFrameAreTheNextReadsFirst) {
+    ASSERT_EQ(ComOpen(PORT, 0), 0);
+    const std::vector<uint8_t> second = MakeReply(2, 0, {0x44});
+    const std::vector<uint8_t> all = Concat(Concat(REPLY, second), {0x41, 0x42, 0x43});
+    pty.Write(all);
+    ASSERT_TRUE(WaitQueued(pty.slave, static_cast<int>(all.size()), 2000));
+    uint8_t buf[600];
+    ASSERT_EQ(ComReadFrame(PORT, 1000, 500, buf, 600), 11);
+    EXPECT_EQ(Queued(pty.slave), 0) << "one read takes all that waits";
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 11), REPLY);
+    ASSERT_EQ(ComReadFrame(PORT, 1000, 500, buf, 600), 9);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 9), second);
+    ASSERT_EQ(ComReadRaw(PORT, buf, 2), 2);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 2), (std::vector<uint8_t>{0x41, 0x42}));
+    ASSERT_EQ(ComReadRaw(PORT, buf, 16), 1);
+    EXPECT_EQ(buf[0], 0x43);
+    EXPECT_EQ(ComReadRaw(PORT, buf, 16), 0);
+}
+
+// The purge before a request drops what was read ahead with the driver's
+// queue, and so does a close.
+TEST_F(SerialTest, ARequestOrACloseDropsTheBytesReadAhead) {
+    const std::vector<uint8_t> both = Concat(REPLY, MakeReply(9, 0, {0xAA}));
+    const std::vector<uint8_t> request = {0xC0, 0x01, 0x10, 0x00, 0x00, 0xC0, 0x09, 0xC1};
+    uint8_t buf[600];
+    for (const bool bClose : {false, true}) {
+        SCOPED_TRACE(bClose ? "close" : "request");
+        ASSERT_EQ(ComOpen(PORT, 0), 0);
+        pty.Write(both);
+        ASSERT_TRUE(WaitQueued(pty.slave, static_cast<int>(both.size()), 2000));
+        ASSERT_EQ(ComReadFrame(PORT, 1000, 500, buf, 600), 11);
+        ASSERT_EQ(Queued(pty.slave), 0);
+        if (bClose) {
+            ASSERT_EQ(ComClose(PORT), 0);
+            ASSERT_EQ(ComOpen(PORT, 0), 0);
+        } else {
+            ASSERT_EQ(ComWrite(PORT, request.data(), 8), 0);
+            EXPECT_EQ(pty.Read(8), request);
+        }
+        EXPECT_EQ(ComReadRaw(PORT, buf, 16), 0);
+        ComClose(PORT);
+    }
+}
+
 TEST_F(SerialTest, RawReadReturnsWhatWaitsAtOnce) {
     ASSERT_EQ(ComOpen(PORT, 0), 0);
     uint8_t buf[16];

@@ -271,7 +271,7 @@ TEST_F(WorkerTest, SerialRawReceiveExchangeAndDownload) {
     EXPECT_EQ(posts.Posts()[2], (Posted{CONSOLE, RC_SENT, 0}));
     EXPECT_EQ(posts.Posts()[3], (Posted{CONSOLE, RC_RECEIVED, long(REPLY.size())}));
     EXPECT_EQ(Received(REPLY.size()), REPLY);
-    EXPECT_TRUE(events.done.Wait(0));
+    EXPECT_TRUE(events.done.Wait(1000)); // set just after the post
 
     // A download reports to its own window; a terminal that refuses the
     // start ends it with its status.

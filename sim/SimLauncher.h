@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/ConsoleConfigXml.h"
 #include "sim/SimProcess.h"
 
 // config.xml of a console that talks to a simulator on these lines: TCP on
@@ -72,17 +73,16 @@ class CSimLauncher {
 
 inline std::string SimConsoleConfig(int tcpPort, int udpPort, const std::string& ptyPath,
                                     int firstChar, int interChar) {
-    const std::string com = std::to_string(CSimLauncher::SIM_COM);
     const std::string timeouts = "FirstChar=\"" + std::to_string(firstChar) + "\" RevTimeOut=\"" +
                                  std::to_string(interChar) + "\"";
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Quillmark>\n<COMPort PortNo=\"" + com +
-           "\" BaudRate=\"19200\" " + timeouts +
-           "/>\n<Modem PortNo=\"2\" BaudRate=\"19200\" FirstChar=\"1000\" "
-           "RevTimeOut=\"1000\" AddedNo=\"\" CalledNo=\"\"/>\n<TCP IP=\"127.0.0.1\" Port=\"" +
-           std::to_string(tcpPort) + "\" " + timeouts + "/>\n<UDP IP=\"127.0.0.1\" Port=\"" +
-           std::to_string(udpPort) +
-           "\" FirstChar=\"1000\" RevTimeOut=\"1000\"/>\n<Ports><Port No=\"" + com +
-           "\" Device=\"" + ptyPath + "\"/></Ports>\n</Quillmark>\n";
+    ConsoleConfigXml cfg;
+    cfg.com = "PortNo=\"" + std::to_string(CSimLauncher::SIM_COM) + "\" BaudRate=\"19200\" " +
+              timeouts;
+    cfg.tcp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(tcpPort) + "\" " + timeouts;
+    cfg.udp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(udpPort) +
+              "\" FirstChar=\"1000\" RevTimeOut=\"1000\"";
+    cfg.ports = {{CSimLauncher::SIM_COM, ptyPath}};
+    return cfg.Xml();
 }
 
 inline std::string CSimLauncher::ConsoleConfig(int firstChar, int interChar) const {

@@ -3,13 +3,13 @@
 // A console connected over TCP to the terminal simulator, for the tests of
 // the result display, the send panel and the diagnostics.
 
-#include <QComboBox>
 #include <QString>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "ConsoleFixture.h"
 #include "UiTestUtil.h"
 #include "app/Beep.h"
 #include "app/QuillmarkDlg.h"
@@ -17,13 +17,13 @@
 #include "comm/SerialPort.h"
 #include "sim/SimLauncher.h"
 
-class ConsoleSimTest : public ::testing::Test {
+class ConsoleSimTest : public ConsoleFixture {
   protected:
     void SetUp() override {
         m_previousBeep = SetBeepHook([this](int hz, int ms) { beeps.push_back({hz, ms}); });
     }
     void TearDown() override {
-        dlg.reset();
+        ConsoleFixture::TearDown();
         sim.reset();
         ComBindDevice(CSimLauncher::SIM_COM, "");
         SetBeepHook(std::move(m_previousBeep));
@@ -35,9 +35,7 @@ class ConsoleSimTest : public ::testing::Test {
                          int firstChar = 1000, int channel = CH_TCP, int interChar = 300) {
         sim = std::make_unique<CSimLauncher>(simOptions);
         EXPECT_TRUE(sim->Ready());
-        dir.Write("config.xml", sim->ConsoleConfig(firstChar, interChar));
-        dlg = std::make_unique<CQuillmarkDlg>(nullptr, dir.path / "config.xml");
-        EXPECT_TRUE(dlg->Create());
+        StartConsole(sim->ConsoleConfig(firstChar, interChar));
         dlg->activateWindow();
         WaitUntil([&] { return dlg->isActiveWindow(); }, 2000);
         if (connect && channel == CH_SERIAL) {
@@ -49,12 +47,6 @@ class ConsoleSimTest : public ::testing::Test {
             EXPECT_TRUE(WaitUntil([&] { return dlg->State().IsOpen(CH_TCP); }, 5000));
         }
         return *dlg;
-    }
-
-    void Choose(int channel) {
-        auto* combo = dlg->GetDlgItemAs<QComboBox>(IDC_CHANNEL);
-        combo->setCurrentIndex(channel);
-        emit combo->activated(channel);
     }
 
     // Presses a button and waits until the console's job has its result.
@@ -78,10 +70,7 @@ class ConsoleSimTest : public ::testing::Test {
         int ms;
     };
     std::vector<Tone> beeps;
-    TempDir dir;
-    MessageCapture capture;
     std::unique_ptr<CSimLauncher> sim;
-    std::unique_ptr<CQuillmarkDlg> dlg;
 
   private:
     BeepHook m_previousBeep;

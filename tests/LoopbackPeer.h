@@ -49,6 +49,17 @@ inline int ClosedPort() {
     return port;
 }
 
+// A TCP connection to 127.0.0.1:port; -1 when it is refused.
+inline int ConnectLoopback(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in sa = Loopback(port);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // Makes the close of a connection a reset instead of an orderly end.
 inline void ResetOnClose(int fd) {
     const linger lg{1, 0};

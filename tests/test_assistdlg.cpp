@@ -20,11 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "ConsoleFixture.h"
 #include "UiTestUtil.h"
 #include "app/AssistFunDlg.h"
 #include "app/QuillmarkDlg.h"
 #include "app/Resource.h"
 #include "app/WindowMessages.h"
+#include "sim/ConsoleConfigXml.h"
 
 namespace {
 
@@ -195,19 +197,10 @@ TEST_F(AssistDlgTest, PasteOfNothingKeepsTheTextAndARealPasteIsFiltered) {
     EXPECT_EQ(dlg.GetItemText(IDC_ASSIST_INPUT), "C2FF");
 }
 
-TEST(AssistButton, OpensAFreshDialogWithoutAConnection) {
-    TempDir dir;
-    dir.Write("config.xml", R"(<?xml version="1.0" encoding="UTF-8"?>
-<Quillmark>
-<COMPort PortNo="1" BaudRate="19200" FirstChar="1000" RevTimeOut="1000"/>
-<Modem PortNo="2" BaudRate="19200" FirstChar="1000" RevTimeOut="1000" AddedNo="" CalledNo=""/>
-<TCP IP="127.0.0.1" Port="1" FirstChar="1000" RevTimeOut="1000"/>
-<UDP IP="127.0.0.1" Port="1" FirstChar="1000" RevTimeOut="1000"/>
-</Quillmark>
-)");
-    MessageCapture capture;
-    CQuillmarkDlg console(nullptr, dir.path / "config.xml");
-    ASSERT_TRUE(console.Create());
+using AssistButton = ConsoleFixture;
+
+TEST_F(AssistButton, OpensAFreshDialogWithoutAConnection) {
+    CQuillmarkDlg& console = StartConsole(ConsoleConfigXml().Xml());
     std::vector<QString> seenInputs;
     for (int run = 0; run < 2; ++run) {
         QTimer::singleShot(0, [&] {

@@ -18,21 +18,24 @@
 #include "comm/SerialPort.h"
 #include "config/ChannelSettings.h"
 #include "config/SerialPorts.h"
+#include "sim/ConsoleConfigXml.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const char* const FULL = R"(<?xml version="1.0"?>
-<Quillmark>
-<!-- kept -->
-<COMPort PortNo="3" BaudRate="57600" FirstChar="1100" RevTimeOut="110" Extra="x"/>
-<Modem PortNo="4" BaudRate="9600" FirstChar="1200" RevTimeOut="120" AddedNo="0" CalledNo="5551234"/>
-<TCP IP="10.1.2.3" Port="7001" FirstChar="1300" RevTimeOut="130"/>
-<UDP IP="10.4.5.6" Port="7002" FirstChar="1400" RevTimeOut="140"/>
-<Ports><Port No="200" Device="/dev/pts/9"/></Ports>
-</Quillmark>
-)";
+const std::string FULL = [] {
+    ConsoleConfigXml c;
+    c.declaration = R"(<?xml version="1.0"?>)";
+    c.comment = "<!-- kept -->";
+    c.com = R"(PortNo="3" BaudRate="57600" FirstChar="1100" RevTimeOut="110" Extra="x")";
+    c.modem =
+        R"(PortNo="4" BaudRate="9600" FirstChar="1200" RevTimeOut="120" AddedNo="0" CalledNo="5551234")";
+    c.tcp = R"(IP="10.1.2.3" Port="7001" FirstChar="1300" RevTimeOut="130")";
+    c.udp = R"(IP="10.4.5.6" Port="7002" FirstChar="1400" RevTimeOut="140")";
+    c.ports = {{200, "/dev/pts/9"}};
+    return c.Xml();
+}();
 
 class ChannelSettingsTest : public ::testing::Test {
   protected:

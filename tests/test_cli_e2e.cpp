@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "CliE2e.h"
+#include "LoopbackPeer.h"
 #include "RunProgram.h"
 #include "TempDir.h"
 #include "sim/SimProcess.h"
@@ -254,15 +255,7 @@ TEST(CliChannelOpen, PermissionDeniedHintsAtTheDialoutGroup) {
 // A connect refused until the time-out: the console's text, then the reason
 // of the last attempt.
 TEST(CliChannelOpen, ShowsTheReasonOfAFailedConnect) {
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&sa), &len), 0);
-    close(probe);
-    const std::string peer = "127.0.0.1:" + std::to_string(ntohs(sa.sin_port));
+    const std::string peer = "127.0.0.1:" + std::to_string(ClosedPort());
 
     const RunResult r = Cli({"exchange", "--machine", "1", "--cmd", "10", "--tcp", peer});
     EXPECT_EQ(r.status, 1);

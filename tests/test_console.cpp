@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "AdapterSources.h"
+#include "ConsoleFixture.h"
 #include "FakeModemLines.h"
 #include "LoopbackPeer.h"
 #include "PtyUtil.h"
@@ -31,6 +32,7 @@
 #include "app/WindowMessages.h"
 #include "comm/NetDriver.h"
 #include "comm/SerialPort.h"
+#include "sim/ConsoleConfigXml.h"
 
 namespace {
 
@@ -41,21 +43,16 @@ const char* const CONSOLE_CAPTION =
 constexpr int SERIAL_COM = 200;
 constexpr int MODEM_COM = 201;
 
-// The four sections of config.xml and the optional Ports element.
-struct Sections {
-    std::string com = R"(PortNo="200" BaudRate="19200" FirstChar="1100" RevTimeOut="110")";
-    std::string modem =
+// The four sections of config.xml, each channel with time-outs of its own.
+ConsoleConfigXml Sections() {
+    ConsoleConfigXml s;
+    s.com = R"(PortNo="200" BaudRate="19200" FirstChar="1100" RevTimeOut="110")";
+    s.modem =
         R"(PortNo="201" BaudRate="19200" FirstChar="1200" RevTimeOut="120" AddedNo="0" CalledNo="12345")";
-    std::string tcp = R"(IP="127.0.0.1" Port="1" FirstChar="1300" RevTimeOut="130")";
-    std::string udp = R"(IP="127.0.0.1" Port="6689" FirstChar="1400" RevTimeOut="140")";
-    std::string ports;
-
-    std::string Xml() const {
-        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Quillmark>\n<COMPort " + com +
-               "/>\n<Modem " + modem + "/>\n<TCP " + tcp + "/>\n<UDP " + udp + "/>\n" + ports +
-               "</Quillmark>\n";
-    }
-};
+    s.tcp = R"(IP="127.0.0.1" Port="1" FirstChar="1300" RevTimeOut="130")";
+    s.udp = R"(IP="127.0.0.1" Port="6689" FirstChar="1400" RevTimeOut="140")";
+    return s;
+}
 
 // True when no other holder has the device locked.
 bool PortFree(const std::string& path) {
@@ -67,10 +64,10 @@ bool PortFree(const std::string& path) {
     return free;
 }
 
-class ConsoleTest : public ::testing::Test {
+class ConsoleTest : public ConsoleFixture {
   protected:
     void TearDown() override {
-        dlg.reset();
+        ConsoleFixture::TearDown();
         ComSetModemLines(nullptr);
         NetSetAdapterSource(nullptr);
         ComBindDevice(SERIAL_COM, "");
@@ -79,23 +76,12 @@ class ConsoleTest : public ::testing::Test {
 
     // Starts a console over config.xml of these sections; the serial and
     // modem COM numbers are bound to two pseudo-terminals by the Ports element.
-    CQuillmarkDlg& Start(Sections s = {}) {
+    CQuillmarkDlg& Start(ConsoleConfigXml s = Sections()) {
         if (s.ports.empty()) {
             EXPECT_TRUE(serial.Open() && modem.Open());
-            s.ports = "<Ports><Port No=\"200\" Device=\"" + serial.path +
-                      "\"/><Port No=\"201\" Device=\"" + modem.path + "\"/></Ports>\n";
+            s.ports = {{SERIAL_COM, serial.path}, {MODEM_COM, modem.path}};
         }
-        dir.Write("config.xml", s.Xml());
-        dlg = std::make_unique<CQuillmarkDlg>(nullptr, dir.path / "config.xml");
-        EXPECT_TRUE(dlg->Create());
-        return *dlg;
-    }
-
-    // Chooses a channel as the user does.
-    void Choose(int channel) {
-        auto* combo = dlg->GetDlgItemAs<QComboBox>(IDC_CHANNEL);
-        combo->setCurrentIndex(channel);
-        emit combo->activated(channel);
+        return StartConsole(s.Xml());
     }
 
     // Presses a button whose handler may run the dialling dialog; a dialog
@@ -126,11 +112,8 @@ class ConsoleTest : public ::testing::Test {
     QString Text(int id) const { return dlg->GetItemText(id); }
     bool On(int id) const { return dlg->IsItemEnabled(id); }
 
-    TempDir dir;
-    MessageCapture capture;
     PtyPair serial;
     PtyPair modem;
-    std::unique_ptr<CQuillmarkDlg> dlg;
 };
 
 TEST_F(ConsoleTest, StartWithoutUsableConfigShowsWhyAndEnds) {
@@ -159,7 +142,7 @@ TEST_F(ConsoleTest, StartWithoutUsableConfigShowsWhyAndEnds) {
 }
 
 TEST_F(ConsoleTest, NormalStartRunsTheConsoleUntilExit) {
-    dir.Write("config.xml", Sections{}.Xml());
+    dir.Write("config.xml", Sections().Xml());
     bool seen = false;
     QTimer::singleShot(0, [&] {
         CDialogBase* console = FindWindowByCaption(QString::fromUtf8(CONSOLE_CAPTION));
@@ -249,7 +232,7 @@ TEST_F(ConsoleTest, OutOfRangeTimeoutKeepsTheConsoleOpenOnExit) {
     for (const Case& k : cases) {
         SCOPED_TRACE(k.com);
         capture.boxes.clear();
-        Sections s;
+        ConsoleConfigXml s = Sections();
         s.com = k.com;
         CQuillmarkDlg& c = Start(s);
         EXPECT_TRUE(c.ClickItem(IDOK));
@@ -318,7 +301,7 @@ TEST_F(ConsoleTest, EachChannelEnablesItsPanelOnly) {
 }
 
 TEST_F(ConsoleTest, SerialPortOpensOnTheBoundDeviceAndCloses) {
-    Sections s;
+    ConsoleConfigXml s = Sections();
     s.com = R"(PortNo="200" BaudRate="38400" FirstChar="1100" RevTimeOut="110")";
     CQuillmarkDlg& c = Start(s);
     Press(IDC_OPEN_PORT);
@@ -361,7 +344,7 @@ TEST_F(ConsoleTest, BusySerialPortIsReportedAndChangesNothing) {
 
 TEST_F(ConsoleTest, TcpConnectsDisconnectsAndDropsOnSwitchOrSettings) {
     TcpListener listener;
-    Sections s;
+    ConsoleConfigXml s = Sections();
     s.tcp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(listener.port) +
             "\" FirstChar=\"1300\" RevTimeOut=\"130\"";
     CQuillmarkDlg& c = Start(s);
@@ -446,11 +429,9 @@ TEST_F(ConsoleTest, SettingsDialogsChangeWhatTheConsoleShowsAndUses) {
 }
 
 TEST_F(ConsoleTest, ConfigOfAnyNameIsTheOneReadAndSaved) {
-    Sections s;
+    ConsoleConfigXml s = Sections();
     s.tcp = R"(IP="127.0.0.1" Port="7000" FirstChar="1300" RevTimeOut="130")";
-    dir.Write("lab.xml", s.Xml());
-    dlg = std::make_unique<CQuillmarkDlg>(nullptr, dir.path / "lab.xml");
-    ASSERT_TRUE(dlg->Create());
+    StartConsole(s.Xml(), "lab.xml");
     EXPECT_EQ(Text(IDC_TCP_ADDR), "127.0.0.1:7000");
     Choose(CH_TCP);
     Answer("TCP通信参数设置", IDOK,
@@ -461,7 +442,7 @@ TEST_F(ConsoleTest, ConfigOfAnyNameIsTheOneReadAndSaved) {
 }
 
 TEST_F(ConsoleTest, TcpBadAddressIsReported) {
-    Sections s;
+    ConsoleConfigXml s = Sections();
     s.tcp = R"(IP="10.0.0.300" Port="6688" FirstChar="1300" RevTimeOut="130")";
     CQuillmarkDlg& c = Start(s);
     Choose(CH_TCP);
@@ -483,12 +464,10 @@ TEST_F(ConsoleTest, TcpRefusedAndSilentPeersTimeOut) {
     TempDir dirs[2];
     std::unique_ptr<CQuillmarkDlg> consoles[2];
     for (int i = 0; i < 2; ++i) {
-        Sections s;
+        ConsoleConfigXml s = Sections();
         s.tcp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(i == 0 ? refusedPort : silent.port) +
                 "\" FirstChar=\"1300\" RevTimeOut=\"130\"";
-        dirs[i].Write("config.xml", s.Xml());
-        consoles[i] = std::make_unique<CQuillmarkDlg>(nullptr, dirs[i].path / "config.xml");
-        ASSERT_TRUE(consoles[i]->Create());
+        consoles[i] = ::StartConsole(dirs[i], s.Xml());
         consoles[i]->SetCurSel(IDC_CHANNEL, CH_TCP);
         consoles[i]->OnSelchangeChannel();
     }
@@ -634,7 +613,7 @@ TEST_F(ConsoleTest, CloseAllAfterEachChannel) {
         SCOPED_TRACE(channel);
         ComSetModemLines(channel == CH_MODEM ? &lines : nullptr);
         NetSetAdapterSource(LoopbackAdapter);
-        Sections s;
+        ConsoleConfigXml s = Sections();
         s.tcp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(listener.port) +
                 "\" FirstChar=\"1300\" RevTimeOut=\"130\"";
         serial.Close();
@@ -669,7 +648,7 @@ TEST_F(ConsoleTest, CloseAllAfterEachChannel) {
 }
 
 TEST_F(ConsoleTest, EveryCloseStopsTimedSending) {
-    Sections s;
+    ConsoleConfigXml s = Sections();
     s.com = R"(PortNo="200" BaudRate="19200" FirstChar="1000" RevTimeOut="110")";
     CQuillmarkDlg& c = Start(s);
     for (auto close : {&CQuillmarkDlg::OnUdpClose, &CQuillmarkDlg::OnClosePort,
@@ -693,7 +672,7 @@ TEST_F(ConsoleTest, EveryCloseStopsTimedSending) {
 
 TEST_F(ConsoleTest, ClosingTheConsoleStopsTheWorker) {
     TcpListener listener;
-    Sections s;
+    ConsoleConfigXml s = Sections();
     s.tcp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(listener.port) +
             "\" FirstChar=\"1300\" RevTimeOut=\"130\"";
     CQuillmarkDlg& c = Start(s);

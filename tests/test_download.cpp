@@ -436,27 +436,21 @@ TEST(Transact, UdpReplyIsBoundedByWhatArrived) {
     };
     for (const UdpCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const int peer = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t alen = sizeof a;
-        ASSERT_EQ(bind(peer, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        ASSERT_EQ(getsockname(peer, reinterpret_cast<sockaddr*>(&a), &alen), 0);
+        const int peer = BoundSocket(SOCK_DGRAM, 0);
+        ASSERT_GE(peer, 0);
         int sock = NO_SOCKET;
         ASSERT_EQ(UdpBind("127.0.0.1", 0, sock), 0);
-        sockaddr_in self{};
-        socklen_t slen = sizeof self;
-        ASSERT_EQ(getsockname(sock, reinterpret_cast<sockaddr*>(&self), &slen), 0);
+        const sockaddr_in self = Loopback(LocalPort(sock));
         for (const Bytes& d : c.datagrams)
-            ASSERT_EQ(sendto(peer, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&self), slen),
+            ASSERT_EQ(sendto(peer, d.data(), d.size(), 0,
+                             reinterpret_cast<const sockaddr*>(&self), sizeof self),
                       static_cast<ssize_t>(d.size()));
 
         uint8_t data[16];
         std::fill(std::begin(data), std::end(data), 0xEE);
         int len = 0;
         EXPECT_EQ(Transact(sock, 1, 0x10, 1000, 1000, len, data, sizeof data, CH_UDP, "127.0.0.1",
-                           ntohs(a.sin_port)),
+                           LocalPort(peer)),
                   c.result);
         EXPECT_EQ(len, c.len);
         EXPECT_EQ(Bytes(data, data + c.copied.size()), c.copied);

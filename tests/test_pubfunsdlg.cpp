@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "ConsoleFixture.h"
 #include "FrameUtil.h"
 #include "PtyUtil.h"
 #include "UiTestUtil.h"
@@ -28,6 +29,7 @@
 #include "app/WindowMessages.h"
 #include "comm/CommThread.h"
 #include "comm/SerialPort.h"
+#include "sim/ConsoleConfigXml.h"
 
 namespace {
 
@@ -432,36 +434,27 @@ TEST_F(PubFunsTest, CloseWhileACommandRunsWaitsForItsResult) {
 }
 
 // The console's handler, on a console whose serial port is the pty.
-class PubFunsButtonTest : public ::testing::Test {
+class PubFunsButtonTest : public ConsoleFixture {
   protected:
     void SetUp() override {
         ASSERT_TRUE(pty.Open());
-        dir.Write("config.xml", R"(<?xml version="1.0" encoding="UTF-8"?>
-<Quillmark>
-<COMPort PortNo="210" BaudRate="19200" FirstChar="1000" RevTimeOut="1000"/>
-<Modem PortNo="211" BaudRate="19200" FirstChar="1000" RevTimeOut="1000" AddedNo="" CalledNo=""/>
-<TCP IP="127.0.0.1" Port="1" FirstChar="1000" RevTimeOut="1000"/>
-<UDP IP="127.0.0.1" Port="1" FirstChar="1000" RevTimeOut="1000"/>
-<Ports><Port No="210" Device=")" + pty.path +
-                                    R"("/></Ports>
-</Quillmark>
-)");
-        console = std::make_unique<CQuillmarkDlg>(nullptr, dir.path / "config.xml");
-        ASSERT_TRUE(console->Create());
+        ConsoleConfigXml cfg;
+        cfg.com = R"(PortNo="210" BaudRate="19200" FirstChar="1000" RevTimeOut="1000")";
+        cfg.modem =
+            R"(PortNo="211" BaudRate="19200" FirstChar="1000" RevTimeOut="1000" AddedNo="" CalledNo="")";
+        cfg.ports = {{COM, pty.path}};
+        StartConsole(cfg.Xml());
     }
     void TearDown() override {
-        console.reset();
+        ConsoleFixture::TearDown();
         ComBindDevice(COM, "");
     }
 
-    TempDir dir;
-    MessageCapture capture;
     PtyPair pty;
-    std::unique_ptr<CQuillmarkDlg> console;
 };
 
 TEST_F(PubFunsButtonTest, ButtonStaysDisabledAndTheHandlerChecksTheConnection) {
-    EXPECT_FALSE(console->IsItemEnabled(IDC_PUBFUNS));
+    EXPECT_FALSE(dlg->IsItemEnabled(IDC_PUBFUNS));
     struct Case {
         int channel;
         const char* message;
@@ -475,22 +468,22 @@ TEST_F(PubFunsButtonTest, ButtonStaysDisabledAndTheHandlerChecksTheConnection) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.channel);
         capture.boxes.clear();
-        auto* combo = console->GetDlgItemAs<QComboBox>(IDC_CHANNEL);
+        auto* combo = dlg->GetDlgItemAs<QComboBox>(IDC_CHANNEL);
         combo->setCurrentIndex(c.channel);
         emit combo->activated(c.channel);
-        console->OnPubFuns();
+        dlg->OnPubFuns();
         ASSERT_EQ(capture.boxes.size(), 1u);
         EXPECT_EQ(capture.boxes[0].text, QString::fromUtf8(c.message));
         EXPECT_EQ(capture.boxes[0].caption, "警告");
         EXPECT_EQ(capture.boxes[0].icon, MB_ICONEXCLAMATION);
-        EXPECT_EQ(console->focusWidget(), console->GetDlgItem(c.focus));
+        EXPECT_EQ(dlg->focusWidget(), dlg->GetDlgItem(c.focus));
         EXPECT_EQ(FindWindowByCaption(CAPTION), nullptr);
     }
 }
 
 TEST_F(PubFunsButtonTest, DialogRunsOnTheConsolesJobAndHandsItBack) {
-    ASSERT_TRUE(console->ClickItem(IDC_OPEN_PORT));
-    ASSERT_EQ(console->State().IsOpen(CH_SERIAL), true);
+    ASSERT_TRUE(dlg->ClickItem(IDC_OPEN_PORT));
+    ASSERT_EQ(dlg->State().IsOpen(CH_SERIAL), true);
     const std::vector<uint8_t> request = Request(255, 0xE1, {});
     std::vector<uint8_t> sent;
     QString id;
@@ -506,10 +499,10 @@ TEST_F(PubFunsButtonTest, DialogRunsOnTheConsolesJobAndHandsItBack) {
     QTimer::singleShot(0, [&] {
         auto* d = static_cast<CPubFunsDlg*>(FindWindowByCaption(CAPTION));
         ASSERT_NE(d, nullptr);
-        EXPECT_EQ(d->m_pJob, &console->State().Job());
+        EXPECT_EQ(d->m_pJob, &dlg->State().Job());
         d->ClickItem(IDC_PUB_EXECUTE);
         sent = pty.Read(request.size(), 2000);
-        EXPECT_EQ(console->State().Job().hNotifyWnd, d->GetSafeHwnd());
+        EXPECT_EQ(dlg->State().Job().hNotifyWnd, d->GetSafeHwnd());
         pty.Write(MakeReply(255, 0, {0x12, 0x34, 0x56, 0x78, 0x05}));
         WaitUntil([&] { return !d->CommandRuns(); }, 5000);
         id = d->GetItemText(IDC_PUB_ID);
@@ -521,16 +514,16 @@ TEST_F(PubFunsButtonTest, DialogRunsOnTheConsolesJobAndHandsItBack) {
         closedEarly = !d->isVisible();
         pty.Write(MakeReply(255, 0, {0x12, 0x34, 0x56, 0x78, 0x05}));
     });
-    console->OnPubFuns();
+    dlg->OnPubFuns();
     guard.stop();
     EXPECT_EQ(sent, request);
     EXPECT_EQ(id, "12345678");
     EXPECT_FALSE(closedEarly);
     EXPECT_TRUE(capture.boxes.empty());
     EXPECT_EQ(FindWindowByCaption(CAPTION), nullptr);
-    EXPECT_EQ(console->State().Job().hNotifyWnd, console->GetSafeHwnd());
-    EXPECT_EQ(console->State().Job().pRecvBuf, nullptr);
-    EXPECT_EQ(console->State().Job().pSendBuf, nullptr);
+    EXPECT_EQ(dlg->State().Job().hNotifyWnd, dlg->GetSafeHwnd());
+    EXPECT_EQ(dlg->State().Job().pRecvBuf, nullptr);
+    EXPECT_EQ(dlg->State().Job().pSendBuf, nullptr);
 }
 
 } // namespace

@@ -24,20 +24,25 @@
 #include "app/Resource.h"
 #include "app/TcpSetDlg.h"
 #include "app/UdpSetDlg.h"
+#include "sim/ConsoleConfigXml.h"
 #include "comm/SerialPort.h"
 
 namespace {
 
-const char* const CONFIG = R"(<?xml version="1.0"?>
-<Quillmark>
-<!-- bench B -->
-<COMPort PortNo="1" BaudRate="921600" FirstChar="1100" RevTimeOut="110" Extra="x"/>
-<Modem PortNo="2" BaudRate="921600" FirstChar="1200" RevTimeOut="120" AddedNo="9" CalledNo="5551234"/>
-<TCP IP="10.1.2.3" Port="6688" FirstChar="1300" RevTimeOut="130"/>
-<UDP IP="10.4.5.6" Port="6689" FirstChar="1400" RevTimeOut="140"/>
-<Ports><Port No="200" Device="/dev/pts/77"/></Ports>
-</Quillmark>
-)";
+// Every section with values of its own, an extra attribute, a comment and a
+// port binding: what a save must keep.
+const std::string CONFIG = [] {
+    ConsoleConfigXml c;
+    c.declaration = R"(<?xml version="1.0"?>)";
+    c.comment = "<!-- bench B -->";
+    c.com = R"(PortNo="1" BaudRate="921600" FirstChar="1100" RevTimeOut="110" Extra="x")";
+    c.modem =
+        R"(PortNo="2" BaudRate="921600" FirstChar="1200" RevTimeOut="120" AddedNo="9" CalledNo="5551234")";
+    c.tcp = R"(IP="10.1.2.3" Port="6688" FirstChar="1300" RevTimeOut="130")";
+    c.udp = R"(IP="10.4.5.6" Port="6689" FirstChar="1400" RevTimeOut="140")";
+    c.ports = {{200, "/dev/pts/77"}};
+    return c.Xml();
+}();
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
     const size_t at = text.find(from);

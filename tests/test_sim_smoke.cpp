@@ -48,9 +48,8 @@ TEST(SimProgram, AnswersOverTcpAndUdpAndStopsOnSigterm) {
     ASSERT_GT(tcpPort, 0);
     ASSERT_GT(udpPort, 0);
 
-    const int tcp = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa = Loopback(tcpPort);
-    ASSERT_EQ(connect(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    const int tcp = ConnectLoopback(tcpPort);
+    ASSERT_GE(tcp, 0);
     const Bytes version = {0xC0, 0xFF, 0xE4, 0x00, 0x00, 0xC2, 0x8C, 0xC1};
     ASSERT_EQ(send(tcp, version.data(), version.size(), 0), 8);
     const Bytes expected = MakeReply(0xFF, 0, {3, 1, 0x24, 0x05, 0x17, 0x10});
@@ -59,9 +58,9 @@ TEST(SimProgram, AnswersOverTcpAndUdpAndStopsOnSigterm) {
 
     // The acknowledgement comes as a datagram of its own.
     const int udp = socket(AF_INET, SOCK_DGRAM, 0);
-    sa = Loopback(udpPort);
+    const sockaddr_in sa = Loopback(udpPort);
     const Bytes readerId = {0xC0, 0xFF, 0xE1, 0x00, 0x00, 0x29, 0x7C, 0xC1};
-    ASSERT_EQ(sendto(udp, readerId.data(), readerId.size(), 0, reinterpret_cast<sockaddr*>(&sa),
+    ASSERT_EQ(sendto(udp, readerId.data(), readerId.size(), 0, reinterpret_cast<const sockaddr*>(&sa),
                      sizeof sa),
               8);
     EXPECT_EQ(Receive(udp, 9), Bytes(AckFrame, AckFrame + 9));
@@ -96,16 +95,6 @@ Bytes Request(uint8_t machine, uint8_t command, const Bytes& data = {}) {
 }
 
 const Bytes VERSION_REPLY = MakeReply(0xFF, 0, {3, 1, 0x24, 0x05, 0x17, 0x10});
-
-int ConnectTcp(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in sa = Loopback(port);
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 // Sends a request and returns the status byte of the reply, -1 for none.
 int Status(int fd, const Bytes& request) {
@@ -142,7 +131,7 @@ TEST(SimProgram, HungUpDeviceIsClosedOnceAndCostsNoProcessorTime) {
     EXPECT_LE(sim.CpuTicks() - before, 5);
 
     // The other lines still answer.
-    const int tcp = ConnectTcp(tcpPort);
+    const int tcp = ConnectLoopback(tcpPort);
     ASSERT_GE(tcp, 0);
     EXPECT_EQ(Status(tcp, Request(0xFF, 0xE4)), 0);
     close(tcp);
@@ -156,13 +145,13 @@ TEST(SimProgram, ServesSeveralTcpClientsAtOnce) {
     SimProcess sim(OnLoopback({"--frame-timeout", "200"}), dir.path);
     const int port = sim.Port("tcp");
     ASSERT_GT(port, 0);
-    const int idle = ConnectTcp(port);
+    const int idle = ConnectLoopback(port);
     ASSERT_GE(idle, 0);
     // A console left connected with half a frame sent...
     const Bytes version = Request(0xFF, 0xE4);
     ASSERT_EQ(send(idle, version.data(), 4, 0), 4);
     // ...does not keep a second client waiting.
-    const int other = ConnectTcp(port);
+    const int other = ConnectLoopback(port);
     ASSERT_GE(other, 0);
     EXPECT_EQ(Status(other, version), 0);
     // The half frame is dropped after the frame time-out; its client stays.
@@ -193,7 +182,7 @@ TEST(SimProgram, AnswersWhenNobodyReadsItsLog) {
     close(pipeFds[1]);
     const int port = sim.Port("tcp");
     ASSERT_GT(port, 0);
-    const int tcp = ConnectTcp(port);
+    const int tcp = ConnectLoopback(port);
     ASSERT_GE(tcp, 0);
     int answered = 0;
     while (answered < 300 && Status(tcp, Request(0xFF, 0xE4)) == 0)

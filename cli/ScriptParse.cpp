@@ -1,22 +1,48 @@
-// The script reader. toml++ is used header-only and without exceptions in
-// this one file: its parse errors come back as values with their position.
+// The script reader and writer: the one file that includes toml++ 3.3. The
+// library is inline code, so any other file that included it could give the
+// linker an unchecked copy of what is checked here. It is used header-only
+// and without exceptions: its parse errors come back as values with their
+// position. Its own checks are kept live: built with NDEBUG they vanish or
+// become assumptions, and malformed texts then reached undefined behaviour.
+// Here every assertion, assumption and unreachable point throws CTomlCheck,
+// and ParseScriptText refuses the text; where the throw would leave a
+// noexcept function and end the program, ScriptGuard refuses the text first.
+#undef NDEBUG
 #define TOML_HEADER_ONLY 1
 #define TOML_EXCEPTIONS 0
+
+namespace {
+
+struct CTomlCheck {};
+
+[[noreturn]] void TomlCheckFailed() {
+    throw CTomlCheck();
+}
+
+} // namespace
+
+#define TOML_ASSERT(expr) ((expr) ? static_cast<void>(0) : TomlCheckFailed())
+#include <toml++/impl/preprocessor.h>
+#undef TOML_ASSUME
+#undef TOML_UNREACHABLE
+#define TOML_ASSUME(...) TOML_ASSERT((__VA_ARGS__))
+#define TOML_UNREACHABLE TomlCheckFailed()
 #include <toml++/toml.h>
 
 #include "cli/ScriptParse.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <sstream>
 #include <string_view>
 
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
 #include "cli/CliText.h"
+#include "cli/ScriptGuard.h"
 #include "protocol/Download.h"
 #include "protocol/Frame.h"
 
@@ -34,26 +60,6 @@ constexpr int VERDICT_COUNT = 3;
 // Keys each step kind takes besides the kind key itself.
 const std::initializer_list<std::string_view> COMMON_KEYS = {"name", "repeat"};
 const std::initializer_list<std::string_view> TIMEOUT_KEYS = {"first_char_ms", "inter_char_ms"};
-
-struct KindKeys {
-    int kind;
-    std::string_view key;
-    std::initializer_list<std::string_view> keys;
-    bool bTimeouts;
-};
-
-const KindKeys KINDS[] = {
-    {STEP_EXCHANGE,
-     "exchange",
-     {"data", "machine", "expect_status", "expect_length", "expect_data", "expect_error"},
-     true},
-    {STEP_RAW, "raw", {"cr", "expect_raw", "expect_error"}, true},
-    {STEP_RAW, "raw_text", {"cr", "expect_raw", "expect_error"}, true},
-    {STEP_DIAG, "diag", {"expect_verdict", "expect_error"}, true},
-    {STEP_PUB, "pub", {"id", "low_id", "machine", "rate", "expect", "expect_error"}, true},
-    {STEP_DOWNLOAD, "download", {"machine"}, false},
-    {STEP_PAUSE, "pause_ms", {}, false},
-};
 
 const std::initializer_list<std::string_view> PUB_EXPECT_KEYS = {"id",   "low_id",  "machine",
                                                                  "type", "version", "done_time"};
@@ -172,8 +178,12 @@ class CReader {
     bool Name(const toml::node& node, std::string_view key, const char* const* names, int count,
               int first, int& out) {
         std::string text;
-        if (!String(node, key, text))
-            return false;
+        return String(node, key, text) && Listed(node, key, text, names, count, first, out);
+    }
+
+    // Name for a value already turned to text.
+    bool Listed(const toml::node& node, std::string_view key, const std::string& text,
+                const char* const* names, int count, int first, int& out) {
         std::string all;
         for (int i = first; i < count; ++i) {
             if (text == names[i]) {
@@ -252,212 +262,6 @@ class CReader {
     std::string m_error;
 };
 
-bool IsKeyStart(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '-' || c == '"' || c == '\'' || c == ']';
-}
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-bool IsAscii(char c) {
-    return static_cast<unsigned char>(c) < 0x80;
-}
-
-// Walks the text as TOML's lexer does (strings, comments, the rest) and
-// finds what toml++ 3.3 cannot take safely. Its parser asserts, and built
-// without asserts assumes, that a table name begins with a key character;
-// and its whitespace test reaches __builtin_unreachable() for many
-// non-ASCII characters (U+00A1-U+0499, U+3001-U+3057 among them), which it
-// applies outside strings, inside quoted keys and after a backslash in a
-// multi-line string or inside a bare value, which a quote does not end; it
-// also asserts that an array never meets a '}'. All of
-// these are refused here first, as is every
-// control character but tab, line feed and carriage return. Nothing valid
-// for a script is refused: TOML allows non-ASCII only in strings and
-// comments, and a script's keys are ASCII.
-class CTextGuard {
-  public:
-    explicit CTextGuard(std::string_view text) : m_text(text) {}
-
-    // True with the position and the refusal of the first unsafe place.
-    bool Find(toml::source_position& at, std::string& what) {
-        while (m_i < m_text.size() && m_what.empty()) {
-            const char c = m_text[m_i];
-            if (c == '#') {
-                m_bBare = false;
-                Comment();
-            } else if (m_bBare) {
-                // A quote inside a bare value starts no string.
-                Plain(c);
-            } else if (Starts(R"(""")") || Starts("'''")) {
-                MultiLine(c);
-            } else if (c == '"' || c == '\'') {
-                Quoted(c);
-            } else {
-                Plain(c);
-            }
-        }
-        at = m_at;
-        what = m_what;
-        return !m_what.empty();
-    }
-
-  private:
-    bool Starts(std::string_view s) const { return m_text.substr(m_i, s.size()) == s; }
-
-    // Moves past one byte; false (with the refusal) for a control character.
-    bool Step() {
-        const auto u = static_cast<unsigned char>(m_text[m_i]);
-        if ((u < 0x20 && u != '\t' && u != '\n' && u != '\r') || u == 0x7F) {
-            char buf[64];
-            std::snprintf(buf, sizeof buf, "expected no control character, got 0x%02X", u);
-            m_what = buf;
-            return false;
-        }
-        ++m_i;
-        if (u == '\n') {
-            ++m_at.line;
-            m_at.column = 1;
-            m_bLineStart = true;
-        } else {
-            if ((u & 0xC0) != 0x80)
-                ++m_at.column;
-            if (!IsBlank(static_cast<char>(u)))
-                m_bLineStart = false;
-        }
-        return true;
-    }
-
-    static bool EndsValue(char c) {
-        return IsBlank(c) || c == ']' || c == '}' || c == ',' || c == '\n' || c == '\r';
-    }
-
-    // Where a value begins: behind '=', or in an array behind '[' or ','.
-    bool AtValue() const {
-        return m_prev == '=' ||
-               ((m_prev == '[' || m_prev == ',') && !m_open.empty() && m_open.back() == '[');
-    }
-
-    void Plain(char c) {
-        if (EndsValue(c))
-            m_bBare = false;
-        else if (!m_bBare && c != '[' && c != '{' && AtValue())
-            m_bBare = true;
-        if (!IsBlank(c) && c != '\r')
-            m_prev = c;
-        if (!IsAscii(c)) {
-            m_what = "expected ASCII outside strings and comments";
-            return;
-        }
-        // Brackets of values: toml++ 3.3 asserts (or assumes) that no '}'
-        // stands where an array expects a value.
-        if (c == '}' && !m_open.empty() && m_open.back() == '[') {
-            m_what = "expected a value or ']', got '}'";
-            return;
-        }
-        if ((c == '}' && !m_open.empty()) || (c == ']' && !m_open.empty() && m_open.back() == '['))
-            m_open.pop_back();
-        else if (c == '{' || (c == '[' && !(m_bLineStart && m_open.empty())))
-            m_open.push_back(c);
-        if (m_bLineStart && m_open.empty() && c == '[') {
-            size_t j = m_i + 1;
-            while (j < m_text.size() && IsBlank(m_text[j]))
-                ++j;
-            if (j < m_text.size() && m_text[j] == '[')
-                ++j;
-            while (j < m_text.size() && IsBlank(m_text[j]))
-                ++j;
-            if (j < m_text.size() && !IsKeyStart(m_text[j])) {
-                m_what = "expected a table name after '['";
-                return;
-            }
-        }
-        Step();
-    }
-
-    void Comment() {
-        while (m_i < m_text.size() && m_text[m_i] != '\n' && Step()) {
-        }
-    }
-
-    // A one-line string; one with non-ASCII in it must not be a key.
-    void Quoted(char quote) {
-        const toml::source_position start = m_at;
-        bool bAscii = true;
-        Step();
-        while (m_i < m_text.size() && m_text[m_i] != quote && m_text[m_i] != '\n') {
-            bAscii = bAscii && IsAscii(m_text[m_i]);
-            if (quote == '"' && m_text[m_i] == '\\' && m_i + 1 < m_text.size() &&
-                m_text[m_i + 1] != '\n' && !Step())
-                return;
-            if (!Step())
-                return;
-        }
-        if (m_i >= m_text.size() || m_text[m_i] == '\n')
-            return;
-        Step();
-        m_prev = quote;
-        size_t j = m_i;
-        while (j < m_text.size() && IsBlank(m_text[j]))
-            ++j;
-        if (!bAscii && j < m_text.size() &&
-            (m_text[j] == '=' || m_text[j] == '.' || m_text[j] == ']')) {
-            m_at = start;
-            m_what = "expected ASCII in a quoted key";
-        }
-    }
-
-    void MultiLine(char quote) {
-        const std::string_view close = quote == '"' ? R"(""")" : "'''";
-        for (int k = 0; k < 3; ++k)
-            Step();
-        while (m_i < m_text.size()) {
-            if (Starts(close)) {
-                // Up to two quotes more belong to the string.
-                for (int k = 0; k < 5 && m_i < m_text.size() && m_text[m_i] == quote; ++k)
-                    Step();
-                m_prev = quote;
-                return;
-            }
-            if (quote == '"' && m_text[m_i] == '\\') {
-                if (!Step())
-                    return;
-                // The escaped character, or the first one a line-ending
-                // backslash does not trim, goes through the whitespace test.
-                const bool bLineEnding =
-                    m_i < m_text.size() &&
-                    (IsBlank(m_text[m_i]) || m_text[m_i] == '\n' || m_text[m_i] == '\r');
-                while (m_i < m_text.size() &&
-                       (IsBlank(m_text[m_i]) || m_text[m_i] == '\n' || m_text[m_i] == '\r'))
-                    if (!Step())
-                        return;
-                if (m_i < m_text.size() && !IsAscii(m_text[m_i])) {
-                    m_what = "expected ASCII after a backslash in a multi-line string";
-                    return;
-                }
-                // An escaped character is the string's own, even a quote that
-                // would otherwise close it.
-                if (!bLineEnding && m_i < m_text.size() && !Step())
-                    return;
-                continue;
-            }
-            if (!Step())
-                return;
-        }
-    }
-
-    std::string_view m_text;
-    size_t m_i = 0;
-    toml::source_position m_at{1, 1};
-    bool m_bLineStart = true;
-    std::string m_open;   // the value brackets open, innermost last
-    char m_prev = '\n';   // the last character outside strings but blanks
-    bool m_bBare = false; // inside a value that is no string, array or table
-    std::string m_what;
-};
-
 bool InList(std::string_view key, std::initializer_list<std::string_view> list) {
     return std::find(list.begin(), list.end(), key) != list.end();
 }
@@ -514,14 +318,259 @@ std::string HexName(const std::vector<uint8_t>& bytes) {
     return hex;
 }
 
+std::string PatternText(const BytePattern& p) {
+    std::string out;
+    for (int b : p) {
+        if (!out.empty())
+            out += ' ';
+        if (b < 0) {
+            out += "??";
+        } else {
+            char hex[3];
+            const uint8_t byte = static_cast<uint8_t>(b);
+            BytesToHex(&byte, hex, 1);
+            out.append(hex, 2);
+        }
+    }
+    return out;
+}
+
+BytePattern ToPattern(const std::vector<uint8_t>& bytes) {
+    return BytePattern(bytes.begin(), bytes.end());
+}
+
+// What a step kind's reader reads: the step's table, the value of its kind
+// key, and where the step is, for refusals of the step as a whole.
+struct StepSource {
+    const toml::table& t;
+    const toml::node& value;
+    std::string_view key;
+    const std::string& where;
+    const fs::path& baseDir;
+};
+
+// Each reader fills the kind's fields of s and returns the name the step
+// gets when the script gives none; each writer puts those fields into t.
+
+std::string ReadExchange(CReader& r, const StepSource& in, ScriptStep& s) {
+    BytePattern bytes;
+    int number = 0;
+    if (r.Hex(in.value, "exchange", false, 2, bytes) && bytes.size() != 1)
+        r.Fail(in.value.source().begin, "'exchange': expected the command byte, two hex digits");
+    if (r.Failed())
+        return {};
+    s.nCommand = static_cast<uint8_t>(bytes[0]);
+    if (const toml::node* n = in.t.get("data");
+        n && r.Hex(*n, "data", false, FRAME_MAX_DATA, bytes))
+        s.data.assign(bytes.begin(), bytes.end());
+    if (const toml::node* n = in.t.get("machine"))
+        r.Int(*n, "machine", 0, 255, s.nMachine);
+    if (const toml::node* n = in.t.get("expect_status");
+        n && r.Int(*n, "expect_status", 0, 255, number))
+        s.nExpectStatus = number;
+    if (const toml::node* n = in.t.get("expect_length");
+        n && r.Int(*n, "expect_length", 0, 65535, number))
+        s.nExpectLength = number;
+    if (const toml::node* n = in.t.get("expect_data");
+        n && r.Hex(*n, "expect_data", true, CLI_BUFFER_SIZE, bytes))
+        s.expectData = bytes;
+    return "exchange " + HexName({s.nCommand});
+}
+
+void WriteExchange(const ScriptStep& s, toml::table& t) {
+    t.insert("exchange", PatternText({s.nCommand}));
+    t.insert("data", PatternText(ToPattern(s.data)));
+    t.insert("machine", s.nMachine);
+    if (s.nExpectStatus)
+        t.insert("expect_status", *s.nExpectStatus);
+    if (s.nExpectLength)
+        t.insert("expect_length", *s.nExpectLength);
+    if (s.expectData)
+        t.insert("expect_data", PatternText(*s.expectData));
+}
+
+// Both raw and raw_text.
+std::string ReadRaw(CReader& r, const StepSource& in, ScriptStep& s) {
+    BytePattern bytes;
+    std::string text;
+    s.bRawText = in.key == "raw_text";
+    if (s.bRawText) {
+        if (r.String(in.value, "raw_text", text))
+            s.rawBytes.assign(text.begin(), text.end());
+    } else if (r.Hex(in.value, "raw", false, CLI_BUFFER_SIZE, bytes)) {
+        s.rawBytes.assign(bytes.begin(), bytes.end());
+    }
+    if (const toml::node* n = in.t.get("cr"))
+        r.Bool(*n, "cr", s.bCr);
+    if (!r.Failed() && s.rawBytes.size() + (s.bCr ? 1 : 0) > CLI_BUFFER_SIZE)
+        r.Fail(in.value.source().begin,
+               Quoted(in.key) + ": expected at most " + std::to_string(CLI_BUFFER_SIZE) + " bytes");
+    if (const toml::node* n = in.t.get("expect_raw");
+        n && r.Hex(*n, "expect_raw", true, CLI_BUFFER_SIZE, bytes))
+        s.expectRaw = bytes;
+    return "raw";
+}
+
+void WriteRaw(const ScriptStep& s, toml::table& t) {
+    if (s.bRawText)
+        t.insert("raw_text", std::string(s.rawBytes.begin(), s.rawBytes.end()));
+    else
+        t.insert("raw", PatternText(ToPattern(s.rawBytes)));
+    t.insert("cr", s.bCr);
+    if (s.expectRaw)
+        t.insert("expect_raw", PatternText(*s.expectRaw));
+}
+
+std::string ReadDiag(CReader& r, const StepSource& in, ScriptStep& s) {
+    r.Name(in.value, "diag", CLI_DIAG_NAMES, CLI_DIAG_COUNT, 0, s.nDiag);
+    if (const toml::node* n = in.t.get("expect_verdict"))
+        r.Name(*n, "expect_verdict", VERDICT_NAMES, VERDICT_COUNT, 0, s.nExpectVerdict);
+    if (!r.Failed() && s.nExpectVerdict == VERDICT_NO_CARD && s.nDiag != DIAG_POWER_ON)
+        r.Fail(in.t.get("expect_verdict")->source().begin,
+               "'expect_verdict': 'no-card' is a verdict of power-on only");
+    return r.Failed() ? std::string() : std::string("diag ") + CLI_DIAG_NAMES[s.nDiag];
+}
+
+void WriteDiag(const ScriptStep& s, toml::table& t) {
+    t.insert("diag", CLI_DIAG_NAMES[s.nDiag]);
+    if (s.nExpectError == EXPECT_NO_ERROR)
+        t.insert("expect_verdict", VERDICT_NAMES[s.nExpectVerdict]);
+}
+
+std::string ReadPub(CReader& r, const StepSource& in, ScriptStep& s) {
+    PubInput& pub = s.pubInput;
+    std::string text;
+    r.Name(in.value, "pub", CLI_PUB_NAMES, PUB_COMMAND_COUNT, 0, pub.nCommand);
+    if (const toml::node* n = in.t.get("id"); n && r.String(*n, "id", text))
+        pub.strId = UpperAscii(text);
+    if (const toml::node* n = in.t.get("low_id"); n && r.String(*n, "low_id", text))
+        pub.strLowId = UpperAscii(text);
+    if (const toml::node* n = in.t.get("machine"))
+        r.Int(*n, "machine", 0, 255, pub.nMachineNo);
+    if (const toml::node* n = in.t.get("rate")) {
+        // A rate is its name, or the same digits as an integer.
+        std::vector<const char*> rates;
+        for (int i = 0; i < PUB_RATE_COUNT; ++i)
+            rates.push_back(PubRateName(i));
+        if (const auto* v = n->as_integer())
+            r.Listed(*n, "rate", std::to_string(v->get()), rates.data(), PUB_RATE_COUNT, 0,
+                     pub.nRate);
+        else
+            r.Name(*n, "rate", rates.data(), PUB_RATE_COUNT, 0, pub.nRate);
+    }
+    if (const toml::node* n = in.t.get("expect"))
+        ReadPubExpect(r, *n, s.pubExpect);
+    if (r.Failed())
+        return {};
+    PubRequest req;
+    const int rc = BuildPubRequest(pub, req);
+    if (rc != PUB_INPUT_OK)
+        r.Fail(in.t.source().begin, in.where + ": " + PubInputMessage(rc).text);
+    return std::string("pub ") + CLI_PUB_NAMES[pub.nCommand];
+}
+
+void WritePub(const ScriptStep& s, toml::table& t) {
+    const PubInput& pub = s.pubInput;
+    t.insert("pub", CLI_PUB_NAMES[pub.nCommand]);
+    t.insert("id", pub.strId);
+    t.insert("low_id", pub.strLowId);
+    t.insert("machine", pub.nMachineNo);
+    if (pub.nRate >= 0)
+        t.insert("rate", PubRateName(pub.nRate));
+    toml::table e;
+    const PubExpect& x = s.pubExpect;
+    if (x.strId)
+        e.insert("id", *x.strId);
+    if (x.strLowId)
+        e.insert("low_id", *x.strLowId);
+    if (x.nMachineNo)
+        e.insert("machine", *x.nMachineNo);
+    if (x.strType)
+        e.insert("type", *x.strType);
+    if (x.strVersion)
+        e.insert("version", *x.strVersion);
+    if (x.strDoneTime)
+        e.insert("done_time", *x.strDoneTime);
+    if (!e.empty())
+        t.insert("expect", std::move(e));
+}
+
+std::string ReadDownload(CReader& r, const StepSource& in, ScriptStep& s) {
+    if (!r.String(in.value, "download", s.strFile))
+        return {};
+    if (const toml::node* n = in.t.get("machine"))
+        r.Int(*n, "machine", 1, 255, s.nMachine);
+    else if (s.nMachine < 1)
+        r.Fail(in.t.source().begin,
+               in.where + ": 'machine': expected 1 to 255 for a download, the default is 0");
+    if (r.Failed())
+        return {};
+    const fs::path file = Resolved(in.baseDir, s.strFile);
+    s.strFilePath = file.string();
+    std::error_code ec;
+    const bool bFile = !s.strFile.empty() && fs::is_regular_file(file, ec);
+    const auto size = bFile ? fs::file_size(file, ec) : 0;
+    if (!bFile || ec || !std::ifstream(file, std::ios::binary)) {
+        r.Fail(in.value.source().begin,
+               "'download': expected a readable file, " + Quoted(s.strFilePath) + " is not one");
+    } else if (size > static_cast<uintmax_t>(DOWNLOAD_IMAGE_MAX)) {
+        r.Fail(in.value.source().begin,
+               "'download': expected at most " + std::to_string(DOWNLOAD_IMAGE_MAX) + " bytes, " +
+                   Quoted(s.strFilePath) + " holds " + std::to_string(size));
+    }
+    return "download " + s.strFile;
+}
+
+void WriteDownload(const ScriptStep& s, toml::table& t) {
+    t.insert("download", s.strFile);
+    t.insert("machine", s.nMachine);
+}
+
+std::string ReadPause(CReader& r, const StepSource& in, ScriptStep& s) {
+    r.Int(in.value, "pause_ms", 0, SCRIPT_PAUSE_MAX_MS, s.nPauseMs);
+    return "pause " + std::to_string(s.nPauseMs);
+}
+
+void WritePause(const ScriptStep& s, toml::table& t) {
+    t.insert("pause_ms", s.nPauseMs);
+}
+
+struct StepKindEntry {
+    int kind;
+    std::string_view key;
+    std::initializer_list<std::string_view> keys; // besides the kind key and COMMON_KEYS
+    bool bTimeouts;                               // takes TIMEOUT_KEYS too
+    std::string (*read)(CReader&, const StepSource&, ScriptStep&);
+    void (*write)(const ScriptStep&, toml::table&);
+};
+
+const StepKindEntry KINDS[] = {
+    {STEP_EXCHANGE,
+     "exchange",
+     {"data", "machine", "expect_status", "expect_length", "expect_data", "expect_error"},
+     true,
+     ReadExchange,
+     WriteExchange},
+    {STEP_RAW, "raw", {"cr", "expect_raw", "expect_error"}, true, ReadRaw, WriteRaw},
+    {STEP_RAW, "raw_text", {"cr", "expect_raw", "expect_error"}, true, ReadRaw, WriteRaw},
+    {STEP_DIAG, "diag", {"expect_verdict", "expect_error"}, true, ReadDiag, WriteDiag},
+    {STEP_PUB,
+     "pub",
+     {"id", "low_id", "machine", "rate", "expect", "expect_error"},
+     true,
+     ReadPub,
+     WritePub},
+    {STEP_DOWNLOAD, "download", {"machine"}, false, ReadDownload, WriteDownload},
+    {STEP_PAUSE, "pause_ms", {}, false, ReadPause, WritePause},
+};
+
 void ReadStep(CReader& r, const toml::table& t, const Script& script, const fs::path& baseDir,
               int index, ScriptStep& s) {
-    const toml::source_position at = t.source().begin;
     const std::string where = "step " + std::to_string(index);
 
-    const KindKeys* kind = nullptr;
+    const StepKindEntry* kind = nullptr;
     const toml::node* kindNode = nullptr;
-    for (const KindKeys& k : KINDS) {
+    for (const StepKindEntry& k : KINDS) {
         const toml::node* n = t.get(k.key);
         if (n == nullptr)
             continue;
@@ -534,8 +583,8 @@ void ReadStep(CReader& r, const toml::table& t, const Script& script, const fs::
         kindNode = n;
     }
     if (kind == nullptr) {
-        r.Fail(at, where + ": expected one of exchange, raw, raw_text, diag, pub, download, "
-                           "pause_ms");
+        r.Fail(t.source().begin, where + ": expected one of exchange, raw, raw_text, diag, pub, "
+                                         "download, pause_ms");
         return;
     }
 
@@ -570,136 +619,49 @@ void ReadStep(CReader& r, const toml::table& t, const Script& script, const fs::
     ReadTimeouts(r, t, s.nFirstChar, s.nInterChar, nullptr, nullptr);
     if (const toml::node* n = t.get("expect_error"))
         r.Name(*n, "expect_error", EXPECTED_ERROR_NAMES, EXPECT_ERROR_COUNT, 1, s.nExpectError);
-    BytePattern bytes;
-    int number = 0;
-    std::string text;
-    std::string made; // the name made when the script gives none
-
-    switch (s.nKind) {
-    case STEP_EXCHANGE:
-        if (r.Hex(*kindNode, "exchange", false, 2, bytes) && bytes.size() != 1)
-            r.Fail(kindNode->source().begin, "'exchange': expected the command byte, two hex "
-                                             "digits");
-        if (r.Failed())
-            return;
-        s.nCommand = static_cast<uint8_t>(bytes[0]);
-        if (const toml::node* n = t.get("data");
-            n && r.Hex(*n, "data", false, FRAME_MAX_DATA, bytes))
-            s.data.assign(bytes.begin(), bytes.end());
-        if (const toml::node* n = t.get("machine"))
-            r.Int(*n, "machine", 0, 255, s.nMachine);
-        if (const toml::node* n = t.get("expect_status");
-            n && r.Int(*n, "expect_status", 0, 255, number))
-            s.nExpectStatus = number;
-        if (const toml::node* n = t.get("expect_length");
-            n && r.Int(*n, "expect_length", 0, 65535, number))
-            s.nExpectLength = number;
-        if (const toml::node* n = t.get("expect_data");
-            n && r.Hex(*n, "expect_data", true, CLI_BUFFER_SIZE, bytes))
-            s.expectData = bytes;
-        made = "exchange " + HexName({s.nCommand});
-        break;
-    case STEP_RAW:
-        s.bRawText = kind->key == "raw_text";
-        if (s.bRawText) {
-            if (r.String(*kindNode, "raw_text", text))
-                s.rawBytes.assign(text.begin(), text.end());
-        } else if (r.Hex(*kindNode, "raw", false, CLI_BUFFER_SIZE, bytes)) {
-            s.rawBytes.assign(bytes.begin(), bytes.end());
-        }
-        if (const toml::node* n = t.get("cr"))
-            r.Bool(*n, "cr", s.bCr);
-        if (!r.Failed() && s.rawBytes.size() + (s.bCr ? 1 : 0) > CLI_BUFFER_SIZE)
-            r.Fail(kindNode->source().begin, Quoted(kind->key) + ": expected at most " +
-                                                 std::to_string(CLI_BUFFER_SIZE) + " bytes");
-        if (const toml::node* n = t.get("expect_raw");
-            n && r.Hex(*n, "expect_raw", true, CLI_BUFFER_SIZE, bytes))
-            s.expectRaw = bytes;
-        made = "raw";
-        break;
-    case STEP_DIAG:
-        r.Name(*kindNode, "diag", CLI_DIAG_NAMES, CLI_DIAG_COUNT, 0, s.nDiag);
-        if (const toml::node* n = t.get("expect_verdict"))
-            r.Name(*n, "expect_verdict", VERDICT_NAMES, VERDICT_COUNT, 0, s.nExpectVerdict);
-        if (!r.Failed() && s.nExpectVerdict == VERDICT_NO_CARD && s.nDiag != DIAG_POWER_ON)
-            r.Fail(t.get("expect_verdict")->source().begin,
-                   "'expect_verdict': 'no-card' is a verdict of power-on only");
-        if (!r.Failed())
-            made = std::string("diag ") + CLI_DIAG_NAMES[s.nDiag];
-        break;
-    case STEP_PUB: {
-        PubInput& in = s.pubInput;
-        r.Name(*kindNode, "pub", CLI_PUB_NAMES, PUB_COMMAND_COUNT, 0, in.nCommand);
-        if (const toml::node* n = t.get("id"); n && r.String(*n, "id", text))
-            in.strId = UpperAscii(text);
-        if (const toml::node* n = t.get("low_id"); n && r.String(*n, "low_id", text))
-            in.strLowId = UpperAscii(text);
-        if (const toml::node* n = t.get("machine"))
-            r.Int(*n, "machine", 0, 255, in.nMachineNo);
-        if (const toml::node* n = t.get("rate")) {
-            std::vector<const char*> rates;
-            for (int i = 0; i < PUB_RATE_COUNT; ++i)
-                rates.push_back(PubRateName(i));
-            if (const auto* v = n->as_integer())
-                text = std::to_string(v->get());
-            else if (!r.String(*n, "rate", text))
-                return;
-            in.nRate = -1;
-            for (int i = 0; i < PUB_RATE_COUNT; ++i)
-                if (text == rates[i])
-                    in.nRate = i;
-            if (in.nRate < 0)
-                r.Fail(n->source().begin, "'rate': expected one of " +
-                                              Joined({"19200", "9600", "4800", "2400", "1200",
-                                                      "28800", "57600", "115200"}) +
-                                              ", got " + Quoted(text));
-        }
-        if (const toml::node* n = t.get("expect"))
-            ReadPubExpect(r, *n, s.pubExpect);
-        if (r.Failed())
-            return;
-        PubRequest req;
-        const int rc = BuildPubRequest(in, req);
-        if (rc != PUB_INPUT_OK)
-            r.Fail(at, where + ": " + PubInputMessage(rc).text);
-        made = std::string("pub ") + CLI_PUB_NAMES[in.nCommand];
-        break;
-    }
-    case STEP_DOWNLOAD: {
-        if (!r.String(*kindNode, "download", s.strFile))
-            return;
-        if (const toml::node* n = t.get("machine"))
-            r.Int(*n, "machine", 1, 255, s.nMachine);
-        else if (s.nMachine < 1)
-            r.Fail(at, where + ": 'machine': expected 1 to 255 for a download, the default is 0");
-        if (r.Failed())
-            return;
-        const fs::path file = Resolved(baseDir, s.strFile);
-        s.strFilePath = file.string();
-        std::error_code ec;
-        const bool bFile = !s.strFile.empty() && fs::is_regular_file(file, ec);
-        const auto size = bFile ? fs::file_size(file, ec) : 0;
-        if (!bFile || ec || !std::ifstream(file, std::ios::binary)) {
-            r.Fail(kindNode->source().begin, "'download': expected a readable file, " +
-                                                 Quoted(s.strFilePath) + " is not one");
-        } else if (size > static_cast<uintmax_t>(DOWNLOAD_IMAGE_MAX)) {
-            r.Fail(kindNode->source().begin,
-                   "'download': expected at most " + std::to_string(DOWNLOAD_IMAGE_MAX) +
-                       " bytes, " + Quoted(s.strFilePath) + " holds " + std::to_string(size));
-        }
-        made = "download " + s.strFile;
-        break;
-    }
-    default:
-        r.Int(*kindNode, "pause_ms", 0, SCRIPT_PAUSE_MAX_MS, s.nPauseMs);
-        made = "pause " + std::to_string(s.nPauseMs);
-        break;
-    }
-
+    const std::string made = kind->read(r, {t, *kindNode, kind->key, where, baseDir}, s);
     if (const toml::node* n = t.get("name"))
         r.String(*n, "name", s.strName);
     else
         s.strName = made;
+}
+
+// The table entry whose writer writes a step of kind; the reader gives no
+// other kinds than the table's.
+const StepKindEntry& KindOf(int kind) {
+    const StepKindEntry* found =
+        std::find_if(std::begin(KINDS), std::end(KINDS),
+                     [kind](const StepKindEntry& k) { return k.kind == kind; });
+    return found != std::end(KINDS) ? *found : KINDS[std::size(KINDS) - 1];
+}
+
+toml::source_position PlaceOf(std::string_view text, size_t offset) {
+    const TextPlace at = PlaceInText(text, offset);
+    return {static_cast<toml::source_index>(at.nLine), static_cast<toml::source_index>(at.nColumn)};
+}
+
+// toml::parse, false when the library failed one of its own checks.
+bool CheckedParse(std::string_view text, const std::string& fileName, toml::parse_result& out) {
+    try {
+        out = toml::parse(text, fileName);
+        return true;
+    } catch (const CTomlCheck&) {
+        return false;
+    }
+}
+
+// The byte at which the library fails a check on text: the last byte of the
+// shortest beginning of text that fails it too, as the library reads from
+// the front.
+size_t FailedCheckAt(std::string_view text, const std::string& fileName) {
+    size_t good = 0;
+    size_t bad = text.size();
+    toml::parse_result part;
+    while (bad - good > 1) {
+        const size_t mid = good + (bad - good) / 2;
+        (CheckedParse(text.substr(0, mid), fileName, part) ? good : bad) = mid;
+    }
+    return bad - 1;
 }
 
 } // namespace
@@ -707,17 +669,18 @@ void ReadStep(CReader& r, const toml::table& t, const Script& script, const fs::
 bool ParseScriptText(const std::string& text, const std::string& fileName,
                      const std::string& baseDir, Script& script, std::string& error) {
     CReader r(fileName);
-    toml::source_position at;
+    size_t unsafeAt = 0;
     std::string unsafe;
-    if (CTextGuard(text).Find(at, unsafe)) {
-        r.Fail(at, unsafe);
-        error = r.Error();
-        return false;
+    toml::parse_result parsed;
+    if (FindUnsafeToml(text, unsafeAt, unsafe)) {
+        r.Fail(PlaceOf(text, unsafeAt), unsafe);
+    } else if (!CheckedParse(text, fileName, parsed)) {
+        r.Fail(PlaceOf(text, FailedCheckAt(text, fileName)),
+               "expected valid TOML, the reader cannot go on from here");
+    } else if (!parsed) {
+        r.Fail(parsed.error().source().begin, std::string(parsed.error().description()));
     }
-    toml::parse_result parsed = toml::parse(std::string_view(text), fileName);
-    if (!parsed) {
-        const toml::parse_error& e = parsed.error();
-        r.Fail(e.source().begin, std::string(e.description()));
+    if (r.Failed()) {
         error = r.Error();
         return false;
     }
@@ -793,31 +756,6 @@ bool LoadScript(const std::string& path, Script& script, std::string& error) {
     return ParseScriptText(text.str(), path, base, script, error);
 }
 
-namespace {
-
-std::string PatternText(const BytePattern& p) {
-    std::string out;
-    for (int b : p) {
-        if (!out.empty())
-            out += ' ';
-        if (b < 0) {
-            out += "??";
-        } else {
-            char hex[3];
-            const uint8_t byte = static_cast<uint8_t>(b);
-            BytesToHex(&byte, hex, 1);
-            out.append(hex, 2);
-        }
-    }
-    return out;
-}
-
-BytePattern ToPattern(const std::vector<uint8_t>& bytes) {
-    return BytePattern(bytes.begin(), bytes.end());
-}
-
-} // namespace
-
 std::string WriteScriptText(const Script& script) {
     toml::table root;
     root.insert("repeat", script.nRepeat);
@@ -830,76 +768,17 @@ std::string WriteScriptText(const Script& script) {
     root.insert("defaults", std::move(defaults));
     toml::array steps;
     for (const ScriptStep& s : script.steps) {
+        const StepKindEntry& kind = KindOf(s.nKind);
         toml::table t;
         t.insert("name", s.strName);
         t.insert("repeat", s.nRepeat);
-        const bool bTimeouts = s.nKind != STEP_DOWNLOAD && s.nKind != STEP_PAUSE;
-        if (bTimeouts) {
+        if (kind.bTimeouts) {
             t.insert("first_char_ms", s.nFirstChar);
             t.insert("inter_char_ms", s.nInterChar);
         }
         if (s.nExpectError != EXPECT_NO_ERROR)
             t.insert("expect_error", EXPECTED_ERROR_NAMES[s.nExpectError]);
-        switch (s.nKind) {
-        case STEP_EXCHANGE:
-            t.insert("exchange", PatternText({s.nCommand}));
-            t.insert("data", PatternText(ToPattern(s.data)));
-            t.insert("machine", s.nMachine);
-            if (s.nExpectStatus)
-                t.insert("expect_status", *s.nExpectStatus);
-            if (s.nExpectLength)
-                t.insert("expect_length", *s.nExpectLength);
-            if (s.expectData)
-                t.insert("expect_data", PatternText(*s.expectData));
-            break;
-        case STEP_RAW:
-            if (s.bRawText)
-                t.insert("raw_text", std::string(s.rawBytes.begin(), s.rawBytes.end()));
-            else
-                t.insert("raw", PatternText(ToPattern(s.rawBytes)));
-            t.insert("cr", s.bCr);
-            if (s.expectRaw)
-                t.insert("expect_raw", PatternText(*s.expectRaw));
-            break;
-        case STEP_DIAG:
-            t.insert("diag", CLI_DIAG_NAMES[s.nDiag]);
-            if (s.nExpectError == EXPECT_NO_ERROR)
-                t.insert("expect_verdict", VERDICT_NAMES[s.nExpectVerdict]);
-            break;
-        case STEP_PUB: {
-            const PubInput& in = s.pubInput;
-            t.insert("pub", CLI_PUB_NAMES[in.nCommand]);
-            t.insert("id", in.strId);
-            t.insert("low_id", in.strLowId);
-            t.insert("machine", in.nMachineNo);
-            if (in.nRate >= 0)
-                t.insert("rate", PubRateName(in.nRate));
-            toml::table e;
-            const PubExpect& x = s.pubExpect;
-            if (x.strId)
-                e.insert("id", *x.strId);
-            if (x.strLowId)
-                e.insert("low_id", *x.strLowId);
-            if (x.nMachineNo)
-                e.insert("machine", *x.nMachineNo);
-            if (x.strType)
-                e.insert("type", *x.strType);
-            if (x.strVersion)
-                e.insert("version", *x.strVersion);
-            if (x.strDoneTime)
-                e.insert("done_time", *x.strDoneTime);
-            if (!e.empty())
-                t.insert("expect", std::move(e));
-            break;
-        }
-        case STEP_DOWNLOAD:
-            t.insert("download", s.strFile);
-            t.insert("machine", s.nMachine);
-            break;
-        default:
-            t.insert("pause_ms", s.nPauseMs);
-            break;
-        }
+        kind.write(s, t);
         steps.push_back(std::move(t));
     }
     root.insert("step", std::move(steps));

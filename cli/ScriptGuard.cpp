@@ -1,15 +1,20 @@
-// toml++ 3.3's whitespace test (is_non_ascii_horizontal_whitespace) reaches
-// its unreachable point for the characters U+00A1-U+0499, U+2C5E-U+2FFF,
-// U+3001-U+3057 (the CJK comma and stop among them) and U+FB26-U+FEFE. The
-// script reader turns that point into a check that refuses the text, but the
-// test is noexcept, so there the check ends the program. The library applies the test outside
-// strings, inside quoted keys (while it records a key), to every character of a bare value (where a
-// quote starts no string) and after a backslash in a multi-line basic
-// string; each of those is a rule below. Rather than copy the library's
-// table, every non-ASCII character there is refused: TOML allows non-ASCII
-// only in strings and comments, and a script's keys are ASCII, so nothing a
-// script needs is lost. Every other failure of the library's checks reaches
-// the reader as an exception and is refused there.
+// What the script reader refuses before toml++ 3.3 reads a text, and why.
+// The library's whitespace test (is_non_ascii_horizontal_whitespace) reaches
+// its unreachable point for U+00A1-U+0499, U+2C5E-U+2FFF, U+3001-U+3057 (the
+// CJK comma and full stop among them) and U+FB26-U+FEFE. The reader makes
+// that point a check that throws, but the test is noexcept, so the throw
+// ends the program instead of refusing the text. Fuzzing the reader without
+// these rules reaches the test in each place below, so each is refused:
+// - a non-ASCII character outside strings and comments, where the parser
+//   skips whitespace and reads keys and bare values (inside a bare value a
+//   quote starts no string, so 1x"、" is no number followed by a string);
+// - in a multi-line basic string, a non-ASCII character right after a
+//   backslash, or first after the blanks and line breaks that a line-ending
+//   backslash trims.
+// Rather than copy the library's table, every non-ASCII character there is
+// refused: TOML allows non-ASCII only in strings and comments, and a
+// script's keys are ASCII. Every other failed check of the library reaches
+// the reader as an exception and needs no rule here.
 #include "cli/ScriptGuard.h"
 
 namespace {
@@ -98,28 +103,19 @@ class CTextGuard {
             Step();
     }
 
-    // A one-line string; one with non-ASCII in it must not be a key.
+    // A one-line string, to its closing quote or the end of the line.
     void Quoted(char quote) {
-        const size_t start = m_i;
-        bool bAscii = true;
         Step();
         while (m_i < m_text.size() && m_text[m_i] != quote && m_text[m_i] != '\n') {
-            bAscii = bAscii && IsAscii(m_text[m_i]);
             if (quote == '"' && m_text[m_i] == '\\' && m_i + 1 < m_text.size() &&
                 m_text[m_i + 1] != '\n')
                 Step();
             Step();
         }
-        if (m_i >= m_text.size() || m_text[m_i] == '\n')
-            return;
-        Step();
-        m_prev = quote;
-        size_t j = m_i;
-        while (j < m_text.size() && IsBlank(m_text[j]))
-            ++j;
-        if (!bAscii && j < m_text.size() &&
-            (m_text[j] == '=' || m_text[j] == '.' || m_text[j] == ']'))
-            Refuse(start, "expected ASCII in a quoted key");
+        if (m_i < m_text.size() && m_text[m_i] == quote) {
+            Step();
+            m_prev = quote;
+        }
     }
 
     void MultiLine(char quote) {
@@ -169,19 +165,6 @@ class CTextGuard {
 };
 
 } // namespace
-
-TextPlace PlaceInText(std::string_view text, size_t offset) {
-    TextPlace at;
-    for (size_t i = 0; i < offset && i < text.size(); ++i) {
-        if (text[i] == '\n') {
-            ++at.nLine;
-            at.nColumn = 1;
-        } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-            ++at.nColumn;
-        }
-    }
-    return at;
-}
 
 bool FindUnsafeToml(std::string_view text, size_t& offset, std::string& what) {
     return CTextGuard(text).Find(offset, what);

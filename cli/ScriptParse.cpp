@@ -583,8 +583,10 @@ void ReadStep(CReader& r, const toml::table& t, const Script& script, const fs::
         kindNode = n;
     }
     if (kind == nullptr) {
-        r.Fail(t.source().begin, where + ": expected one of exchange, raw, raw_text, diag, pub, "
-                                         "download, pause_ms");
+        std::string keys;
+        for (const StepKindEntry& k : KINDS)
+            keys += (keys.empty() ? "" : ", ") + std::string(k.key);
+        r.Fail(t.source().begin, where + ": expected one of " + keys);
         return;
     }
 
@@ -635,9 +637,19 @@ const StepKindEntry& KindOf(int kind) {
     return found != std::end(KINDS) ? *found : KINDS[std::size(KINDS) - 1];
 }
 
+// Where byte offset of text stands, counted as toml++ counts: lines from 1,
+// and columns from 1 in characters.
 toml::source_position PlaceOf(std::string_view text, size_t offset) {
-    const TextPlace at = PlaceInText(text, offset);
-    return {static_cast<toml::source_index>(at.nLine), static_cast<toml::source_index>(at.nColumn)};
+    toml::source_position at{1, 1};
+    for (size_t i = 0; i < offset && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++at.line;
+            at.column = 1;
+        } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            ++at.column;
+        }
+    }
+    return at;
 }
 
 // toml::parse, false when the library failed one of its own checks.
@@ -650,9 +662,9 @@ bool CheckedParse(std::string_view text, const std::string& fileName, toml::pars
     }
 }
 
-// The byte at which the library fails a check on text: the last byte of the
-// shortest beginning of text that fails it too, as the library reads from
-// the front.
+// Where the library stopped on a failed check: the last byte of a beginning
+// of text that fails a check when the same beginning one byte shorter does
+// not (the library reads from the front, and the empty text passes).
 size_t FailedCheckAt(std::string_view text, const std::string& fileName) {
     size_t good = 0;
     size_t bad = text.size();

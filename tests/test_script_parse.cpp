@@ -226,7 +226,11 @@ TEST_F(ScriptParse, RefusesMalformedScriptsWithLineAndColumn) {
          "2:15: expected ASCII outside strings and comments"},
         {"[[step]]\npause_ms = 1 \xE3\x80\x81\n",
          "2:14: expected ASCII outside strings and comments"},
-        {"[[step]]\n\"\xE5\x90\x8D\" = \"x\"\n", "2:1: expected ASCII in a quoted key"},
+        {"[[step]]\npause_ms = 1\nkey\xE3\x80\x81 = 1\n",
+         "3:4: expected ASCII outside strings and comments"},
+        // A quoted key is safe to read, whatever it holds.
+        {"[[step]]\npause_ms = 1\n\"\xE5\x90\x8D\" = \"x\"\n",
+         "3:1: unknown key '\xE5\x90\x8D' in step 1 (pause_ms)"},
         {"[[step]]\nname = \"\"\"a\\\n  \xE3\x80\x81\"\"\"\npause_ms = 1\n",
          "3:3: expected ASCII after a backslash in a multi-line string"},
         // An escaped quote followed by two more does not close the string.

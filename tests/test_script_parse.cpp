@@ -218,10 +218,14 @@ TEST_F(ScriptParse, RefusesMalformedScriptsWithLineAndColumn) {
         // Where the TOML library fails one of its own checks: at the
         // character it could not take, counted in characters.
         {"[[step]]\n[[\x01]]\n", "2:3: expected valid TOML, the reader cannot go on from here"},
-        {"[[step]]\npause_ms = 1\n [[+step]]\n", "3:4: expected valid TOML, the reader cannot go on from here"},
-        {"[[step]]\npause_ms = 1\n[\n", "3:2: expected valid TOML, the reader cannot go on from here"},
-        {"[[step]]\npause_ms = [ 1,\n# c\n  } ]\n", "4:3: expected valid TOML, the reader cannot go on from here"},
-        {"[[step]]\npause_ms = [ \"\xE3\x80\x81\", } ]\n", "2:19: expected valid TOML, the reader cannot go on from here"},
+        {"[[step]]\npause_ms = 1\n [[+step]]\n",
+         "3:4: expected valid TOML, the reader cannot go on from here"},
+        {"[[step]]\npause_ms = 1\n[\n",
+         "3:2: expected valid TOML, the reader cannot go on from here"},
+        {"[[step]]\npause_ms = [ 1,\n# c\n  } ]\n",
+         "4:3: expected valid TOML, the reader cannot go on from here"},
+        {"[[step]]\npause_ms = [ \"\xE3\x80\x81\", } ]\n",
+         "2:19: expected valid TOML, the reader cannot go on from here"},
         {"[[step]]\npause_ms = 1x\"\xE3\x80\x81\"\n",
          "2:15: expected ASCII outside strings and comments"},
         {"[[step]]\npause_ms = 1 \xE3\x80\x81\n",

@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRegularExpressionValidator>
+#include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimerEvent>
@@ -86,6 +87,17 @@ void ApplyStyles(QWidget* w) {
     // every append until the window is emptied, and cost time on each.
     if (auto* plain = qobject_cast<QPlainTextEdit*>(w); plain && plain->isReadOnly())
         plain->setUndoRedoEnabled(false);
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        // Hex, figures and Chinese need no glyph shaping; shaping each line
+        // again at every layout and paint was most of a window's layout time.
+        QFont font;
+        font.setStyleStrategy(QFont::PreferNoShaping);
+        plain->setFont(font);
+        // Scroll bars that paint their own background are opaque: a moved
+        // slider repaints the bar alone, not the dialog and frames beneath.
+        for (QScrollBar* bar : {plain->verticalScrollBar(), plain->horizontalScrollBar()})
+            bar->setAutoFillBackground(true);
+    }
 }
 
 } // namespace

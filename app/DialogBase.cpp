@@ -530,6 +530,7 @@ void CDialogBase::FlushAppend(QWidget* w) const {
     if (it == m_appends.end())
         return;
     const std::vector<QString> pieces = std::move(it->second.pieces);
+    const int lineBreaks = it->second.lineBreaks;
     m_appends.erase(it);
     auto* plain = static_cast<QPlainTextEdit*>(w);
     // One edit block: the layout hears of the change once, not per line.
@@ -539,6 +540,15 @@ void CDialogBase::FlushAppend(QWidget* w) const {
     for (const QString& piece : pieces)
         cursor.insertText(piece);
     cursor.endEditBlock();
+    // Text of a window's height or more scrolls every line out, and the
+    // scroll lays out each line it passes only to measure it: jump to the
+    // end with the window's updates off, and repaint it whole instead.
+    QWidget* view = plain->viewport();
+    if (lineBreaks >= view->height() / std::max(1, plain->fontMetrics().lineSpacing())) {
+        view->setUpdatesEnabled(false);
+        plain->verticalScrollBar()->setValue(plain->verticalScrollBar()->maximum());
+        view->setUpdatesEnabled(true);
+    }
     plain->setTextCursor(cursor);
 }
 

@@ -541,15 +541,21 @@ void CDialogBase::FlushAppend(QWidget* w) const {
         cursor.insertText(piece);
     cursor.endEditBlock();
     // Text of a window's height or more scrolls every line out, and the
-    // scroll lays out each line it passes only to measure it: jump to the
-    // end with the window's updates off, and repaint it whole instead.
+    // scroll lays out each line it passes only to measure it. With the
+    // window's updates off, the view jumps to just above the end instead,
+    // the caret then places it as it always does, and the window is
+    // repainted whole.
     QWidget* view = plain->viewport();
-    if (lineBreaks >= view->height() / std::max(1, plain->fontMetrics().lineSpacing())) {
+    const bool jump =
+        lineBreaks >= view->height() / std::max(1, plain->fontMetrics().lineSpacing());
+    if (jump) {
         view->setUpdatesEnabled(false);
-        plain->verticalScrollBar()->setValue(plain->verticalScrollBar()->maximum());
-        view->setUpdatesEnabled(true);
+        QScrollBar* bar = plain->verticalScrollBar();
+        bar->setValue(bar->maximum() - 2);
     }
     plain->setTextCursor(cursor);
+    if (jump)
+        view->setUpdatesEnabled(true);
 }
 
 void CDialogBase::FlushAppends() {

@@ -393,6 +393,35 @@ TEST(Edits, AppendRepaintsTheWindowNotTheDialogBeneath) {
     EXPECT_EQ(spy.beneath, 0);
 }
 
+TEST(Edits, AppendEndsScrolledAsTheCaretMovedThereWould) {
+    CTestDlg dlg;
+    dlg.show();
+    ASSERT_TRUE(WaitUntil([&] { return dlg.isVisible(); }, 2000));
+    auto* log = dlg.GetDlgItemAs<QPlainTextEdit>(ID_LOG);
+    QScrollBar* bar = log->verticalScrollBar();
+    const int page = log->viewport()->height() / log->fontMetrics().lineSpacing();
+    ASSERT_GT(page, 0);
+    // Less than a window scrolls as the caret does; a window or more jumps.
+    for (int lines : {1, page - 1, page, 3 * page}) {
+        dlg.SetItemText(ID_LOG, QString("top\n").repeated(2 * page));
+        ASSERT_TRUE(WaitPainted(dlg));
+        OpenFrame(dlg);
+        for (int i = 0; i < lines; ++i)
+            dlg.AppendItemText(ID_LOG, QString::number(i) + "\n");
+        ASSERT_TRUE(WaitPainted(dlg));
+        const int top = log->cursorForPosition(QPoint(0, 0)).blockNumber();
+        const int value = bar->value();
+        EXPECT_EQ(log->textCursor().position(), log->document()->characterCount() - 1) << lines;
+        EXPECT_TRUE(log->viewport()->rect().contains(log->cursorRect())) << lines;
+        // The same text scrolled by the edit itself, from the top.
+        bar->setValue(0);
+        log->moveCursor(QTextCursor::Start);
+        log->moveCursor(QTextCursor::End);
+        EXPECT_EQ(log->cursorForPosition(QPoint(0, 0)).blockNumber(), top) << lines;
+        EXPECT_EQ(bar->value(), value) << lines;
+    }
+}
+
 TEST(Edits, LineCountMatchesTheWindowTextRule) {
     CTestDlg dlg;
     for (const char* text : {"", "x", "x\r\n", "a\r\nb\r\nc", "\r\n\r\n"}) {

@@ -364,6 +364,8 @@ TEST(Edits, AppendRepaintsTheWindowNotTheDialogBeneath) {
     auto* log = dlg.GetDlgItemAs<QPlainTextEdit>(ID_LOG);
     log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     log->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // More than a window: each append moves the slider.
+    dlg.SetItemText(ID_LOG, QString("x\n").repeated(50));
     dlg.show();
     ASSERT_TRUE(WaitUntil([&] { return dlg.isVisible(); }, 2000));
     ASSERT_TRUE(WaitPainted(dlg));

@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRegularExpressionValidator>
+#include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimerEvent>
@@ -86,6 +87,17 @@ void ApplyStyles(QWidget* w) {
     // every append until the window is emptied, and cost time on each.
     if (auto* plain = qobject_cast<QPlainTextEdit*>(w); plain && plain->isReadOnly())
         plain->setUndoRedoEnabled(false);
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        // Hex, figures and Chinese need no glyph shaping; shaping each line
+        // again at every layout and paint was most of a window's layout time.
+        QFont font;
+        font.setStyleStrategy(QFont::PreferNoShaping);
+        plain->setFont(font);
+        // Scroll bars that paint their own background are opaque: a moved
+        // slider repaints the bar alone, not the dialog and frames beneath.
+        for (QScrollBar* bar : {plain->verticalScrollBar(), plain->horizontalScrollBar()})
+            bar->setAutoFillBackground(true);
+    }
 }
 
 } // namespace
@@ -518,6 +530,7 @@ void CDialogBase::FlushAppend(QWidget* w) const {
     if (it == m_appends.end())
         return;
     const std::vector<QString> pieces = std::move(it->second.pieces);
+    const int lineBreaks = it->second.lineBreaks;
     m_appends.erase(it);
     auto* plain = static_cast<QPlainTextEdit*>(w);
     // One edit block: the layout hears of the change once, not per line.
@@ -527,7 +540,22 @@ void CDialogBase::FlushAppend(QWidget* w) const {
     for (const QString& piece : pieces)
         cursor.insertText(piece);
     cursor.endEditBlock();
+    // Text of a window's height or more scrolls every line out, and the
+    // scroll lays out each line it passes only to measure it. With the
+    // window's updates off, the view jumps to just above the end instead,
+    // the caret then places it as it always does, and the window is
+    // repainted whole.
+    QWidget* view = plain->viewport();
+    const bool jump =
+        lineBreaks >= view->height() / std::max(1, plain->fontMetrics().lineSpacing());
+    if (jump) {
+        view->setUpdatesEnabled(false);
+        QScrollBar* bar = plain->verticalScrollBar();
+        bar->setValue(bar->maximum() - 2);
+    }
     plain->setTextCursor(cursor);
+    if (jump)
+        view->setUpdatesEnabled(true);
 }
 
 void CDialogBase::FlushAppends() {

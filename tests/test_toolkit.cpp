@@ -8,8 +8,10 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPaintEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -355,6 +357,71 @@ TEST(Edits, ManyAppendsPaintAtMostOnceAFrame) {
     EXPECT_GE(counter.paints, 1);
     // A frame is 16 ms; a coarse timer may end it 5 % early.
     EXPECT_LE(counter.paints, ms / 15.0 + 2) << ms << " ms";
+}
+
+TEST(Edits, AppendRepaintsTheWindowNotTheDialogBeneath) {
+    CTestDlg dlg;
+    auto* log = dlg.GetDlgItemAs<QPlainTextEdit>(ID_LOG);
+    log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    log->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // More than a window: each append moves the slider.
+    dlg.SetItemText(ID_LOG, QString("x\n").repeated(50));
+    dlg.show();
+    ASSERT_TRUE(WaitUntil([&] { return dlg.isVisible(); }, 2000));
+    ASSERT_TRUE(WaitPainted(dlg));
+    // The dialog's paints that reach the window's area, and the bar's.
+    struct PaintSpy : QObject {
+        QWidget* dlg = nullptr;
+        QRect area;
+        int beneath = 0, bar = 0;
+        bool eventFilter(QObject* o, QEvent* e) override {
+            if (e->type() == QEvent::Paint) {
+                const QRegion& region = static_cast<QPaintEvent*>(e)->region();
+                beneath += o == dlg && region.intersects(area);
+                bar += o != dlg;
+            }
+            return false;
+        }
+    } spy;
+    spy.dlg = &dlg;
+    spy.area = log->geometry();
+    dlg.installEventFilter(&spy);
+    log->verticalScrollBar()->installEventFilter(&spy);
+    for (int i = 0; i < 3; ++i) {
+        dlg.AppendItemText(ID_LOG, QString(40, QChar('5')) + "\n");
+        ASSERT_TRUE(WaitPainted(dlg));
+    }
+    EXPECT_GE(spy.bar, 1);
+    EXPECT_EQ(spy.beneath, 0);
+}
+
+TEST(Edits, AppendEndsScrolledAsTheCaretMovedThereWould) {
+    CTestDlg dlg;
+    dlg.show();
+    ASSERT_TRUE(WaitUntil([&] { return dlg.isVisible(); }, 2000));
+    auto* log = dlg.GetDlgItemAs<QPlainTextEdit>(ID_LOG);
+    QScrollBar* bar = log->verticalScrollBar();
+    const int page = log->viewport()->height() / log->fontMetrics().lineSpacing();
+    ASSERT_GT(page, 0);
+    // Less than a window scrolls as the caret does; a window or more jumps.
+    for (int lines : {1, page - 1, page, 3 * page}) {
+        dlg.SetItemText(ID_LOG, QString("top\n").repeated(2 * page));
+        ASSERT_TRUE(WaitPainted(dlg));
+        OpenFrame(dlg);
+        for (int i = 0; i < lines; ++i)
+            dlg.AppendItemText(ID_LOG, QString::number(i) + "\n");
+        ASSERT_TRUE(WaitPainted(dlg));
+        const int top = log->cursorForPosition(QPoint(0, 0)).blockNumber();
+        const int value = bar->value();
+        EXPECT_EQ(log->textCursor().position(), log->document()->characterCount() - 1) << lines;
+        EXPECT_TRUE(log->viewport()->rect().contains(log->cursorRect())) << lines;
+        // The same text scrolled by the edit itself, from the top.
+        bar->setValue(0);
+        log->moveCursor(QTextCursor::Start);
+        log->moveCursor(QTextCursor::End);
+        EXPECT_EQ(log->cursorForPosition(QPoint(0, 0)).blockNumber(), top) << lines;
+        EXPECT_EQ(bar->value(), value) << lines;
+    }
 }
 
 TEST(Edits, LineCountMatchesTheWindowTextRule) {

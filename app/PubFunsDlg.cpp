@@ -27,6 +27,7 @@ CPubFunsDlg::CPubFunsDlg(QWidget* parent) : CDialogBase(parent) {
     LoadTemplate<Ui::PubFunsDlg>();
     OnClicked(IDC_PUB_EXECUTE, [this] { OnExecute(); });
     OnSelChange(IDC_PUB_COMMAND, [this] { OnCommandChange(); });
+    OnKillFocus(IDC_PUB_MACHINE_NO, [this] { OnMachineNoKillFocus(); });
 }
 
 CPubFunsDlg::~CPubFunsDlg() {
@@ -204,14 +205,6 @@ void CPubFunsDlg::OnCancel() {
 
 bool CPubFunsDlg::PreTranslateMessage(QWidget* control, QEvent* event) {
     const int id = GetDlgCtrlID(control);
-    if (event->type() == QEvent::FocusOut && id == IDC_PUB_MACHINE_NO) {
-        // Focus leaving for another window (a message box among them) is not
-        // the user leaving the field.
-        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-            OnMachineNoKillFocus();
-        return false;
-    }
     if (event->type() != QEvent::KeyPress || (id != IDC_PUB_ID && id != IDC_PUB_MACHINE_NO))
         return false;
     const char32_t ch = TypedChar(*static_cast<QKeyEvent*>(event));

@@ -492,6 +492,42 @@ TEST_F(ConsoleTest, TcpRefusedAndSilentPeersTimeOut) {
     }
 }
 
+// Whatever ends a connect attempt (another channel, the settings, closing
+// the console) ends it at once instead of freezing the console until the
+// attempt's 10 s run out.
+TEST_F(ConsoleTest, LeavingAConnectAttemptDoesNotWaitForIt) {
+    Sections s;
+    s.tcp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(ClosedPort()) +
+            "\" FirstChar=\"1300\" RevTimeOut=\"130\"";
+    s.ports = "<Ports/>\n"; // no serial line is used
+    const std::pair<const char*, std::function<void()>> ways[] = {
+        {"another channel", [&] { Choose(CH_UDP); }},
+        {"settings",
+         [&] {
+             Answer("TCP通信参数设置", IDCANCEL);
+             Press(IDC_TCP_SET);
+         }},
+        {"closing the console", [&] { dlg.reset(); }},
+    };
+    for (const auto& [name, leave] : ways) {
+        SCOPED_TRACE(name);
+        Start(s);
+        Choose(CH_TCP);
+        EXPECT_TRUE(dlg->ClickItem(IDC_TCP_CONNECT));
+        ASSERT_TRUE(dlg->WorkerRuns());
+        Pump(100);
+        const auto t0 = Clock::now();
+        leave();
+        EXPECT_LT(MsSince(t0), 3000);
+        if (dlg) {
+            EXPECT_FALSE(dlg->WorkerRuns());
+            EXPECT_FALSE(dlg->State().IsOpen(CH_TCP));
+        }
+        Pump(100);
+        EXPECT_TRUE(capture.boxes.empty()) << capture.boxes[0].text.toStdString();
+    }
+}
+
 TEST_F(ConsoleTest, UdpBindsOnTheAdapterOrSaysWhyNot) {
     struct Case {
         NetAdapterSource source;

@@ -25,6 +25,7 @@
 #include "FakeModemLines.h"
 #include "LoopbackPeer.h"
 #include "PtyUtil.h"
+#include "PasteUtil.h"
 #include "UiTestUtil.h"
 #include "app/QuillmarkApp.h"
 #include "app/QuillmarkDlg.h"
@@ -154,6 +155,30 @@ TEST_F(ConsoleTest, NormalStartRunsTheConsoleUntilExit) {
     EXPECT_EQ(app.InitInstance(dir.path / "config.xml"), 0);
     EXPECT_TRUE(seen);
     EXPECT_TRUE(capture.boxes.empty());
+}
+
+// Both windows are editable: every way of pasting meets every kind of empty
+// clipboard and leaves the text as it was; a real paste still goes in.
+TEST_F(ConsoleTest, PasteOfNothingLeavesBothWindowsAlone) {
+    CQuillmarkDlg& c = Start();
+    for (int id : {IDC_RECV, IDC_SEND}) {
+        SCOPED_TRACE(id);
+        auto* edit = c.GetDlgItemAs<QPlainTextEdit>(id);
+        ASSERT_NE(edit, nullptr);
+        ASSERT_FALSE(edit->isReadOnly());
+        for (const auto& route : PasteRoutes()) {
+            for (const auto& empty : EmptyClipboards()) {
+                c.SetItemText(id, "00");
+                empty();
+                route(edit);
+                EXPECT_EQ(Text(id), "00");
+            }
+        }
+        c.SetItemText(id, "");
+        QGuiApplication::clipboard()->setText("A5 5A");
+        PasteByCtrlV(edit);
+        EXPECT_EQ(Text(id), "A5 5A");
+    }
 }
 
 TEST_F(ConsoleTest, FindsConfigBesideTheExecutable) {

@@ -94,7 +94,6 @@ class Monkey {
     int Run() {
         m_beat = NowMs();
         std::thread watchdog([this] { Watch(); });
-        watchdog.detach();
         QTimer::singleShot(TICK_MS, [this] { Tick(); });
         int restarts = -1;
         while (!m_done) {
@@ -109,7 +108,8 @@ class Monkey {
         }
         // What follows (the simulator's end, the leak check at exit) is no
         // event loop's to measure.
-        m_paused = true;
+        m_stopWatch = true;
+        watchdog.join();
         Log("done: " + std::to_string(g_actions) + " actions, " + std::to_string(restarts) +
             " console restarts, " + std::to_string(m_simRestarts) + " simulator restarts");
         return 0;
@@ -155,7 +155,7 @@ class Monkey {
     }
 
     void Watch() {
-        for (;;) {
+        while (!m_stopWatch) {
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             if (!m_paused && NowMs() - m_beat > HANG_MS)
                 Fail("no event processed for 5 s");
@@ -512,6 +512,7 @@ class Monkey {
     std::string m_pty;
     std::atomic<long long> m_beat{0};
     std::atomic<bool> m_paused{false};
+    std::atomic<bool> m_stopWatch{false};
     bool m_done = false;
     bool m_settingsConfirmed = false;
     int m_simRestarts = 0;
@@ -560,7 +561,8 @@ int main(int argc, char** argv) {
     if (pid == 0) {
         // Its own group, so that the simulator of a child that died goes too.
         setpgid(0, 0);
-        _exit(Child(seconds, seed, dir.path));
+        // exit, not _exit: the leak check runs at exit.
+        std::exit(Child(seconds, seed, dir.path));
     }
     int status = 0;
     waitpid(pid, &status, 0);

@@ -40,8 +40,8 @@ inline void PasteByMiddleClick(QPlainTextEdit* edit) {
 }
 
 inline const std::vector<std::function<void(QPlainTextEdit*)>>& PasteRoutes() {
-    static const std::vector<std::function<void(QPlainTextEdit*)>> routes{
-        PasteByCtrlV, PasteByMenu, PasteByMiddleClick};
+    static const std::vector<std::function<void(QPlainTextEdit*)>> routes{PasteByCtrlV, PasteByMenu,
+                                                                          PasteByMiddleClick};
     return routes;
 }
 
@@ -55,7 +55,11 @@ inline const std::vector<std::function<void()>>& EmptyClipboards() {
             fill(QClipboard::Selection);
     };
     static const std::vector<std::function<void()>> contents{
-        [] { both([](QClipboard::Mode m) { QGuiApplication::clipboard()->setMimeData(new QMimeData, m); }); },
+        [] {
+            both([](QClipboard::Mode m) {
+                QGuiApplication::clipboard()->setMimeData(new QMimeData, m);
+            });
+        },
         [] { both([](QClipboard::Mode m) { QGuiApplication::clipboard()->setText("", m); }); },
         [] { both([](QClipboard::Mode m) { QGuiApplication::clipboard()->clear(m); }); },
         [] {

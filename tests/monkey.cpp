@@ -117,7 +117,9 @@ class Monkey {
 
   private:
     int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(m_rng); }
-    template <class T> T* PickOf(const std::vector<T*>& v) { return v.empty() ? nullptr : v[Pick(v.size())]; }
+    template <class T> T* PickOf(const std::vector<T*>& v) {
+        return v.empty() ? nullptr : v[Pick(v.size())];
+    }
 
     // A restart keeps the ports of config.xml; the serial line is a new
     // pseudo-terminal, bound to the console's COM number here rather than in
@@ -144,13 +146,12 @@ class Monkey {
     void WriteConfig() {
         const std::string serial = "PortNo=\"" + std::to_string(COM) +
                                    "\" BaudRate=\"19200\" FirstChar=\"300\" RevTimeOut=\"100\"";
-        std::ofstream(m_config) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Quillmark>\n<COMPort "
-                                << serial << "/>\n<Modem " << serial
-                                << " AddedNo=\"\" CalledNo=\"123\"/>\n<TCP IP=\"127.0.0.1\" Port=\""
-                                << m_tcpPort
-                                << "\" FirstChar=\"300\" RevTimeOut=\"100\"/>\n<UDP IP=\"127.0.0.1\" Port=\""
-                                << m_udpPort
-                                << "\" FirstChar=\"300\" RevTimeOut=\"100\"/>\n</Quillmark>\n";
+        std::ofstream(m_config)
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Quillmark>\n<COMPort " << serial
+            << "/>\n<Modem " << serial
+            << " AddedNo=\"\" CalledNo=\"123\"/>\n<TCP IP=\"127.0.0.1\" Port=\"" << m_tcpPort
+            << "\" FirstChar=\"300\" RevTimeOut=\"100\"/>\n<UDP IP=\"127.0.0.1\" Port=\""
+            << m_udpPort << "\" FirstChar=\"300\" RevTimeOut=\"100\"/>\n</Quillmark>\n";
         m_configText = ReadFile(m_config);
     }
 
@@ -382,46 +383,52 @@ class Monkey {
         if (!w)
             return;
         w->setFocus();
+        // Chosen and logged before any is sent: a key may open a window whose
+        // own actions come next in the log.
+        struct Press {
+            int key;
+            Qt::KeyboardModifiers mods;
+            QString text;
+        };
         static const char* const hex = "0123456789abcdefABCDEF";
         static const char* const other = "ghxyzGHXYZ .,;-";
+        // Escape last: the console's own Escape is rarer (Act), so that a
+        // console lives long enough to get somewhere.
+        static const std::pair<int, const char*> named[] = {
+            {Qt::Key_Tab, "<Tab>"},       {Qt::Key_Backtab, "<Shift+Tab>"},
+            {Qt::Key_Delete, "<Delete>"}, {Qt::Key_Backspace, "<BackSpace>"},
+            {Qt::Key_Return, "<Return>"}, {Qt::Key_Left, "<Left>"},
+            {Qt::Key_Right, "<Right>"},   {Qt::Key_Up, "<Up>"},
+            {Qt::Key_Down, "<Down>"},     {Qt::Key_Escape, "<Escape>"}};
+        const int nNamed =
+            static_cast<int>(std::size(named)) - (dynamic_cast<CQuillmarkDlg*>(top) ? 1 : 0);
+        static const char ctrl[] = "ACXVZ";
+        std::vector<Press> presses;
         std::string typed;
         for (int n = 1 + Pick(6); n > 0; --n) {
-            switch (Pick(8)) {
-            case 0:
-            case 1:
-            case 2: {
-                const char c = hex[Pick(22)];
+            const int kind = Pick(8);
+            if (kind <= 3) {
+                const char c = kind < 3 ? hex[Pick(22)] : other[Pick(15)];
                 typed += c;
-                Key(w, QKeySequence(QString(QChar(c)).toUpper())[0].key(), Qt::NoModifier, QString(QChar(c)));
-                break;
+                const QString text(QChar::fromLatin1(c));
+                presses.push_back({QKeySequence(text.toUpper())[0].key(), Qt::NoModifier, text});
+            } else if (kind == 4) {
+                const auto& [key, name] = named[Pick(nNamed)];
+                typed += name;
+                presses.push_back(
+                    {key, key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier, {}});
+            } else {
+                const char c = ctrl[Pick(5)];
+                typed += std::string("<Ctrl+") + c + ">";
+                presses.push_back({Qt::Key_A + (c - 'A'), Qt::ControlModifier, {}});
             }
-            case 3: {
-                const char c = other[Pick(15)];
-                typed += c;
-                Key(w, QKeySequence(QString(QChar(c)).toUpper())[0].key(), Qt::NoModifier, QString(QChar(c)));
-                break;
-            }
-            case 4: {
-                static const int keys[] = {Qt::Key_Tab,    Qt::Key_Backtab, Qt::Key_Delete,
-                                           Qt::Key_Backspace, Qt::Key_Return, Qt::Key_Left,
-                                           Qt::Key_Right,  Qt::Key_Up,      Qt::Key_Down};
-                const int k = keys[Pick(9)];
-                typed += "<key " + std::to_string(k) + ">";
-                Key(w, k, k == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
-                break;
-            }
-            default: {
-                static const int keys[] = {Qt::Key_A, Qt::Key_C, Qt::Key_X, Qt::Key_V, Qt::Key_Z};
-                const int k = keys[Pick(5)];
-                typed += "<ctrl " + std::string(1, char(k)) + ">";
-                Key(w, k, Qt::ControlModifier);
-                break;
-            }
-            }
+        }
+        Log("keys " + typed + " to " + Name(w));
+        for (const Press& p : presses) {
+            Key(w, p.key, p.mods, p.text);
             if (QApplication::activeModalWidget() != top)
                 break;
         }
-        Log("keys " + typed + " to " + Name(w));
     }
 
     void SetClipboard() {
@@ -459,9 +466,10 @@ class Monkey {
         if (auto* plain = qobject_cast<QPlainTextEdit*>(w); plain && Pick(3) == 0) {
             Log("middle-click " + Name(w));
             for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-                QMouseEvent click(type, QPointF(4, 4), plain->viewport()->mapToGlobal(QPointF(4, 4)),
-                                  Qt::MiddleButton,
-                                  type == QEvent::MouseButtonPress ? Qt::MiddleButton : Qt::NoButton,
+                QMouseEvent click(type, QPointF(4, 4),
+                                  plain->viewport()->mapToGlobal(QPointF(4, 4)), Qt::MiddleButton,
+                                  type == QEvent::MouseButtonPress ? Qt::MiddleButton
+                                                                   : Qt::NoButton,
                                   Qt::NoModifier);
                 QApplication::sendEvent(plain->viewport(), &click);
             }
@@ -509,7 +517,6 @@ class Monkey {
     std::unique_ptr<SimProcess> m_sim;
     int m_tcpPort = 0;
     int m_udpPort = 0;
-    std::string m_pty;
     std::atomic<long long> m_beat{0};
     std::atomic<bool> m_paused{false};
     std::atomic<bool> m_stopWatch{false};

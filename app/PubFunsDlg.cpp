@@ -1,6 +1,5 @@
 #include "app/PubFunsDlg.h"
 
-#include <QFocusEvent>
 #include <QKeyEvent>
 #include <algorithm>
 

@@ -24,8 +24,8 @@
 #include "ConsoleFixture.h"
 #include "FakeModemLines.h"
 #include "LoopbackPeer.h"
-#include "PtyUtil.h"
 #include "PasteUtil.h"
+#include "PtyUtil.h"
 #include "UiTestUtil.h"
 #include "app/QuillmarkApp.h"
 #include "app/QuillmarkDlg.h"
@@ -478,6 +478,31 @@ TEST_F(ConsoleTest, TcpBadAddressIsReported) {
     EXPECT_EQ(Text(IDC_TCP_STATUS), "连接失败!");
     EXPECT_TRUE(On(IDC_TCP_CONNECT));
     EXPECT_FALSE(c.WorkerRuns());
+}
+
+// A connect that fails while the user has a box open shows its own box after
+// that one, not over it.
+TEST_F(ConsoleTest, ConnectFailureWaitsForTheOpenBox) {
+    Sections s;
+    s.tcp = R"(IP="10.0.0.300" Port="6688" FirstChar="1300" RevTimeOut="130")";
+    CQuillmarkDlg& c = Start(s);
+    Choose(CH_TCP);
+    std::vector<std::pair<std::string, int>> shown; // text, boxes open with it
+    MessageBoxHook previous =
+        SetMessageBoxHook([&](QWidget*, const QString& text, const QString&, int) {
+            shown.emplace_back(text.toStdString(), OpenMessageBoxes());
+            // The first box stays open until the failure has arrived.
+            if (shown.size() == 1)
+                WaitUntil([&] { return Text(IDC_TCP_STATUS) == "连接失败!"; }, 3000);
+            return IDOK;
+        });
+    EXPECT_TRUE(c.ClickItem(IDC_TCP_CONNECT));
+    EXPECT_TRUE(c.ClickItem(IDC_RECEIVE));
+    Pump(100);
+    SetMessageBoxHook(std::move(previous));
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], std::make_pair(std::string("尚未建立连接!!!"), 1));
+    EXPECT_EQ(shown[1], std::make_pair(std::string("建立连接不成功,错误的IP地址"), 1));
 }
 
 // Both time out after the worker's 10 s; the two consoles wait side by side.

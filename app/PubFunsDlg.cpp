@@ -74,8 +74,9 @@ bool CPubFunsDlg::ReadFields() {
 void CPubFunsDlg::Show(const PubMessage& message) {
     if (message.text.empty())
         return;
-    MessageBox(Text(message.text), QString::fromUtf8(message.caption),
-               message.bInformation ? MB_ICONINFORMATION : MB_ICONEXCLAMATION);
+    // A command's result may come while a box is open: its box waits.
+    MessageBoxWhenFree(this, Text(message.text), QString::fromUtf8(message.caption),
+                       message.bInformation ? MB_ICONINFORMATION : MB_ICONEXCLAMATION);
     // The message names the control by its identifier.
     if (message.nFocus != PUB_FIELD_NONE) {
         FocusItem(PubFieldControl(message.nFocus));

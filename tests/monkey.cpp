@@ -158,9 +158,22 @@ class Monkey {
     void Watch() {
         while (!m_stopWatch) {
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            if (!m_paused && NowMs() - m_beat > HANG_MS)
-                Fail("no event processed for 5 s");
+            if (!m_paused && NowMs() - m_beat > HANG_MS) {
+                DumpStacks();
+                Fail("no event processed for 5 s (threads' stacks in monkey-stacks.log, "
+                     "where gdb is installed)");
+            }
         }
+    }
+
+    // Where every thread stands, to see what a stall waits for.
+    static void DumpStacks() {
+        if (access("/usr/bin/gdb", X_OK) != 0)
+            return;
+        const std::string command = "gdb -batch -nx -p " + std::to_string(getpid()) +
+                                    " -ex 'thread apply all bt 40' > monkey-stacks.log 2>&1";
+        if (std::system(command.c_str()) != 0)
+            Log("gdb could not take the stacks");
     }
 
     void Tick() {

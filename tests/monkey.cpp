@@ -45,6 +45,7 @@
 #include "app/SettingsDlgBase.h"
 #include "app/Toolkit.h"
 #include "comm/SerialPort.h"
+#include "sim/ConsoleConfigXml.h"
 #include "sim/SimProcess.h"
 
 namespace {
@@ -144,14 +145,17 @@ class Monkey {
     }
 
     void WriteConfig() {
-        const std::string serial = "PortNo=\"" + std::to_string(COM) +
-                                   "\" BaudRate=\"19200\" FirstChar=\"300\" RevTimeOut=\"100\"";
-        std::ofstream(m_config)
-            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Quillmark>\n<COMPort " << serial
-            << "/>\n<Modem " << serial
-            << " AddedNo=\"\" CalledNo=\"123\"/>\n<TCP IP=\"127.0.0.1\" Port=\"" << m_tcpPort
-            << "\" FirstChar=\"300\" RevTimeOut=\"100\"/>\n<UDP IP=\"127.0.0.1\" Port=\""
-            << m_udpPort << "\" FirstChar=\"300\" RevTimeOut=\"100\"/>\n</Quillmark>\n";
+        const auto section = [](const std::string& head) {
+            return head + " FirstChar=\"300\" RevTimeOut=\"100\"";
+        };
+        const std::string serial =
+            section("PortNo=\"" + std::to_string(COM) + "\" BaudRate=\"19200\"");
+        ConsoleConfigXml config;
+        config.com = serial;
+        config.modem = serial + " AddedNo=\"\" CalledNo=\"123\"";
+        config.tcp = section("IP=\"127.0.0.1\" Port=\"" + std::to_string(m_tcpPort) + "\"");
+        config.udp = section("IP=\"127.0.0.1\" Port=\"" + std::to_string(m_udpPort) + "\"");
+        std::ofstream(m_config) << config.Xml();
         m_configText = ReadFile(m_config);
     }
 

@@ -483,7 +483,7 @@ TEST_F(ConsoleTest, TcpBadAddressIsReported) {
 // A connect that fails while the user has a box open shows its own box after
 // that one, not over it.
 TEST_F(ConsoleTest, ConnectFailureWaitsForTheOpenBox) {
-    Sections s;
+    ConsoleConfigXml s = Sections();
     s.tcp = R"(IP="10.0.0.300" Port="6688" FirstChar="1300" RevTimeOut="130")";
     CQuillmarkDlg& c = Start(s);
     Choose(CH_TCP);
@@ -546,10 +546,11 @@ TEST_F(ConsoleTest, TcpRefusedAndSilentPeersTimeOut) {
 // the console) ends it at once instead of freezing the console until the
 // attempt's 10 s run out.
 TEST_F(ConsoleTest, LeavingAConnectAttemptDoesNotWaitForIt) {
-    Sections s;
+    ConsoleConfigXml s = Sections();
     s.tcp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(ClosedPort()) +
             "\" FirstChar=\"1300\" RevTimeOut=\"130\"";
-    s.ports = "<Ports/>\n"; // no serial line is used
+    ASSERT_TRUE(serial.Open() && modem.Open());
+    s.ports = {{SERIAL_COM, serial.path}, {MODEM_COM, modem.path}};
     const std::pair<const char*, std::function<void()>> ways[] = {
         {"another channel", [&] { Choose(CH_UDP); }},
         {"settings",

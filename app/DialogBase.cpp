@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -518,8 +519,13 @@ bool CDialogBase::eventFilter(QObject* watched, QEvent* event) {
     if (PreTranslateMessage(w, event))
         return true;
     if (event->type() == QEvent::FocusOut) {
+        // Focus taken by another window (a message box, a context menu) is
+        // not the user leaving the control: a check there would open a
+        // second box over the first.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
         auto it = m_killFocus.find(GetDlgCtrlID(w));
-        if (it != m_killFocus.end())
+        if (it != m_killFocus.end() && reason != Qt::ActiveWindowFocusReason &&
+            reason != Qt::PopupFocusReason)
             it->second();
     }
     return QDialog::eventFilter(watched, event);

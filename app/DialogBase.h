@@ -146,7 +146,7 @@ class CDialogBase : public QDialog {
     void OnClicked(int id, std::function<void()> handler);    // button or check box
     void OnSelChange(int id, std::function<void()> handler);  // combo box, user choice
     void OnEditChange(int id, std::function<void()> handler); // edit text changed
-    void OnKillFocus(int id, std::function<void()> handler);  // focus left the control
+    void OnKillFocus(int id, std::function<void()> handler);  // focus left for another control
 
     // Message box with this dialog as parent.
     int MessageBox(const QString& text, const QString& caption, int icon = 0);

@@ -22,6 +22,13 @@ enum MbIcon : int { MB_ICONNONE = 0, MB_ICONEXCLAMATION = 0x30, MB_ICONINFORMATI
 int MessageBox(QWidget* parent, const QString& text, const QString& caption,
                int icon = MB_ICONNONE);
 
+// The box for something that arrived by itself (a worker's result): while
+// another box is open it waits, and shows once none is, so that boxes never
+// stand over each other. Waiting boxes show in their order; one whose parent
+// has gone is dropped.
+void MessageBoxWhenFree(QWidget* parent, const QString& text, const QString& caption,
+                        int icon = MB_ICONNONE);
+
 // How many message boxes are open now (a hook's answer counts while it runs).
 // Timed sending files nothing while one is: each box runs an event loop of
 // its own, in which ticks would otherwise open box after box.

@@ -1,6 +1,5 @@
 #include "app/PubFunsDlg.h"
 
-#include <QFocusEvent>
 #include <QKeyEvent>
 #include <algorithm>
 
@@ -27,6 +26,7 @@ CPubFunsDlg::CPubFunsDlg(QWidget* parent) : CDialogBase(parent) {
     LoadTemplate<Ui::PubFunsDlg>();
     OnClicked(IDC_PUB_EXECUTE, [this] { OnExecute(); });
     OnSelChange(IDC_PUB_COMMAND, [this] { OnCommandChange(); });
+    OnKillFocus(IDC_PUB_MACHINE_NO, [this] { OnMachineNoKillFocus(); });
 }
 
 CPubFunsDlg::~CPubFunsDlg() {
@@ -74,8 +74,9 @@ bool CPubFunsDlg::ReadFields() {
 void CPubFunsDlg::Show(const PubMessage& message) {
     if (message.text.empty())
         return;
-    MessageBox(Text(message.text), QString::fromUtf8(message.caption),
-               message.bInformation ? MB_ICONINFORMATION : MB_ICONEXCLAMATION);
+    // A command's result may come while a box is open: its box waits.
+    MessageBoxWhenFree(this, Text(message.text), QString::fromUtf8(message.caption),
+                       message.bInformation ? MB_ICONINFORMATION : MB_ICONEXCLAMATION);
     // The message names the control by its identifier.
     if (message.nFocus != PUB_FIELD_NONE) {
         FocusItem(PubFieldControl(message.nFocus));
@@ -204,14 +205,6 @@ void CPubFunsDlg::OnCancel() {
 
 bool CPubFunsDlg::PreTranslateMessage(QWidget* control, QEvent* event) {
     const int id = GetDlgCtrlID(control);
-    if (event->type() == QEvent::FocusOut && id == IDC_PUB_MACHINE_NO) {
-        // Focus leaving for another window (a message box among them) is not
-        // the user leaving the field.
-        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-            OnMachineNoKillFocus();
-        return false;
-    }
     if (event->type() != QEvent::KeyPress || (id != IDC_PUB_ID && id != IDC_PUB_MACHINE_NO))
         return false;
     const char32_t ch = TypedChar(*static_cast<QKeyEvent*>(event));

@@ -402,7 +402,7 @@ void CQuillmarkDlg::OnConnectOutcome(int code, int channel) {
     if (!connected) {
         const std::string failure = ConnectFailedText(channel, m_state.Job().nResult);
         if (!failure.empty())
-            MessageBox(Text(failure), Text(CAPTION_ERROR), MB_ICONEXCLAMATION);
+            MessageBoxWhenFree(this, Text(failure), Text(CAPTION_ERROR), MB_ICONEXCLAMATION);
     }
     const QString status = Text(ConnectStatusText(channel, connected));
     switch (channel) {

@@ -43,8 +43,9 @@ void CQuillmarkDlg::OnCommResult(int code, long value) {
     RefreshFields();
     if (m_state.CaptureError() != 0)
         ShowCaptureStatus();
+    // A result may come while the user has a box open: its box waits.
     if (actions.bSendFailed)
-        MessageBox(Text(SEND_FAILED_TEXT), Text(CAPTION_FAILED), MB_ICONEXCLAMATION);
+        MessageBoxWhenFree(this, Text(SEND_FAILED_TEXT), Text(CAPTION_FAILED), MB_ICONEXCLAMATION);
 }
 
 void CQuillmarkDlg::OnClearDisplay() {

@@ -116,7 +116,8 @@ bool OpenNetChannel(int& sock, CommJob& job) {
     NetStartup();
     int opened = NO_SOCKET;
     const int result = job.nChannel == CH_TCP ? TcpConnect(job.strAddress.c_str(), job.nPort,
-                                                           TCP_CONNECT_TIMEOUT_MS, opened)
+                                                           TCP_CONNECT_TIMEOUT_MS, opened,
+                                                           &job.bCancel)
                                               : UdpOpen(opened);
     job.nError = result != 0 ? NetLastError() : 0;
     job.nResult = result;
@@ -243,6 +244,9 @@ void StopWorker(CommJob& job, std::thread& worker) {
     }
     const bool bEnded = job.hStoppedEvent != nullptr && job.hStoppedEvent->Wait(0);
     if (!bEnded) {
+        // A connect or dial in progress gives up at once instead of running
+        // to its time-out while the caller waits.
+        job.bCancel = true;
         if (job.hStopEvent != nullptr) {
             job.hStopEvent->Set();
         }

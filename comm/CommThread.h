@@ -34,7 +34,8 @@ int RecvRaw(int handle, uint8_t* buf, int channel, const CaptureLink& capture = 
 // bCancel (so that nothing left by an earlier worker or cancel reaches it).
 std::thread StartWorker(CommJob& job);
 
-// The stop handshake: sets stop, then job, and returns after the worker has
-// ended and its channel is closed. A worker that ended by itself is only
-// joined; an empty thread is left alone.
+// The stop handshake: sets bCancel (ending a connect or dial in progress),
+// stop, then job, and returns after the worker has ended and its channel is
+// closed. A worker that ended by itself is only joined; an empty thread is
+// left alone.
 void StopWorker(CommJob& job, std::thread& worker);

@@ -37,6 +37,8 @@ CReadAhead& AheadOf(int sock) {
 }
 
 constexpr int RETRY_PAUSE_MS = 50;
+// How long a connect waits at most between looks at its cancel flag.
+constexpr int CANCEL_SLICE_MS = 20;
 // A peer that takes no byte for this long has stopped reading.
 constexpr int SEND_STALL_MS = 2000;
 constexpr int UDP_DATAGRAM_MAX = 512;
@@ -111,15 +113,28 @@ void PauseMs(int ms) {
         poll(nullptr, 0, ms);
 }
 
-// Starts one non-blocking connect and waits for its outcome. Returns 0 when
-// connected, else the error that ended the attempt (ETIMEDOUT if none came).
-int ConnectOnce(int fd, const sockaddr_in& sa, int waitMs) {
+bool Cancelled(const std::atomic<bool>* cancel) {
+    return cancel != nullptr && cancel->load();
+}
+
+// Starts one non-blocking connect and waits for its outcome, in slices so
+// that a cancel is seen within one. Returns 0 when connected, else the error
+// that ended the attempt (ETIMEDOUT if none came, ECANCELED).
+int ConnectOnce(int fd, const sockaddr_in& sa, int waitMs, const std::atomic<bool>* cancel) {
     if (connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0)
         return 0;
     if (errno != EINPROGRESS && errno != EINTR)
         return errno;
-    if (PollFor(fd, POLLOUT, waitMs) == 0)
-        return ETIMEDOUT;
+    const uint32_t start = TickMs();
+    for (;;) {
+        if (Cancelled(cancel))
+            return ECANCELED;
+        const int left = std::max(0, waitMs - static_cast<int>(ElapsedMs(start)));
+        if (PollFor(fd, POLLOUT, std::min(left, CANCEL_SLICE_MS)) != 0)
+            break;
+        if (left <= CANCEL_SLICE_MS)
+            return ETIMEDOUT;
+    }
     int err = 0;
     socklen_t len = sizeof err;
     if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
@@ -200,7 +215,8 @@ int NetCleanup() {
     return RES_OK;
 }
 
-int TcpConnect(const char* addr, int port, int timeoutMs, int& sock) {
+int TcpConnect(const char* addr, int port, int timeoutMs, int& sock,
+               const std::atomic<bool>* cancel) {
     g_lastError = 0;
     sockaddr_in sa;
     if (!MakePeerAddress(addr, port, sa))
@@ -214,7 +230,7 @@ int TcpConnect(const char* addr, int port, int timeoutMs, int& sock) {
             return RES_SOCKET_FAILED;
         }
         const int left = std::max(0, timeoutMs - static_cast<int>(ElapsedMs(start)));
-        const int err = ConnectOnce(fd, sa, left);
+        const int err = ConnectOnce(fd, sa, left, cancel);
         if (err == 0) {
             // Blocking as a connected socket normally is; the sends and reads
             // here pass MSG_DONTWAIT and wait in poll() for a bounded time.
@@ -231,7 +247,7 @@ int TcpConnect(const char* addr, int port, int timeoutMs, int& sock) {
         // A refused connect fails at once; pause so that retrying until the
         // time-out does not become a hot loop.
         const int rest = timeoutMs - static_cast<int>(ElapsedMs(start));
-        if (rest <= 0)
+        if (rest <= 0 || Cancelled(cancel))
             return RES_OPEN_FAILED;
         PauseMs(std::min(RETRY_PAUSE_MS, rest));
     }

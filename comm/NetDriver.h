@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,9 +17,11 @@ int NetStartup();
 int NetCleanup();
 
 // Connects to addr:port within timeoutMs, retrying refused attempts after a
-// short pause. Returns 0 with sock set, -13 bad address or port (before any
-// socket exists), -14 no socket, -7 not connected in time.
-int TcpConnect(const char* addr, int port, int timeoutMs, int& sock);
+// short pause, until then or until *cancel turns true. Returns 0 with sock
+// set, -13 bad address or port (before any socket exists), -14 no socket,
+// -7 not connected in time or cancelled.
+int TcpConnect(const char* addr, int port, int timeoutMs, int& sock,
+               const std::atomic<bool>* cancel = nullptr);
 
 // The errno behind this thread's last failed TcpConnect or UdpOpen (of the
 // last attempt or port tried); 0 when the failure had none (bad address, no

@@ -2,25 +2,19 @@
 // captions, its output format, the focus after a CRC refusal, the input
 // field's upper case and limit, its paste of nothing, and the console's
 // button that opens it.
-#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QKeyEvent>
-#include <QMenu>
-#include <QMimeData>
-#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTextCursor>
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "ConsoleFixture.h"
+#include "PasteUtil.h"
 #include "UiTestUtil.h"
 #include "app/AssistFunDlg.h"
 #include "app/QuillmarkDlg.h"
@@ -153,47 +147,21 @@ TEST_F(AssistDlgTest, InputTurnsUpperCaseAndStopsAt700) {
 TEST_F(AssistDlgTest, PasteOfNothingKeepsTheTextAndARealPasteIsFiltered) {
     auto* input = dlg.GetDlgItemAs<QPlainTextEdit>(IDC_ASSIST_INPUT);
     QClipboard* clip = QGuiApplication::clipboard();
-    const auto ctrlV = [&] {
-        QKeyEvent key(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier);
-        QApplication::sendEvent(input, &key);
-    };
-    const auto middleClick = [&] {
-        const QPointF at(5, 5);
-        QMouseEvent press(QEvent::MouseButtonPress, at, input->viewport()->mapToGlobal(at),
-                          Qt::MiddleButton, Qt::MiddleButton, Qt::NoModifier);
-        QMouseEvent release(QEvent::MouseButtonRelease, at, input->viewport()->mapToGlobal(at),
-                            Qt::MiddleButton, Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(input->viewport(), &press);
-        QApplication::sendEvent(input->viewport(), &release);
-    };
-    const auto menuPaste = [&] {
-        std::unique_ptr<QMenu> menu(input->createStandardContextMenu());
-        for (QAction* a : menu->actions())
-            if (a->objectName() == "edit-paste")
-                a->trigger();
-    };
-    const auto emptyMime = [&](QClipboard::Mode mode) { clip->setMimeData(new QMimeData, mode); };
-    const auto emptyText = [&](QClipboard::Mode mode) { clip->setText("", mode); };
-    const auto cleared = [&](QClipboard::Mode mode) { clip->clear(mode); };
-    const std::vector<std::function<void()>> routes{ctrlV, middleClick, menuPaste};
-    const std::vector<std::function<void(QClipboard::Mode)>> contents{emptyMime, emptyText, cleared};
-    for (const auto& route : routes) {
-        for (const auto& content : contents) {
+    for (const auto& route : PasteRoutes()) {
+        for (const auto& empty : EmptyClipboards()) {
             dlg.SetItemText(IDC_ASSIST_INPUT, "AB");
-            content(QClipboard::Clipboard);
-            if (clip->supportsSelection())
-                content(QClipboard::Selection);
-            route();
+            empty();
+            route(input);
             EXPECT_EQ(dlg.GetItemText(IDC_ASSIST_INPUT), "AB");
         }
     }
     dlg.SetItemText(IDC_ASSIST_INPUT, "");
     clip->setText(QString(800, 'c'));
-    menuPaste();
+    PasteByMenu(input);
     EXPECT_EQ(dlg.GetItemText(IDC_ASSIST_INPUT), QString(700, 'C'));
     dlg.SetItemText(IDC_ASSIST_INPUT, "");
     clip->setText("c2ff");
-    ctrlV();
+    PasteByCtrlV(input);
     EXPECT_EQ(dlg.GetItemText(IDC_ASSIST_INPUT), "C2FF");
 }
 

@@ -24,6 +24,7 @@
 #include "ConsoleFixture.h"
 #include "FakeModemLines.h"
 #include "LoopbackPeer.h"
+#include "PasteUtil.h"
 #include "PtyUtil.h"
 #include "UiTestUtil.h"
 #include "app/QuillmarkApp.h"
@@ -154,6 +155,30 @@ TEST_F(ConsoleTest, NormalStartRunsTheConsoleUntilExit) {
     EXPECT_EQ(app.InitInstance(dir.path / "config.xml"), 0);
     EXPECT_TRUE(seen);
     EXPECT_TRUE(capture.boxes.empty());
+}
+
+// Both windows are editable: every way of pasting meets every kind of empty
+// clipboard and leaves the text as it was; a real paste still goes in.
+TEST_F(ConsoleTest, PasteOfNothingLeavesBothWindowsAlone) {
+    CQuillmarkDlg& c = Start();
+    for (int id : {IDC_RECV, IDC_SEND}) {
+        SCOPED_TRACE(id);
+        auto* edit = c.GetDlgItemAs<QPlainTextEdit>(id);
+        ASSERT_NE(edit, nullptr);
+        ASSERT_FALSE(edit->isReadOnly());
+        for (const auto& route : PasteRoutes()) {
+            for (const auto& empty : EmptyClipboards()) {
+                c.SetItemText(id, "00");
+                empty();
+                route(edit);
+                EXPECT_EQ(Text(id), "00");
+            }
+        }
+        c.SetItemText(id, "");
+        QGuiApplication::clipboard()->setText("A5 5A");
+        PasteByCtrlV(edit);
+        EXPECT_EQ(Text(id), "A5 5A");
+    }
 }
 
 TEST_F(ConsoleTest, FindsConfigBesideTheExecutable) {
@@ -455,6 +480,31 @@ TEST_F(ConsoleTest, TcpBadAddressIsReported) {
     EXPECT_FALSE(c.WorkerRuns());
 }
 
+// A connect that fails while the user has a box open shows its own box after
+// that one, not over it.
+TEST_F(ConsoleTest, ConnectFailureWaitsForTheOpenBox) {
+    ConsoleConfigXml s = Sections();
+    s.tcp = R"(IP="10.0.0.300" Port="6688" FirstChar="1300" RevTimeOut="130")";
+    CQuillmarkDlg& c = Start(s);
+    Choose(CH_TCP);
+    std::vector<std::pair<std::string, int>> shown; // text, boxes open with it
+    MessageBoxHook previous =
+        SetMessageBoxHook([&](QWidget*, const QString& text, const QString&, int) {
+            shown.emplace_back(text.toStdString(), OpenMessageBoxes());
+            // The first box stays open until the failure has arrived.
+            if (shown.size() == 1)
+                WaitUntil([&] { return Text(IDC_TCP_STATUS) == "连接失败!"; }, 3000);
+            return IDOK;
+        });
+    EXPECT_TRUE(c.ClickItem(IDC_TCP_CONNECT));
+    EXPECT_TRUE(c.ClickItem(IDC_RECEIVE));
+    Pump(100);
+    SetMessageBoxHook(std::move(previous));
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], std::make_pair(std::string("尚未建立连接!!!"), 1));
+    EXPECT_EQ(shown[1], std::make_pair(std::string("建立连接不成功,错误的IP地址"), 1));
+}
+
 // Both time out after the worker's 10 s; the two consoles wait side by side.
 TEST_F(ConsoleTest, TcpRefusedAndSilentPeersTimeOut) {
     const int refusedPort = ClosedPort();
@@ -489,6 +539,43 @@ TEST_F(ConsoleTest, TcpRefusedAndSilentPeersTimeOut) {
     for (const CapturedBox& box : capture.boxes) {
         EXPECT_EQ(box.text, "建立连接不成功,超时退出");
         EXPECT_EQ(box.caption, "错误");
+    }
+}
+
+// Whatever ends a connect attempt (another channel, the settings, closing
+// the console) ends it at once instead of freezing the console until the
+// attempt's 10 s run out.
+TEST_F(ConsoleTest, LeavingAConnectAttemptDoesNotWaitForIt) {
+    ConsoleConfigXml s = Sections();
+    s.tcp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(ClosedPort()) +
+            "\" FirstChar=\"1300\" RevTimeOut=\"130\"";
+    ASSERT_TRUE(serial.Open() && modem.Open());
+    s.ports = {{SERIAL_COM, serial.path}, {MODEM_COM, modem.path}};
+    const std::pair<const char*, std::function<void()>> ways[] = {
+        {"another channel", [&] { Choose(CH_UDP); }},
+        {"settings",
+         [&] {
+             Answer("TCP通信参数设置", IDCANCEL);
+             Press(IDC_TCP_SET);
+         }},
+        {"closing the console", [&] { dlg.reset(); }},
+    };
+    for (const auto& [name, leave] : ways) {
+        SCOPED_TRACE(name);
+        Start(s);
+        Choose(CH_TCP);
+        EXPECT_TRUE(dlg->ClickItem(IDC_TCP_CONNECT));
+        ASSERT_TRUE(dlg->WorkerRuns());
+        Pump(100);
+        const auto t0 = Clock::now();
+        leave();
+        EXPECT_LT(MsSince(t0), 3000);
+        if (dlg) {
+            EXPECT_FALSE(dlg->WorkerRuns());
+            EXPECT_FALSE(dlg->State().IsOpen(CH_TCP));
+        }
+        Pump(100);
+        EXPECT_TRUE(capture.boxes.empty()) << capture.boxes[0].text.toStdString();
     }
 }
 

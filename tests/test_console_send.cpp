@@ -2,6 +2,7 @@
 // and direct sends, every refusal, the hex fields' filters, the sequence
 // prefix, manual receive and timed sending.
 #include <QCoreApplication>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <gtest/gtest.h>
@@ -317,6 +318,28 @@ TEST_F(SendTest, PeriodChecksAndTimedSendingWithoutAChannel) {
     EXPECT_FALSE(dlg->IsItemChecked(IDC_PROTOCOL_TIMED));
     EXPECT_FALSE(dlg->HasTimer(TIMER_PROTOCOL_SEND));
     EXPECT_TRUE(Focused(IDC_PROTOCOL_PERIOD));
+}
+
+// Only the user leaving a period field checks it: a message box or a context
+// menu taking the focus from a field left invalid would open a second box
+// over the first.
+TEST_F(SendTest, PeriodIsCheckedWhenLeftForAnotherControlOnly) {
+    Start({}, false);
+    const std::pair<Qt::FocusReason, bool> reasons[] = {{Qt::TabFocusReason, true},
+                                                        {Qt::MouseFocusReason, true},
+                                                        {Qt::ActiveWindowFocusReason, false},
+                                                        {Qt::PopupFocusReason, false}};
+    for (int id : {IDC_PROTOCOL_PERIOD, IDC_DIRECT_PERIOD}) {
+        Type(id, "");
+        for (const auto& [reason, checked] : reasons) {
+            SCOPED_TRACE(testing::Message() << id << " reason " << reason);
+            capture.boxes.clear();
+            QFocusEvent out(QEvent::FocusOut, reason);
+            QCoreApplication::sendEvent(dlg->GetDlgItem(id), &out);
+            EXPECT_EQ(capture.boxes.size(), checked ? 1u : 0u);
+        }
+        Type(id, "1000");
+    }
 }
 
 // A tick while the worker waits for a slow reply is skipped: every request

@@ -202,6 +202,27 @@ TEST(TcpConnect, RefusedUntilTimeOutWithoutSpinning) {
     EXPECT_EQ(sock, NO_SOCKET);
 }
 
+// A cancel ends an attempt long before its time-out, whether it is being
+// refused and retried or waits on a host that never answers.
+TEST(TcpConnect, CancelEndsTheAttempt) {
+    TcpListener silent(0);
+    ASSERT_TRUE(silent.FillBacklog()) << "a full listen queue does not hold connects back here";
+    for (const int port : {ClosedPort(), silent.port}) {
+        SCOPED_TRACE(port);
+        std::atomic<bool> cancel{false};
+        std::thread canceller([&cancel] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            cancel = true;
+        });
+        int sock = NO_SOCKET;
+        const int64_t t0 = NowMs();
+        EXPECT_EQ(TcpConnect("127.0.0.1", port, 10000, sock, &cancel), -7);
+        EXPECT_LT(NowMs() - t0, 3000);
+        EXPECT_EQ(sock, NO_SOCKET);
+        canceller.join();
+    }
+}
+
 TEST(TcpConnect, RetriesUntilTheServerListens) {
     // Bound but not yet listening: connects are refused until listen().
     const int fd = BoundSocket(SOCK_STREAM, 0);

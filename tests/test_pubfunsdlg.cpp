@@ -294,6 +294,31 @@ TEST_F(PubFunsTest, FailedSendIsReported) {
     EXPECT_EQ(Text(IDC_PUB_MACHINE_NO), "7");
 }
 
+// A result that comes while the user has a box open shows its box after
+// that one, not over it.
+TEST_F(PubFunsTest, ResultWaitsForTheOpenBox) {
+    std::vector<std::pair<std::string, int>> shown; // text, boxes open with it
+    MessageBoxHook previous =
+        SetMessageBoxHook([&](QWidget*, const QString& text, const QString&, int) {
+            shown.emplace_back(text.toStdString(), OpenMessageBoxes());
+            // The first box stays open until the command's result has come.
+            if (shown.size() == 1)
+                WaitUntil([&] { return !dlg->CommandRuns(); }, 3000);
+            return IDOK;
+        });
+    ComClose(COM);
+    Fill(*dlg, In(PUB_READ_TYPE, "", "7"));
+    EXPECT_TRUE(dlg->ClickItem(IDC_PUB_EXECUTE));
+    dlg->SetItemText(IDC_PUB_MACHINE_NO, "0");
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(dlg->GetDlgItem(IDC_PUB_MACHINE_NO), &out);
+    Pump(100);
+    SetMessageBoxHook(std::move(previous));
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], std::make_pair(std::string("机号: 请填入一个1和255之间的整数"), 1));
+    EXPECT_EQ(shown[1], std::make_pair(std::string("发送命令失败!"), 1));
+}
+
 TEST_F(PubFunsTest, OneCommandAtATimeAndOnlyItsOwnResults) {
     const std::vector<uint8_t> request = Request(255, 0xE1, {});
     // Results of jobs the dialog did not file, while it runs nothing.

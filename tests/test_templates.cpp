@@ -113,3 +113,14 @@ TEST(Templates, EveryIdentifierADialogNamesIsInItsTemplate) {
 }
 
 } // namespace
+
+// The toolkit's own multi-line edit does not survive a paste of nothing;
+// every template's is the paste-safe one.
+TEST(Templates, MultiLineEditsArePasteSafe) {
+    for (const QFileInfo& ui : QDir(SourceDir + "/res").entryInfoList({"*.ui"}, QDir::Files)) {
+        const QString text = ReadAll(ui.filePath());
+        EXPECT_FALSE(text.contains(R"(class="QPlainTextEdit")") ||
+                     text.contains(R"(class="QTextEdit")"))
+            << ui.fileName().toStdString();
+    }
+}

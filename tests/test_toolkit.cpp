@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
+#include <memory>
 #include <functional>
 #include <gtest/gtest.h>
 #include <thread>
@@ -26,6 +27,7 @@
 #include "app/Beep.h"
 #include "app/DataExchange.h"
 #include "app/DialogBase.h"
+#include "app/MessageBox.h"
 #include "app/WindowMessages.h"
 #include "protocol/DisplayText.h"
 
@@ -225,6 +227,31 @@ TEST(PostedMessages, AreDroppedWhenTheWindowIsGone) {
     Pump(50);
     EXPECT_TRUE(next.results.empty());
     EXPECT_EQ(WindowFromHandle(wnd), nullptr);
+}
+
+// Boxes filed while one is open show after it, one at a time and in their
+// order; one whose parent went meanwhile is dropped.
+TEST(MessageBoxWhenFree, WaitsForTheOpenBox) {
+    std::vector<std::pair<QString, int>> shown; // text, boxes open with it
+    auto gone = std::make_unique<QWidget>();
+    MessageBoxHook previous =
+        SetMessageBoxHook([&](QWidget*, const QString& text, const QString&, int) {
+            shown.emplace_back(text, OpenMessageBoxes());
+            if (text == "open") {
+                MessageBoxWhenFree(nullptr, "first", "");
+                MessageBoxWhenFree(gone.get(), "parent gone", "");
+                MessageBoxWhenFree(nullptr, "second", "");
+                gone.reset();
+            }
+            return IDOK;
+        });
+    MessageBox(nullptr, "open", "");
+    ASSERT_EQ(shown.size(), 1u);
+    Pump(50);
+    MessageBoxWhenFree(nullptr, "none open", "");
+    SetMessageBoxHook(std::move(previous));
+    EXPECT_EQ(shown, (std::vector<std::pair<QString, int>>{
+                         {"open", 1}, {"first", 1}, {"second", 1}, {"none open", 1}}));
 }
 
 TEST(FindWindowByCaption, FindsTheDialogAndRunsItsOk) {

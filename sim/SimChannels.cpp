@@ -34,6 +34,13 @@ void SimServer::Log(const char* kind, const char* name, const std::string& text)
     m_events.Line(std::string(kind) + " " + name + " " + text);
 }
 
+std::string SimServer::Counts() const {
+    std::string text;
+    for (const auto& [name, count] : m_counts)
+        text += name + " " + std::to_string(count.first) + " " + std::to_string(count.second) + "\n";
+    return text;
+}
+
 void SimServer::CaptureLine(Line& line, const std::string& name, const std::string& description) {
     if (m_pCapture != nullptr)
         line.nCaptureIface = m_pCapture->AddInterface(name, description);
@@ -211,6 +218,7 @@ void SimServer::OnPieces(Line& line, std::vector<RequestAssembler::Piece>& piece
         SimReply reply;
         if (p.kind == RequestAssembler::FRAME) {
             Log("RX", line.szName, hex);
+            ++m_counts[line.szName].first;
             reply = m_responder.Handle(p.bytes.data(), n);
             for (const std::string& note : reply.notes) {
                 Log("NOTE", line.szName, note);
@@ -266,6 +274,7 @@ void SimServer::Flush(Line& line) {
         }
         if (!o.strLog.empty()) {
             Log("TX", line.szName, o.strLog);
+            ++m_counts[line.szName].second;
             o.strLog.clear();
         }
         const uint8_t* p = o.bytes.data() + o.nDone;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,6 +78,12 @@ class SimServer {
     // Returns 0 once stopFd is readable, or -errno when polling fails.
     int Run(int stopFd);
 
+    // Request frames received and frames sent so far (an acknowledgement
+    // sent apart is a frame of its own), a line per kind of line that had
+    // any ("tcp 12 12"). Counted as they happen, so that a reader that
+    // loses log lines still gets the totals.
+    std::string Counts() const;
+
   private:
     struct Outgoing {
         uint64_t nDueMs = 0;
@@ -128,6 +135,8 @@ class SimServer {
     CCaptureWriter* m_pCapture;
     std::string m_strTcpName; // "TCP a.b.c.d:port" of the server
     SimLog m_events;
+    // Per kind of line ("tcp", "udp", "pty", "tty"): frames in, frames out.
+    std::map<std::string, std::pair<uint64_t, uint64_t>> m_counts;
     int m_nFrameTimeoutMs;
     int m_nSlaveFd = -1;
     int m_nListenFd = -1;

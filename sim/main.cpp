@@ -45,7 +45,8 @@ CLI::Validator HexBytes(size_t count) {
         "");
 }
 
-int WritePortFile(const std::string& path, const std::string& text) {
+// Writes text to path through a temporary file, so a reader never sees half.
+int WriteWholeFile(const std::string& path, const std::string& text) {
     const std::string tmp = path + ".tmp";
     FILE* f = std::fopen(tmp.c_str(), "w");
     if (!f)
@@ -140,6 +141,7 @@ struct LineArgs {
     bool bNoTcp = false;
     bool bNoUdp = false;
     std::string strPortFile;
+    std::string strCountsFile;
     int nFrameTimeout = 1000;
 };
 
@@ -186,6 +188,12 @@ void AddLineOptions(CLI::App& app, LineArgs& a) {
     app.add_option("--port-file", a.strPortFile,
                    "Write the bound ports (\"tcp N\", \"udp N\", \"pty PATH\") to this file once "
                    "every line is open")
+        ->group("Lines")
+        ->type_name("PATH");
+    app.add_option("--counts-file", a.strCountsFile,
+                   "At the end, write the request frames received and the frames sent on each "
+                   "kind of line (\"tcp RX TX\") to this file: totals that a log reader losing "
+                   "lines cannot miss")
         ->group("Lines")
         ->type_name("PATH");
     app.add_option("--frame-timeout", a.nFrameTimeout,
@@ -424,7 +432,7 @@ int Serve(const LineArgs& lines, const SimIdentity& me, const SimFaultSettings& 
     std::string ports;
     if (OpenLines(server, lines, ports) != 0)
         return 1;
-    if (!lines.strPortFile.empty() && WritePortFile(lines.strPortFile, ports) != 0) {
+    if (!lines.strPortFile.empty() && WriteWholeFile(lines.strPortFile, ports) != 0) {
         std::fprintf(stderr, "quillmark-sim: cannot write %s\n", lines.strPortFile.c_str());
         return 1;
     }
@@ -435,6 +443,10 @@ int Serve(const LineArgs& lines, const SimIdentity& me, const SimFaultSettings& 
     close(stopFd);
     if (rc != 0) {
         std::fprintf(stderr, "quillmark-sim: poll: %s\n", std::strerror(-rc));
+        return 1;
+    }
+    if (!lines.strCountsFile.empty() && WriteWholeFile(lines.strCountsFile, server.Counts()) != 0) {
+        std::fprintf(stderr, "quillmark-sim: cannot write %s\n", lines.strCountsFile.c_str());
         return 1;
     }
     const int closed = capture.Close();

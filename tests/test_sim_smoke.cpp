@@ -40,8 +40,9 @@ Bytes Receive(int fd, size_t want) {
 
 TEST(SimProgram, AnswersOverTcpAndUdpAndStopsOnSigterm) {
     TempDir dir;
+    const auto counts = dir.path / "counts";
     SimProcess sim({"--tcp", "127.0.0.1:0", "--udp", "127.0.0.1:0", "--fault", "ack-split:E1",
-                    "--ack-delay", "50"},
+                    "--ack-delay", "50", "--counts-file", counts.string()},
                    dir.path);
     const int tcpPort = sim.Port("tcp");
     const int udpPort = sim.Port("udp");
@@ -72,6 +73,8 @@ TEST(SimProgram, AnswersOverTcpAndUdpAndStopsOnSigterm) {
     EXPECT_NE(log.find("RX tcp C0 FF E4 00 00 C2 8C C1\n"), std::string::npos) << log;
     EXPECT_NE(log.find("TX tcp C2 FF 00 00 06 03 01 24 05 17 10"), std::string::npos) << log;
     EXPECT_NE(log.find("TX udp C2 FF AC 00 01 54 3C 51 C3\n"), std::string::npos) << log;
+    // The totals it counted itself: the acknowledgement went as a frame apart.
+    EXPECT_EQ(ReadFile(counts), "tcp 1 1\nudp 1 2\n");
 }
 
 TEST(SimProgram, RefusesBadArguments) {

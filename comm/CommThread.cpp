@@ -1,5 +1,6 @@
 #include "comm/CommThread.h"
 
+#include "comm/Cancel.h"
 #include "comm/Clock.h"
 #include "comm/DialModem.h"
 #include "comm/DownloadRunner.h"
@@ -163,6 +164,9 @@ int CommThreadProc(CommJob* pJob) {
         return 0;
     }
     CommJob& job = *pJob;
+    // A stop cuts this thread's reply waits and sends short once they have
+    // had their grace, not only a connect or dial.
+    SetThreadCancel(&job.bCancel, STOP_GRACE_MS);
     // The channel and its port are fixed for the life of a worker: the
     // console fills them before the start and never while it runs.
     const int channel = job.nChannel;
@@ -244,8 +248,9 @@ void StopWorker(CommJob& job, std::thread& worker) {
     }
     const bool bEnded = job.hStoppedEvent != nullptr && job.hStoppedEvent->Wait(0);
     if (!bEnded) {
-        // A connect or dial in progress gives up at once instead of running
-        // to its time-out while the caller waits.
+        // A connect or dial in progress gives up at once, a reply wait or
+        // send after STOP_GRACE_MS, instead of running to its time-out while
+        // the caller waits.
         job.bCancel = true;
         if (job.hStopEvent != nullptr) {
             job.hStopEvent->Set();

@@ -34,8 +34,14 @@ int RecvRaw(int handle, uint8_t* buf, int channel, const CaptureLink& capture = 
 // bCancel (so that nothing left by an earlier worker or cancel reaches it).
 std::thread StartWorker(CommJob& job);
 
-// The stop handshake: sets bCancel (ending a connect or dial in progress),
+// How long a stop lets a reply wait or send in progress run on: a reply on
+// its way still arrives and is posted, one that does not come is given up
+// rather than waited for up to the first-character time-out.
+inline constexpr int STOP_GRACE_MS = 1000;
+
+// The stop handshake: sets bCancel (ending a connect or dial in progress at
+// once, a reply wait or send after STOP_GRACE_MS, posted as a failure),
 // stop, then job, and returns after the worker has ended and its channel is
-// closed. A worker that ended by itself is only joined; an empty thread is
-// left alone.
+// closed. A worker that ended by itself is only joined; an empty
+// thread is left alone.
 void StopWorker(CommJob& job, std::thread& worker);

@@ -4,15 +4,12 @@
 #include <cstdint>
 #include <thread>
 
+#include "comm/Cancel.h"
 #include "comm/Clock.h"
 #include "comm/SerialPort.h"
 #include "protocol/ResultCodes.h"
 
 namespace {
-
-bool Cancelled(const std::atomic<bool>* cancel) {
-    return cancel != nullptr && cancel->load();
-}
 
 // Sleeps ms in short slices so that a cancel is seen within one slice.
 // Returns false when cancelled.

@@ -15,6 +15,7 @@
 #include <map>
 #include <mutex>
 
+#include "comm/Cancel.h"
 #include "comm/Clock.h"
 #include "comm/NetAddress.h"
 #include "comm/ReadAhead.h"
@@ -37,8 +38,6 @@ CReadAhead& AheadOf(int sock) {
 }
 
 constexpr int RETRY_PAUSE_MS = 50;
-// How long a connect waits at most between looks at its cancel flag.
-constexpr int CANCEL_SLICE_MS = 20;
 // A peer that takes no byte for this long has stopped reading.
 constexpr int SEND_STALL_MS = 2000;
 constexpr int UDP_DATAGRAM_MAX = 512;
@@ -83,17 +82,19 @@ bool MakePeerAddress(const char* text, int port, sockaddr_in& sa) {
     return MakeAddress(text, port, sa) && sa.sin_addr.s_addr != htonl(INADDR_BROADCAST);
 }
 
-// Waits up to waitMs for events on fd; a signal does not cut the wait short.
-// Returns the revents, 0 when the time ran out.
+// Waits up to waitMs for events on fd; a signal does not cut the wait short,
+// the thread's cancel does. Returns the revents, 0 when the time ran out or
+// the wait was cancelled.
 short PollFor(int fd, short events, int waitMs) {
     const uint32_t start = TickMs();
     for (;;) {
         pollfd p{fd, events, 0};
         const int left = std::max(0, waitMs - static_cast<int>(ElapsedMs(start)));
-        const int rc = poll(&p, 1, left);
+        const int slice = CancelSlice(left);
+        const int rc = poll(&p, 1, slice);
         if (rc > 0)
             return p.revents;
-        if (rc == 0 || errno != EINTR)
+        if ((rc < 0 && errno != EINTR) || (rc == 0 && slice >= left) || ThreadCancelled())
             return 0;
     }
 }
@@ -111,10 +112,6 @@ void AbortConnection(int sock) {
 void PauseMs(int ms) {
     if (ms > 0)
         poll(nullptr, 0, ms);
-}
-
-bool Cancelled(const std::atomic<bool>* cancel) {
-    return cancel != nullptr && cancel->load();
 }
 
 // Starts one non-blocking connect and waits for its outcome, in slices so
@@ -159,8 +156,9 @@ class TcpSource : public FrameSource {
   private:
     int Receive(uint8_t* dst, int max, int waitMs) {
         const uint32_t start = TickMs();
+        // A stopped worker's read ends as one that got no reply.
         if (PollFor(m_sock, POLLIN, waitMs) == 0)
-            return 0;
+            return ThreadCancelled() ? RES_NO_START : 0;
         const ssize_t n = recv(m_sock, dst, static_cast<size_t>(max), MSG_DONTWAIT);
         if (n > 0)
             return static_cast<int>(n);
@@ -187,9 +185,9 @@ bool SetRecvTimeout(int sock, int ms) {
 }
 
 // One datagram of up to max bytes, or -4 after the trace line. The
-// datagram is the tap's piece.
-int RecvDatagram(int sock, uint8_t* dst, int max, ReadTap* tap) {
-    const ssize_t n = recv(sock, dst, static_cast<size_t>(max), 0);
+// datagram is the tap's piece. flags MSG_DONTWAIT takes only what waits.
+int RecvDatagram(int sock, uint8_t* dst, int max, ReadTap* tap, int flags = 0) {
+    const ssize_t n = recv(sock, dst, static_cast<size_t>(max), flags);
     if (n < 0) {
         std::fprintf(stderr, "WSAGetLastError=%d\n", errno);
         return RES_INTER_TIMEOUT;
@@ -369,9 +367,14 @@ int UdpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap
     if (buf == nullptr || bufSize < 1)
         return RES_INTER_TIMEOUT;
     // A receive time-out of 0 would mean waiting for ever.
-    if (!SetRecvTimeout(sock, std::max(1, F + I)))
+    const int waitMs = std::max(1, F + I);
+    if (!SetRecvTimeout(sock, waitMs))
         return RES_INTER_TIMEOUT;
-    const int n = RecvDatagram(sock, buf, std::min(UDP_DATAGRAM_MAX, bufSize), tap);
+    // Waited in poll() so that a stop cuts the wait short; the receive then
+    // fails as on its own time-out when nothing came.
+    PollFor(sock, POLLIN, waitMs);
+    const int n =
+        RecvDatagram(sock, buf, std::min(UDP_DATAGRAM_MAX, bufSize), tap, MSG_DONTWAIT);
     if (n < 0)
         return n;
     if (n >= LeadingAckLength(buf, n, 0) + FRAME_OVERHEAD)

@@ -14,6 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "comm/Cancel.h"
 #include "comm/Clock.h"
 #include "comm/ReadAhead.h"
 #include "comm/SerialSpeed.h"
@@ -101,16 +102,25 @@ class PortUse {
     int m_wakeFd = -1;
 };
 
-// Waits up to waitMs for the port to become ready for events. Returns the
-// port's revents, 0 on time-out, or -1 when the port is being closed.
+// Waits up to waitMs for the port to become ready for events, or until the
+// thread's cancel. Returns the port's revents, 0 on time-out or cancel, or
+// -1 when the port is being closed.
 int WaitPort(const PortUse& use, short events, int waitMs) {
-    pollfd fds[2] = {{use.Fd(), events, 0}, {use.WakeFd(), POLLIN, 0}};
-    const int rc = poll(fds, 2, waitMs);
-    if (rc < 0)
-        return errno == EINTR ? 0 : -1;
-    if (fds[1].revents != 0)
-        return -1;
-    return fds[0].revents;
+    const uint32_t start = TickMs();
+    for (;;) {
+        pollfd fds[2] = {{use.Fd(), events, 0}, {use.WakeFd(), POLLIN, 0}};
+        const int left = std::max(0, waitMs - static_cast<int32_t>(TickMs() - start));
+        const int slice = CancelSlice(left);
+        const int rc = poll(fds, 2, slice);
+        if (rc < 0)
+            return errno == EINTR ? 0 : -1;
+        if (fds[1].revents != 0)
+            return -1;
+        if (rc > 0)
+            return fds[0].revents;
+        if (slice >= left || ThreadCancelled())
+            return 0;
+    }
 }
 
 // The port as the reply acceptance reads it: bytes read ahead first, else
@@ -131,8 +141,9 @@ class PortSource : public FrameSource {
         const int ready = WaitPort(m_use, POLLIN, waitMs);
         if (ready < 0)
             return RES_RECV_ERROR;
+        // A stopped worker's read ends as one that got no reply.
         if (ready == 0)
-            return 0;
+            return ThreadCancelled() ? RES_NO_START : 0;
         if (ready & POLLIN) {
             const ssize_t got = read(m_use.Fd(), dst, static_cast<size_t>(max));
             if (got > 0)
@@ -161,7 +172,7 @@ class PortSink : public ComWriteSink {
         if (put < 0 && errno != EAGAIN && errno != EINTR)
             return -1;
         const int ready = WaitPort(m_use, POLLOUT, waitMs);
-        if (ready < 0 || (ready & (POLLHUP | POLLERR | POLLNVAL)))
+        if (ready < 0 || (ready & (POLLHUP | POLLERR | POLLNVAL)) || (ready == 0 && ThreadCancelled()))
             return -1;
         return 0;
     }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -47,14 +48,15 @@ class WorkerTest : public ::testing::Test {
     }
 
     // The console's side of an operation: fill the job, set the job event last.
-    void File(int operation, const std::vector<uint8_t>& frame = {}, bool bNoReceive = false) {
+    void File(int operation, const std::vector<uint8_t>& frame = {}, bool bNoReceive = false,
+              int firstCharMs = 2000) {
         std::copy(frame.begin(), frame.end(), sendBuf);
         job.pSendBuf = sendBuf;
         job.nSendBufSize = sizeof(sendBuf);
         job.nSendLen = static_cast<int>(frame.size());
         job.pRecvBuf = recvBuf;
         job.nRecvBufSize = sizeof(recvBuf);
-        job.nFirstCharTimeout = 2000;
+        job.nFirstCharTimeout = firstCharMs;
         job.nInterCharTimeout = 500;
         job.nOperation = operation;
         job.bNoReceive = bNoReceive;
@@ -117,6 +119,67 @@ TEST_F(WorkerTest, TcpExchangeThenSendOnlyThenStopClosesTheSocket) {
     EXPECT_EQ(firstRequest, Request());
     EXPECT_EQ(secondRequest, Request());
     EXPECT_TRUE(bClosed);
+}
+
+// Stopping a worker whose reply does not come gives the wait its grace and
+// then ends it, posted as a read without a reply, instead of sitting out a
+// 30 s first-character time-out on the caller's thread.
+TEST_F(WorkerTest, StopEndsAReplyWaitAfterItsGrace) {
+    constexpr int FIRST_CHAR_MS = 30000;
+    auto stopTakesMs = [&] {
+        const auto t0 = std::chrono::steady_clock::now();
+        StopWorker(job, worker);
+        return MsSince(t0);
+    };
+    auto lastPost = [&] { return posts.Posts().back(); };
+    {
+        SCOPED_TRACE("TCP");
+        TcpPeer peer;
+        std::vector<uint8_t> request;
+        peer.Serve([&](int fd) {
+            request = ReadBytes(fd, Request().size(), 3000);
+            PeerCloses(fd, FIRST_CHAR_MS);
+        });
+        StartNet(CH_TCP, peer.Port());
+        ASSERT_TRUE(posts.WaitFor(1, 3000));
+        File(OP_EXCHANGE, Request(), false, FIRST_CHAR_MS);
+        ASSERT_TRUE(posts.WaitFor(2, 3000)); // sent: the reply wait has begun
+        const long took = stopTakesMs();
+        EXPECT_GE(took, STOP_GRACE_MS - 50);
+        EXPECT_LT(took, 5000);
+        EXPECT_EQ(lastPost(), (Posted{CONSOLE, RC_RECEIVED, RES_NO_START}));
+        peer.Join();
+        EXPECT_EQ(request, Request());
+    }
+    {
+        SCOPED_TRACE("serial");
+        PtyPort port(210);
+        ASSERT_TRUE(port.IsOpen());
+        job.nChannel = CH_SERIAL;
+        job.nPort = 210;
+        worker = StartWorker(job);
+        const size_t before = posts.Posts().size();
+        File(OP_EXCHANGE, Request(), false, FIRST_CHAR_MS);
+        ASSERT_TRUE(posts.WaitFor(before + 1, 3000));
+        EXPECT_EQ(ReadBytes(port.Master(), Request().size(), 3000), Request());
+        EXPECT_LT(stopTakesMs(), 5000);
+        EXPECT_EQ(lastPost(), (Posted{CONSOLE, RC_RECEIVED, RES_NO_START}));
+    }
+    {
+        SCOPED_TRACE("UDP");
+        NetSetAdapterSource(&LoopbackAdapter);
+        const int peerFd = BoundSocket(SOCK_DGRAM, 0); // takes the request, never answers
+        ASSERT_GE(peerFd, 0);
+        const size_t before = posts.Posts().size();
+        StartNet(CH_UDP, LocalPort(peerFd));
+        ASSERT_TRUE(posts.WaitFor(before + 1, 3000));
+        File(OP_EXCHANGE, Request(), false, FIRST_CHAR_MS);
+        ASSERT_TRUE(posts.WaitFor(before + 2, 3000));
+        EXPECT_TRUE(WaitReadable(peerFd, 3000));
+        EXPECT_LT(stopTakesMs(), 5000);
+        EXPECT_EQ(lastPost(), (Posted{CONSOLE, RC_RECEIVED, RES_INTER_TIMEOUT}));
+        close(peerFd);
+    }
 }
 
 TEST_F(WorkerTest, TcpSendToAResetPeerReadsNoReply) {

@@ -23,6 +23,19 @@ inline uint32_t TickMs() {
     return static_cast<uint32_t>(NowMs());
 }
 
+// A deadline waitMs from now on the steady clock.
+inline std::chrono::steady_clock::time_point DeadlineIn(int waitMs) {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+}
+
+// Whole milliseconds left until the deadline, rounded up so that a wait of
+// that long in pieces never ends before it; 0 once it has passed.
+inline int MsUntil(std::chrono::steady_clock::time_point deadline) {
+    using namespace std::chrono;
+    const auto left = ceil<milliseconds>(deadline - steady_clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
 // Microseconds of the wall clock since 1970-01-01 UTC. Capture files stamp
 // their packets with it: they are read later and elsewhere, where only a
 // date and time of day mean anything.

@@ -86,10 +86,10 @@ bool MakePeerAddress(const char* text, int port, sockaddr_in& sa) {
 // the thread's cancel does. Returns the revents, 0 when the time ran out or
 // the wait was cancelled.
 short PollFor(int fd, short events, int waitMs) {
-    const uint32_t start = TickMs();
+    const auto deadline = DeadlineIn(waitMs);
     for (;;) {
         pollfd p{fd, events, 0};
-        const int left = std::max(0, waitMs - static_cast<int>(ElapsedMs(start)));
+        const int left = MsUntil(deadline);
         const int slice = CancelSlice(left);
         const int rc = poll(&p, 1, slice);
         if (rc > 0)

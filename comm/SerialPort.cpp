@@ -106,10 +106,10 @@ class PortUse {
 // thread's cancel. Returns the port's revents, 0 on time-out or cancel, or
 // -1 when the port is being closed.
 int WaitPort(const PortUse& use, short events, int waitMs) {
-    const uint32_t start = TickMs();
+    const auto deadline = DeadlineIn(waitMs);
     for (;;) {
         pollfd fds[2] = {{use.Fd(), events, 0}, {use.WakeFd(), POLLIN, 0}};
-        const int left = std::max(0, waitMs - static_cast<int32_t>(TickMs() - start));
+        const int left = MsUntil(deadline);
         const int slice = CancelSlice(left);
         const int rc = poll(fds, 2, slice);
         if (rc < 0)

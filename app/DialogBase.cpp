@@ -22,6 +22,7 @@
 #include "app/Beep.h"
 #include "app/DataExchange.h"
 #include "app/MessageBox.h"
+#include "app/StripPaintStyle.h"
 #include "app/WindowMessages.h"
 
 namespace {
@@ -96,8 +97,10 @@ void ApplyStyles(QWidget* w) {
         plain->setFont(font);
         // Scroll bars that paint their own background are opaque: a moved
         // slider repaints the bar alone, not the dialog and frames beneath.
-        for (QScrollBar* bar : {plain->verticalScrollBar(), plain->horizontalScrollBar()})
+        for (QScrollBar* bar : {plain->verticalScrollBar(), plain->horizontalScrollBar()}) {
             bar->setAutoFillBackground(true);
+            bar->setStyle(StripPaintStyle());
+        }
     }
 }
 
@@ -359,7 +362,8 @@ void CDialogBase::SetNoClose(bool noClose) {
 }
 
 void CDialogBase::CheckItem(int id, bool checked) {
-    if (auto* button = GetDlgItemAs<QAbstractButton>(id))
+    // Timed sending sets its box at every tick: a box already so is left alone.
+    if (auto* button = GetDlgItemAs<QAbstractButton>(id); button && button->isChecked() != checked)
         button->setChecked(checked);
 }
 

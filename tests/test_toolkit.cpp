@@ -28,6 +28,7 @@
 #include "app/DataExchange.h"
 #include "app/DialogBase.h"
 #include "app/MessageBox.h"
+#include "app/StripPaintStyle.h"
 #include "app/WindowMessages.h"
 #include "protocol/DisplayText.h"
 
@@ -420,6 +421,39 @@ TEST(Edits, AppendRepaintsTheWindowNotTheDialogBeneath) {
     }
     EXPECT_GE(spy.bar, 1);
     EXPECT_EQ(spy.beneath, 0);
+}
+
+// The windows' scroll bars are drawn band by band and shown from a cache;
+// what shows must be what the application's style draws at once, wherever
+// the slider stands, and change when the slider moves.
+TEST(Edits, ScrollBarsLookAsTheApplicationStyleDrawsThem) {
+    CTestDlg dlg;
+    auto* log = dlg.GetDlgItemAs<QPlainTextEdit>(ID_LOG);
+    EXPECT_EQ(log->verticalScrollBar()->style(), StripPaintStyle());
+    EXPECT_EQ(log->horizontalScrollBar()->style(), StripPaintStyle());
+    for (Qt::Orientation orientation : {Qt::Vertical, Qt::Horizontal}) {
+        QScrollBar bar(orientation);
+        bar.setRange(0, 1000);
+        bar.setPageStep(40);
+        for (bool opaque : {false, true}) {
+            bar.setAutoFillBackground(opaque);
+            for (int length : {90, 301, 1000}) {
+                const int thickness = orientation == Qt::Vertical ? bar.sizeHint().width()
+                                                                  : bar.sizeHint().height();
+                bar.resize(orientation == Qt::Vertical ? QSize(thickness, length)
+                                                       : QSize(length, thickness));
+                for (int value : {0, 333, 1000}) {
+                    bar.setValue(value);
+                    bar.setStyle(QApplication::style());
+                    const QImage plain = bar.grab().toImage();
+                    bar.setStyle(StripPaintStyle());
+                    EXPECT_EQ(bar.grab().toImage(), plain)
+                        << orientation << " " << length << " long, value " << value
+                        << ", opaque " << opaque;
+                }
+            }
+        }
+    }
 }
 
 TEST(Edits, AppendEndsScrolledAsTheCaretMovedThereWould) {

@@ -42,6 +42,6 @@ inline constexpr int STOP_GRACE_MS = 1000;
 // The stop handshake: sets bCancel (ending a connect or dial in progress at
 // once, a reply wait or send after STOP_GRACE_MS, posted as a failure),
 // stop, then job, and returns after the worker has ended and its channel is
-// closed. A worker that ended by itself is only joined; an empty
-// thread is left alone.
+// closed. A worker that ended by itself is only joined; an empty thread is
+// left alone.
 void StopWorker(CommJob& job, std::thread& worker);

@@ -85,11 +85,11 @@ void ApplyStyles(QWidget* w) {
     }
     if (auto* label = qobject_cast<QLabel*>(w); label && label->property("appIcon").toBool())
         label->setPixmap(AppIcon().pixmap(32, 32));
-    // A read-only window only grows by appends: an undo history would keep
-    // every append until the window is emptied, and cost time on each.
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(w); plain && plain->isReadOnly())
-        plain->setUndoRedoEnabled(false);
     if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        // A read-only window only grows by appends: an undo history would
+        // keep every append until the window is emptied, and cost time on each.
+        if (plain->isReadOnly())
+            plain->setUndoRedoEnabled(false);
         // Hex, figures and Chinese need no glyph shaping; shaping each line
         // again at every layout and paint was most of a window's layout time.
         QFont font;

@@ -1,5 +1,8 @@
 #include "comm/NetAddress.h"
 
+#include <arpa/inet.h>
+#include <cstring>
+
 namespace {
 
 // One run of up to maxDigits decimal digits, the whole of text; value is at
@@ -48,5 +51,16 @@ bool ParseEndpoint(std::string_view text, std::string& addr, int& port) {
         return false;
     addr = std::string(text.substr(0, colon));
     port = value;
+    return true;
+}
+
+bool MakeSockAddr(const char* text, int port, sockaddr_in& sa) {
+    std::memset(&sa, 0, sizeof sa);
+    sa.sin_family = AF_INET;
+    uint32_t ip = 0;
+    if (text == nullptr || !ParseIpv4(text, ip) || port < 0 || port > 65535)
+        return false;
+    sa.sin_addr.s_addr = htonl(ip);
+    sa.sin_port = htons(static_cast<uint16_t>(port));
     return true;
 }

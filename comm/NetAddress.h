@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include <netinet/in.h>
+
 // IPv4 address text as the drivers and the command lines take it. Strict:
 // a slip of the hand is refused rather than read as some other address.
 
@@ -18,3 +20,7 @@ bool ParseIpv4(std::string_view text, uint32_t& ip);
 // it. Returns false for any other text; on success addr holds the ADDR part
 // and port the number.
 bool ParseEndpoint(std::string_view text, std::string& addr, int& port);
+
+// An IPv4 socket address from ParseIpv4 text and a port 0-65535. Returns
+// false (sa cleared) for any other text or port.
+bool MakeSockAddr(const char* text, int port, sockaddr_in& sa);

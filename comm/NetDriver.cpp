@@ -65,21 +65,9 @@ bool IsLost(int err) {
     }
 }
 
-// A dotted IPv4 address and a port that fits the 16-bit field.
-bool MakeAddress(const char* text, int port, sockaddr_in& sa) {
-    std::memset(&sa, 0, sizeof sa);
-    sa.sin_family = AF_INET;
-    uint32_t ip = 0;
-    if (text == nullptr || !ParseIpv4(text, ip) || port < 0 || port > 65535)
-        return false;
-    sa.sin_addr.s_addr = htonl(ip);
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    return true;
-}
-
-// A peer to connect or send to: MakeAddress, and not the broadcast address.
+// A peer to connect or send to: MakeSockAddr, and not the broadcast address.
 bool MakePeerAddress(const char* text, int port, sockaddr_in& sa) {
-    return MakeAddress(text, port, sa) && sa.sin_addr.s_addr != htonl(INADDR_BROADCAST);
+    return MakeSockAddr(text, port, sa) && sa.sin_addr.s_addr != htonl(INADDR_BROADCAST);
 }
 
 // Waits up to waitMs for events on fd; a signal does not cut the wait short,
@@ -318,7 +306,7 @@ int UdpBind(const char* addr, int port, int& sock) {
         return RES_SOCKET_FAILED;
     sockaddr_in sa{};
     int err = 0;
-    if (!MakeAddress(addr, port, sa))
+    if (!MakeSockAddr(addr, port, sa))
         err = EINVAL;
     else if (bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
         err = errno;

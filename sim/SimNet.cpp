@@ -15,21 +15,10 @@ namespace {
 
 static_assert(sizeof(sockaddr_in) <= sizeof(SimPeer::addr));
 
-int MakeAddress(const char* addr, int port, sockaddr_in& sa) {
-    uint32_t ip = 0;
-    if (!ParseIpv4(addr, ip) || port < 0 || port > 65535)
-        return -EINVAL;
-    std::memset(&sa, 0, sizeof sa);
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(ip);
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    return 0;
-}
-
 // Binds a new socket of the given type; returns 0 with fd and the bound port.
 int BindSocket(int type, const char* addr, int port, int& fd, int& boundPort) {
     sockaddr_in sa{};
-    if (MakeAddress(addr, port, sa) != 0)
+    if (!MakeSockAddr(addr, port, sa))
         return -EINVAL;
     const int s = socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (s < 0)

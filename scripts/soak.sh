@@ -5,7 +5,9 @@
 # both clients, requests = replies = shown, no message box appeared, the
 # console's resident memory grew by less than 2 MB after its first minute
 # (first 20 s for a 1-minute soak), and its descriptors and threads are as
-# many at the end as then. Uses the plain build (BIN, default build/bin).
+# many at the end as then (both counted once Qt's pool threads, which end
+# 30 s after their last task, are gone). Uses the plain build (BIN, default
+# build/bin).
 #
 #   bash scripts/soak.sh MINUTES
 set -euo pipefail

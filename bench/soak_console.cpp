@@ -8,9 +8,6 @@
 //   quillmark-soak-console TCP_PORT UDP_PORT PTY SECONDS WARMUP_SECONDS
 
 #include <QApplication>
-#include <algorithm>
-#include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +17,7 @@
 #include "app/MessageBox.h"
 #include "app/Toolkit.h"
 #include "bench/BenchConsole.h"
+#include "comm/Clock.h"
 #include "comm/SerialPort.h"
 #include "sim/SimLauncher.h"
 
@@ -103,15 +101,12 @@ int main(int argc, char** argv) {
         if (console.Create() && ConnectTcp(console)) {
             SetProtocolSend(console, 1);
             console.ClickItem(IDC_PROTOCOL_TIMED);
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+            const auto until = DeadlineIn(seconds * 1000);
             RunEvents(warmup * 1000);
             PrintMemory("start");
             PrintCounts("start");
             // The wait for the pools is part of the run, not added to it.
-            RunEvents(static_cast<int>(std::max<int64_t>(
-                0, std::chrono::duration_cast<std::chrono::milliseconds>(
-                       until - std::chrono::steady_clock::now())
-                       .count())));
+            RunEvents(MsUntil(until));
             console.ClickItem(IDC_PROTOCOL_TIMED);
             RunEvents(1000);
             PrintMemory("end");

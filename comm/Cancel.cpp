@@ -30,6 +30,12 @@ bool ThreadCancelled() {
     return NowMs() - t_seenAt >= t_graceMs;
 }
 
-int CancelSlice(int leftMs) {
-    return t_cancel == nullptr ? leftMs : std::min(leftMs, CANCEL_SLICE_MS);
+int PollUnlessCancelled(pollfd* fds, nfds_t count, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const int left = MsUntil(deadline);
+        const int slice = t_cancel == nullptr ? left : std::min(left, CANCEL_SLICE_MS);
+        const int rc = poll(fds, count, slice);
+        if (rc != 0 || slice >= left || ThreadCancelled())
+            return rc;
+    }
 }

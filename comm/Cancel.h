@@ -1,6 +1,9 @@
 #pragma once
 
+#include <poll.h>
+
 #include <atomic>
+#include <chrono>
 
 // Cancels of channel waits. A connect or dial takes its cancel flag as an
 // argument and gives up as soon as it is set; the reply reads, sends and
@@ -22,6 +25,8 @@ bool ThreadCancelled();
 // How long a wait may run before it looks at a cancel again.
 inline constexpr int CANCEL_SLICE_MS = 20;
 
-// The next piece of a wait with leftMs to go: all of it on a thread without
-// a flag, else at most one slice.
-int CancelSlice(int leftMs);
+// poll() until the deadline, in slices of CANCEL_SLICE_MS on a thread with a
+// flag so that ThreadCancelled() ends the wait as a time-out. Returns what
+// the last poll() returned: > 0 ready, 0 time-out or cancel, < 0 its error
+// (errno as it left it).
+int PollUnlessCancelled(pollfd* fds, nfds_t count, std::chrono::steady_clock::time_point deadline);

@@ -77,12 +77,10 @@ short PollFor(int fd, short events, int waitMs) {
     const auto deadline = DeadlineIn(waitMs);
     for (;;) {
         pollfd p{fd, events, 0};
-        const int left = MsUntil(deadline);
-        const int slice = CancelSlice(left);
-        const int rc = poll(&p, 1, slice);
+        const int rc = PollUnlessCancelled(&p, 1, deadline);
         if (rc > 0)
             return p.revents;
-        if ((rc < 0 && errno != EINTR) || (rc == 0 && slice >= left) || ThreadCancelled())
+        if (rc == 0 || errno != EINTR)
             return 0;
     }
 }
@@ -361,8 +359,7 @@ int UdpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap
     // Waited in poll() so that a stop cuts the wait short; the receive then
     // fails as on its own time-out when nothing came.
     PollFor(sock, POLLIN, waitMs);
-    const int n =
-        RecvDatagram(sock, buf, std::min(UDP_DATAGRAM_MAX, bufSize), tap, MSG_DONTWAIT);
+    const int n = RecvDatagram(sock, buf, std::min(UDP_DATAGRAM_MAX, bufSize), tap, MSG_DONTWAIT);
     if (n < 0)
         return n;
     if (n >= LeadingAckLength(buf, n, 0) + FRAME_OVERHEAD)

@@ -106,21 +106,13 @@ class PortUse {
 // thread's cancel. Returns the port's revents, 0 on time-out or cancel, or
 // -1 when the port is being closed.
 int WaitPort(const PortUse& use, short events, int waitMs) {
-    const auto deadline = DeadlineIn(waitMs);
-    for (;;) {
-        pollfd fds[2] = {{use.Fd(), events, 0}, {use.WakeFd(), POLLIN, 0}};
-        const int left = MsUntil(deadline);
-        const int slice = CancelSlice(left);
-        const int rc = poll(fds, 2, slice);
-        if (rc < 0)
-            return errno == EINTR ? 0 : -1;
-        if (fds[1].revents != 0)
-            return -1;
-        if (rc > 0)
-            return fds[0].revents;
-        if (slice >= left || ThreadCancelled())
-            return 0;
-    }
+    pollfd fds[2] = {{use.Fd(), events, 0}, {use.WakeFd(), POLLIN, 0}};
+    const int rc = PollUnlessCancelled(fds, 2, DeadlineIn(waitMs));
+    if (rc < 0)
+        return errno == EINTR ? 0 : -1;
+    if (fds[1].revents != 0)
+        return -1;
+    return fds[0].revents;
 }
 
 // The port as the reply acceptance reads it: bytes read ahead first, else
@@ -172,7 +164,8 @@ class PortSink : public ComWriteSink {
         if (put < 0 && errno != EAGAIN && errno != EINTR)
             return -1;
         const int ready = WaitPort(m_use, POLLOUT, waitMs);
-        if (ready < 0 || (ready & (POLLHUP | POLLERR | POLLNVAL)) || (ready == 0 && ThreadCancelled()))
+        if (ready < 0 || (ready & (POLLHUP | POLLERR | POLLNVAL)) ||
+            (ready == 0 && ThreadCancelled()))
             return -1;
         return 0;
     }

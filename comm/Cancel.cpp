@@ -1,7 +1,6 @@
 #include "comm/Cancel.h"
 
 #include <algorithm>
-#include <cstdint>
 
 #include "comm/Clock.h"
 
@@ -10,7 +9,9 @@ namespace {
 thread_local const std::atomic<bool>* t_cancel = nullptr;
 thread_local int t_graceMs = 0;
 thread_local bool t_seen = false;
-thread_local int64_t t_seenAt = 0;
+// The end of the grace, counted on the steady clock at its full resolution
+// so that it never ends before graceMs have passed.
+thread_local std::chrono::steady_clock::time_point t_graceEnd;
 
 } // namespace
 
@@ -25,9 +26,9 @@ bool ThreadCancelled() {
         return false;
     if (!t_seen) {
         t_seen = true;
-        t_seenAt = NowMs();
+        t_graceEnd = DeadlineIn(t_graceMs);
     }
-    return NowMs() - t_seenAt >= t_graceMs;
+    return std::chrono::steady_clock::now() >= t_graceEnd;
 }
 
 int PollUnlessCancelled(pollfd* fds, nfds_t count, std::chrono::steady_clock::time_point deadline) {

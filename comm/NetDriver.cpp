@@ -45,10 +45,6 @@ constexpr int UDP_FIRST_PORT = 6000;
 constexpr int UDP_LAST_PORT = 10000;
 constexpr int UDP_PORT_STEP = 10;
 
-int32_t ElapsedMs(uint32_t since) {
-    return static_cast<int32_t>(TickMs() - since);
-}
-
 bool IsLost(int err) {
     switch (err) {
     case ENETDOWN:
@@ -95,9 +91,10 @@ void AbortConnection(int sock) {
     connect(sock, &unspec, sizeof unspec);
 }
 
-void PauseMs(int ms) {
-    if (ms > 0)
-        poll(nullptr, 0, ms);
+// Sleeps until the deadline; a signal does not cut the pause short.
+void PauseUntil(std::chrono::steady_clock::time_point deadline) {
+    for (int left = MsUntil(deadline); left > 0; left = MsUntil(deadline))
+        poll(nullptr, 0, left);
 }
 
 // Starts one non-blocking connect and waits for its outcome, in slices so
@@ -108,14 +105,13 @@ int ConnectOnce(int fd, const sockaddr_in& sa, int waitMs, const std::atomic<boo
         return 0;
     if (errno != EINPROGRESS && errno != EINTR)
         return errno;
-    const uint32_t start = TickMs();
+    const auto deadline = DeadlineIn(waitMs);
     for (;;) {
         if (Cancelled(cancel))
             return ECANCELED;
-        const int left = std::max(0, waitMs - static_cast<int>(ElapsedMs(start)));
-        if (PollFor(fd, POLLOUT, std::min(left, CANCEL_SLICE_MS)) != 0)
+        if (PollFor(fd, POLLOUT, std::min(MsUntil(deadline), CANCEL_SLICE_MS)) != 0)
             break;
-        if (left <= CANCEL_SLICE_MS)
+        if (MsUntil(deadline) == 0)
             return ETIMEDOUT;
     }
     int err = 0;
@@ -141,7 +137,7 @@ class TcpSource : public FrameSource {
 
   private:
     int Receive(uint8_t* dst, int max, int waitMs) {
-        const uint32_t start = TickMs();
+        const auto deadline = DeadlineIn(waitMs);
         // A stopped worker's read ends as one that got no reply.
         if (PollFor(m_sock, POLLIN, waitMs) == 0)
             return ThreadCancelled() ? RES_NO_START : 0;
@@ -155,7 +151,7 @@ class TcpSource : public FrameSource {
         // Another error is not the end of the read, but it must not turn the
         // wait into a spin: sit out the rest of it.
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-            PauseMs(waitMs - static_cast<int>(ElapsedMs(start)));
+            PauseUntil(deadline);
         return 0;
     }
 
@@ -206,15 +202,14 @@ int TcpConnect(const char* addr, int port, int timeoutMs, int& sock,
     if (!MakePeerAddress(addr, port, sa))
         return RES_BAD_ADDRESS;
 
-    const uint32_t start = TickMs();
+    const auto deadline = DeadlineIn(timeoutMs);
     for (;;) {
         const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
         if (fd < 0) {
             g_lastError = errno;
             return RES_SOCKET_FAILED;
         }
-        const int left = std::max(0, timeoutMs - static_cast<int>(ElapsedMs(start)));
-        const int err = ConnectOnce(fd, sa, left, cancel);
+        const int err = ConnectOnce(fd, sa, MsUntil(deadline), cancel);
         if (err == 0) {
             // Blocking as a connected socket normally is; the sends and reads
             // here pass MSG_DONTWAIT and wait in poll() for a bounded time.
@@ -230,10 +225,9 @@ int TcpConnect(const char* addr, int port, int timeoutMs, int& sock,
         close(fd);
         // A refused connect fails at once; pause so that retrying until the
         // time-out does not become a hot loop.
-        const int rest = timeoutMs - static_cast<int>(ElapsedMs(start));
-        if (rest <= 0 || Cancelled(cancel))
+        if (MsUntil(deadline) == 0 || Cancelled(cancel))
             return RES_OPEN_FAILED;
-        PauseMs(std::min(RETRY_PAUSE_MS, rest));
+        PauseUntil(std::min(DeadlineIn(RETRY_PAUSE_MS), deadline));
     }
 }
 
@@ -250,13 +244,13 @@ int TcpSend(int sock, const uint8_t* data, int count) {
     if (count < 0 || (data == nullptr && count > 0))
         return RES_SEND_FAILED;
     int sent = 0;
-    uint32_t lastProgress = TickMs();
+    auto stallDeadline = DeadlineIn(SEND_STALL_MS);
     do {
         const ssize_t n =
             send(sock, data + sent, static_cast<size_t>(count - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             sent += static_cast<int>(n);
-            lastProgress = TickMs();
+            stallDeadline = DeadlineIn(SEND_STALL_MS);
             continue;
         }
         if (n == 0) // only an empty send takes nothing without an error
@@ -265,8 +259,8 @@ int TcpSend(int sock, const uint8_t* data, int count) {
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return IsLost(errno) ? RES_CONN_LOST : RES_SEND_FAILED;
-        const int left = SEND_STALL_MS - static_cast<int>(ElapsedMs(lastProgress));
-        if (left <= 0 || PollFor(sock, POLLOUT, left) == 0) {
+        const int left = MsUntil(stallDeadline);
+        if (left == 0 || PollFor(sock, POLLOUT, left) == 0) {
             // Part of a frame is on the stream: reset the connection so that
             // nothing more is read or sent on it as if it were whole.
             AbortConnection(sock);

@@ -9,6 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
+source scripts/sanitizer-env.sh
 [ $# -ge 1 ] || { echo "usage: bash scripts/monkey.sh SECONDS [SEED]" >&2; exit 2; }
 seconds=$1
 seed=${2:-$(od -An -N4 -tu4 /dev/urandom | tr -d ' ')}
@@ -17,11 +18,7 @@ cmake --build build-asan -j 2 --target monkey
 reports=$ROOT/build-asan/sanitizer-reports/monkey
 rm -rf "$reports" && mkdir -p "$reports"
 rc=0
-(cd build-asan/bin &&
-  ASAN_OPTIONS="log_path=$reports/report:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1" \
-  LSAN_OPTIONS="suppressions=$ROOT/tests/sanitizers/lsan.supp" \
-  UBSAN_OPTIONS="log_path=$reports/report:print_stacktrace=1:halt_on_error=1" \
-  ./monkey "$seconds" "$seed") || rc=1
+(asan_env "$reports/report" && cd build-asan/bin && ./monkey "$seconds" "$seed") || rc=1
 if compgen -G "$reports/report*" >/dev/null; then
   echo "Sanitizer reports in $reports:"
   cat "$reports"/report*

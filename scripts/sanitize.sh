@@ -13,6 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
+source scripts/sanitizer-env.sh
 KINDS=("$@")
 [ ${#KINDS[@]} -gt 0 ] || KINDS=(asan tsan)
 
@@ -29,12 +30,8 @@ run_asan() {
   cmake --preset asan
   cmake --build build-asan -j 2
   rm -rf build-asan/sanitizer-reports && mkdir -p build-asan/sanitizer-reports
-  local log="log_path=$ROOT/build-asan/sanitizer-reports/report"
   local rc=0
-  (cd build-asan && \
-    ASAN_OPTIONS="$log:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1" \
-    LSAN_OPTIONS="suppressions=$ROOT/tests/sanitizers/lsan.supp" \
-    UBSAN_OPTIONS="$log:print_stacktrace=1:halt_on_error=1" \
+  (asan_env "$ROOT/build-asan/sanitizer-reports/report" && cd build-asan &&
     ctest --output-on-failure --no-tests=error --timeout 600 -j 2) || rc=1
   check_reports build-asan || rc=1
   return $rc

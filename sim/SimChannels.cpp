@@ -37,7 +37,8 @@ void SimServer::Log(const char* kind, const char* name, const std::string& text)
 std::string SimServer::Counts() const {
     std::string text;
     for (const auto& [name, count] : m_counts)
-        text += name + " " + std::to_string(count.first) + " " + std::to_string(count.second) + "\n";
+        text +=
+            name + " " + std::to_string(count.first) + " " + std::to_string(count.second) + "\n";
     return text;
 }
 
@@ -324,7 +325,7 @@ int SimServer::PollTimeout() const {
     return static_cast<int>(best);
 }
 
-int SimServer::Run(int stopFd) {
+int SimServer::Run(int stopFd, int parentFd) {
     std::vector<pollfd> fds;
     std::vector<Line*> owners;
     for (;;) {
@@ -335,6 +336,10 @@ int SimServer::Run(int stopFd) {
         fds.clear();
         owners.clear();
         fds.push_back({stopFd, POLLIN, 0});
+        owners.push_back(nullptr);
+        // Nobody writes to the parent's pipe: any event is its end of file.
+        // poll() passes over the entry while parentFd is -1.
+        fds.push_back({parentFd, POLLIN, 0});
         owners.push_back(nullptr);
         const int logAt = m_events.Waiting() ? static_cast<int>(fds.size()) : -1;
         if (logAt >= 0) {
@@ -362,7 +367,7 @@ int SimServer::Run(int stopFd) {
                 continue;
             return -errno;
         }
-        if (fds[0].revents)
+        if (fds[0].revents || fds[1].revents)
             return 0;
         if (logAt >= 0 && fds[static_cast<size_t>(logAt)].revents)
             m_events.OnWritable();

@@ -75,8 +75,9 @@ class SimServer {
     int OpenTcp(const char* addr, int port, int& boundPort);
     int OpenUdp(const char* addr, int port, int& boundPort);
 
-    // Returns 0 once stopFd is readable, or -errno when polling fails.
-    int Run(int stopFd);
+    // Returns 0 once stopFd is readable or parentFd (when not -1) is at its
+    // end, or -errno when polling fails.
+    int Run(int stopFd, int parentFd = -1);
 
     // Request frames received and frames sent so far (an acknowledgement
     // sent apart is a frame of its own), a line per kind of line that had

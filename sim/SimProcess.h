@@ -26,7 +26,10 @@ inline std::filesystem::path ProgramDir() {
 
 // The simulator program run for a test or a benchmark. It writes the lines it opened to a
 // port file and its log (standard output) to a file, both in dir, or its log
-// to stdoutFd when one is given.
+// to stdoutFd when one is given. It ends when this program ends, however this
+// program ends: it watches a pipe whose write end only this process holds
+// (close-on-exec, so no other program started here inherits it), and the
+// kernel closes that end with the last descriptor of this process.
 class SimProcess {
   public:
     SimProcess(const std::vector<std::string>& args, const std::filesystem::path& dir,
@@ -36,12 +39,18 @@ class SimProcess {
         std::vector<std::string> all = {program};
         all.insert(all.end(), args.begin(), args.end());
         all.insert(all.end(), {"--port-file", m_portFile.string()});
+        int parent[2] = {-1, -1};
+        if (pipe2(parent, O_CLOEXEC) != 0)
+            return;
+        all.insert(all.end(), {"--parent-fd", std::to_string(parent[0])});
         std::vector<char*> argv;
         for (std::string& a : all)
             argv.push_back(a.data());
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
+        // A dup2 onto itself clears close-on-exec for the child alone.
+        posix_spawn_file_actions_adddup2(&actions, parent[0], parent[0]);
         if (stdoutFd >= 0)
             posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
         else
@@ -50,10 +59,14 @@ class SimProcess {
         if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
+        close(parent[0]);
+        m_parentFd = parent[1];
     }
 
     // Asks it to stop, and kills it when it has not within 2 s.
     ~SimProcess() {
+        if (m_parentFd >= 0)
+            close(m_parentFd);
         if (Ended())
             return;
         kill(m_pid, SIGTERM);
@@ -91,6 +104,8 @@ class SimProcess {
     }
 
     static constexpr int TIMED_OUT = -2;
+
+    pid_t Pid() const { return m_pid; }
 
     // Sends SIGTERM and waits.
     int Stop() {
@@ -161,4 +176,5 @@ class SimProcess {
     std::filesystem::path m_logFile;
     pid_t m_pid = -1;
     int m_status = -1;
+    int m_parentFd = -1; // the write end of the simulator's parent pipe
 };

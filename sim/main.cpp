@@ -143,6 +143,7 @@ struct LineArgs {
     std::string strPortFile;
     std::string strCountsFile;
     int nFrameTimeout = 1000;
+    int nParentFd = -1;
 };
 
 void AddLineOptions(CLI::App& app, LineArgs& a) {
@@ -196,6 +197,11 @@ void AddLineOptions(CLI::App& app, LineArgs& a) {
                    "lines cannot miss")
         ->group("Lines")
         ->type_name("PATH");
+    // Hidden: the read end of a pipe whose write end only the launching
+    // program holds. Its end of file, however the launcher ended (even
+    // killed), stops the simulator as SIGTERM does, so that no simulator
+    // outlives the test or benchmark that started it.
+    app.add_option("--parent-fd", a.nParentFd)->group("")->check(CLI::NonNegativeNumber);
     app.add_option("--frame-timeout", a.nFrameTimeout,
                    "Drop a partial request frame after this many ms of silence")
         ->group("Lines")
@@ -439,7 +445,7 @@ int Serve(const LineArgs& lines, const SimIdentity& me, const SimFaultSettings& 
     std::printf("READY\n");
     std::fflush(stdout);
 
-    const int rc = server.Run(stopFd);
+    const int rc = server.Run(stopFd, lines.nParentFd);
     close(stopFd);
     if (rc != 0) {
         std::fprintf(stderr, "quillmark-sim: poll: %s\n", std::strerror(-rc));

@@ -5,7 +5,9 @@
 #include <chrono>
 #include <poll.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -240,6 +242,48 @@ TEST(SimProgram, UdpRequestBehindLongJunkIsAnswered) {
     }
     close(udp);
     EXPECT_EQ(sim.Stop(), 0);
+}
+
+// A test program killed outright runs no destructor: its simulator must end
+// by itself. The simulator, orphaned, comes to this process (a subreaper)
+// rather than to process 1, so that its end can be waited for here.
+TEST(SimProgram, EndsWhenTheProgramThatStartedItIsKilled) {
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    TempDir dir;
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    const pid_t launcher = fork();
+    ASSERT_GE(launcher, 0);
+    if (launcher == 0) {
+        close(report[0]);
+        SimProcess sim({"--tcp", "127.0.0.1:0", "--no-udp"}, dir.path);
+        const pid_t simPid = sim.Port("tcp") > 0 ? sim.Pid() : -1;
+        if (write(report[1], &simPid, sizeof simPid) != sizeof simPid)
+            _exit(1);
+        pause();
+        _exit(0);
+    }
+    close(report[1]);
+    pid_t simPid = -1;
+    ASSERT_EQ(read(report[0], &simPid, sizeof simPid), static_cast<ssize_t>(sizeof simPid));
+    close(report[0]);
+    ASSERT_GT(simPid, 0) << "the simulator did not start";
+    kill(launcher, SIGKILL);
+    ASSERT_EQ(waitpid(launcher, nullptr, 0), launcher);
+
+    // It ends at once; the bound only keeps a fault from hanging the test.
+    int status = 0;
+    pid_t ended = 0;
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while ((ended = waitpid(simPid, &status, WNOHANG)) == 0 && Clock::now() < deadline)
+        usleep(10000);
+    if (ended == 0) {
+        kill(simPid, SIGKILL);
+        waitpid(simPid, nullptr, 0);
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    ASSERT_EQ(ended, simPid) << "the simulator outlived the program that started it";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 # lock, as the cache is shared by every checkout on the machine.
 set -euo pipefail
 [ "$(id -u)" -eq 0 ] || exec sudo bash "$0" "$@"
+source "$(dirname "$0")/port-file.sh"
 if [ $# -ne 1 ] || [ ! -f "$1" ]; then
   echo "usage: install-test.sh DEB" >&2
   exit 2
@@ -125,11 +126,7 @@ out=$(as_user quillmark-cli --version) || fail "quillmark-cli --version"
 chroot --userspec=tester:tester "$root" "${USER_ENV[@]}" quillmark-sim --tcp 127.0.0.1:0 --no-udp \
   --port-file /tmp/sim.ports >"$root/tmp/sim.log" 2>&1 9>&- &
 sim_pid=$!
-for _ in $(seq 50); do
-  [ -s "$root/tmp/sim.ports" ] && break
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.1
-done
+wait_port_file "$root/tmp/sim.ports" "$sim_pid" || true
 port=$(awk '$1 == "tcp" { print $2 }' "$root/tmp/sim.ports" 2>/dev/null || true)
 [ -n "$port" ] || { cat "$root/tmp/sim.log" >&2; fail "the simulator did not start"; }
 as_user quillmark-cli diag version --tcp "127.0.0.1:$port" ||

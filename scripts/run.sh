@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+source scripts/port-file.sh
 sim_pid=""
 port_file=""
 cleanup() {
@@ -22,11 +23,7 @@ if [ -x build/bin/quillmark-sim ]; then
   build/bin/quillmark-sim --tcp 127.0.0.1:6688 --udp 127.0.0.1:6689 --port-file "$port_file" &
   sim_pid=$!
   # The console may connect as soon as it shows: wait until the simulator listens.
-  for _ in $(seq 50); do
-    [ -s "$port_file" ] || ! kill -0 "$sim_pid" 2>/dev/null && break
-    sleep 0.1
-  done
-  if [ -s "$port_file" ]; then
+  if wait_port_file "$port_file" "$sim_pid"; then
     echo "Terminal simulator running on 127.0.0.1 (TCP 6688, UDP 6689); choose TCP and press 建立连接."
   else
     echo "The terminal simulator did not start (are ports 6688/6689 in use?); the console starts without it."

@@ -23,7 +23,12 @@ local proto = Proto("tavoframe", "Tavoframe88")
 
 local REQUEST_START, REQUEST_END = 0xC0, 0xC1
 local REPLY_START, REPLY_END = 0xC2, 0xC3
-local OVERHEAD = 8
+-- Start byte, machine, command or status, and the two length bytes.
+local HEADER = 5
+local LENGTH_AT = 3
+local CRC_BYTES = 2
+-- The header, then after the data the checksum and the end byte.
+local OVERHEAD = HEADER + CRC_BYTES + 1
 local MAX_REQUEST_DATA = 288
 -- The largest reply a heuristic takes for ours; the console reads at most 592 data bytes.
 local MAX_HEURISTIC_REPLY_DATA = 4096
@@ -32,7 +37,12 @@ local TRANSFER_ERROR = "C2FFCE0001E60F72C3"
 -- Commands that carry the sequence byte after an acknowledgement.
 local SEQ_COMMANDS = { [0x04] = true, [0x54] = true, [0x64] = true }
 local CMD_LOAD, CMD_SIZE, CMD_BLOCK, CMD_SUM = 0xE7, 0x01, 0x03, 0x04
+-- The data of the E7 that starts a download.
+local LOADP = "LoadP"
+local LOADP_LEN = #LOADP
 local BLOCK = 128
+-- Our captures name a TCP channel's interface "TCP ADDR:PORT".
+local TCP_INTERFACE = "TCP "
 
 local CRC_BAD, CRC_GOOD = 0, 1
 
@@ -66,6 +76,26 @@ local e = {
 }
 proto.experts = { e.crc, e["end"], e.length, e.transfer }
 
+-- Everything that tells a request from a reply, by start byte.
+local KIND = {
+    [REQUEST_START] = {
+        request = true,
+        end_byte = REQUEST_END,
+        code_field = f.cmd,
+        name = "请求",
+        incomplete = "请求(不完整)",
+        info = "请求 机号 %d 命令字 %02X",
+    },
+    [REPLY_START] = {
+        request = false,
+        end_byte = REPLY_END,
+        code_field = f.status,
+        name = "应答",
+        incomplete = "应答(不完整)",
+        info = "应答 机号 %d 状态 %02X",
+    },
+}
+
 local f_interface = Field.new("frame.interface_id")
 local f_interface_name = Field.new("frame.interface_name")
 local f_tcp_stream = Field.new("tcp.stream")
@@ -95,6 +125,16 @@ local function crc16(tvb, offset, count)
     return crc
 end
 
+-- The data length the header of the frame at offset gives.
+local function data_length(tvb, offset)
+    return tvb(offset + LENGTH_AT, 2):uint()
+end
+
+-- Whether the total bytes at offset are exactly the frame written as hex.
+local function is_frame(tvb, offset, total, hex)
+    return total == #hex / 2 and tostring(tvb:bytes(offset, total)) == hex
+end
+
 -- What is known only from earlier frames of the same conversation, worked
 -- out once in the first pass and remembered per frame, so that every later
 -- pass shows the same.
@@ -109,13 +149,13 @@ end
 -- One conversation: a capture interface, or a TCP/UDP address pair. Returns
 -- its key, and whether it runs over TCP: the TCP reader reads a reply over
 -- the acknowledgement in front of it, so the console never sees one there
--- and never sends a sequence byte. Our captures name a TCP channel's
--- interface "TCP ADDR:PORT".
+-- and never sends a sequence byte.
 local function conversation(pinfo)
     local iface = f_interface()
     if iface ~= nil and pinfo.src_port == 0 and pinfo.dst_port == 0 then
         local name = f_interface_name()
-        return "if" .. tostring(iface.value), name ~= nil and name.value:sub(1, 4) == "TCP "
+        return "if" .. tostring(iface.value),
+            name ~= nil and name.value:sub(1, #TCP_INTERFACE) == TCP_INTERFACE
     end
     local a = tostring(pinfo.src) .. ":" .. pinfo.src_port
     local b = tostring(pinfo.dst) .. ":" .. pinfo.dst_port
@@ -147,7 +187,7 @@ local function frame_context(pinfo, key, frame)
         conversations[conv_key] = c
     end
     local r = {}
-    if frame.request then
+    if frame.kind.request then
         local cmd = frame.code
         if c.download and (cmd == CMD_SIZE or cmd == CMD_BLOCK or cmd == CMD_SUM) then
             if cmd == CMD_SIZE then
@@ -161,8 +201,8 @@ local function frame_context(pinfo, key, frame)
             end
         else
             c.download = false
-            if cmd == CMD_LOAD and frame.data_text == "LoadP" then
-                r.step = "LoadP"
+            if cmd == CMD_LOAD and frame.data_text == LOADP then
+                r.step = LOADP
                 c.download = true
             elseif c.confirm and not c.tcp and SEQ_COMMANDS[cmd] and frame.data_len >= 1 then
                 r.seq = true
@@ -182,52 +222,57 @@ local function frame_context(pinfo, key, frame)
     return r
 end
 
--- Dissects the frame at offset, of total bytes of which avail are in tvb.
--- Returns the info text.
-local function dissect_frame(tvb, pinfo, tree, offset, total, avail)
-    local start = tvb(offset, 1):uint()
-    local request = start == REQUEST_START
-    local whole = avail >= total
-    local t = tree:add(proto, tvb(offset, math.min(avail, total)))
-    if avail < 5 then
-        t:add_proto_expert_info(e.length, "帧头不完整: " .. avail .. " 字节")
-        t:append_text(request and " 请求" or " 应答")
-        return request and "请求(不完整)" or "应答(不完整)"
-    end
-    local machine = tvb(offset + 1, 1):uint()
-    local code = tvb(offset + 2, 1):uint()
-    local m = tvb(offset + 3, 2):uint()
-    local data_len = math.max(0, math.min(m, avail - 5))
-
+-- The frame at offset as plain values: of total bytes, of which avail (at
+-- least a header) are in tvb. Checksum and end byte are judged only when
+-- the frame is whole.
+local function read_frame(tvb, offset, total, avail)
+    local kind = KIND[tvb(offset, 1):uint()]
+    local m = data_length(tvb, offset)
     local frame = {
-        request = request,
-        code = code,
-        data_len = data_len,
-        is_ack = whole and total == 9 and tostring(tvb:bytes(offset, 9)) == ACK,
-        sound = false,
+        kind = kind,
+        at = offset,
+        total = total,
+        avail = avail,
+        whole = avail >= total,
+        machine = tvb(offset + 1, 1):uint(),
+        code = tvb(offset + 2, 1):uint(),
+        length = m,
+        data_len = math.max(0, math.min(m, avail - HEADER)),
+        crc_at = offset + HEADER + m,
+        end_at = offset + HEADER + m + CRC_BYTES,
+        crc_good = false,
+        end_good = false,
     }
-    if request and data_len >= 2 then
-        frame.block_offset = tvb(offset + 5, 2):uint()
+    frame.is_ack = frame.whole and is_frame(tvb, offset, total, ACK)
+    if kind.request and frame.data_len >= 2 then
+        frame.block_offset = tvb(offset + HEADER, 2):uint()
     end
-    if request and data_len == 5 then
-        frame.data_text = tvb(offset + 5, 5):string()
+    if kind.request and frame.data_len == LOADP_LEN then
+        frame.data_text = tvb(offset + HEADER, LOADP_LEN):string()
     end
+    if frame.whole then
+        frame.crc_good = tvb(frame.crc_at, CRC_BYTES):uint() == crc16(tvb, offset, HEADER + m)
+        frame.end_good = tvb(frame.end_at, 1):uint() == kind.end_byte
+        frame.is_transfer_error = is_frame(tvb, offset, total, TRANSFER_ERROR)
+    end
+    frame.sound = frame.crc_good and frame.end_good
+    return frame
+end
 
+-- Adds the header, sequence byte, data, step and acknowledgement items of
+-- frame to t; on a frame cut short, expert info on its length.
+local function add_fields(t, tvb, frame, ctx)
+    local offset = frame.at
     t:add(f.machine, tvb(offset + 1, 1))
-    t:add(request and f.cmd or f.status, tvb(offset + 2, 1))
-    local length_item = t:add(f.length, tvb(offset + 3, 2))
-
-    local crc_good = false
-    local end_good = false
-    if whole then
-        local crc = tvb(offset + 5 + m, 2):uint()
-        crc_good = crc == crc16(tvb, offset, 5 + m)
-        end_good = tvb(offset + 7 + m, 1):uint() == (request and REQUEST_END or REPLY_END)
-        frame.sound = crc_good and end_good
+    t:add(frame.kind.code_field, tvb(offset + 2, 1))
+    local length_item = t:add(f.length, tvb(offset + LENGTH_AT, 2))
+    if not frame.whole then
+        length_item:add_proto_expert_info(e.length,
+            string.format("长度与帧不符: 长度 %d 需 %d 字节, 只有 %d 字节", frame.length,
+                frame.total, frame.avail))
     end
-    local ctx = frame_context(pinfo, tostring(tvb:len()) .. ":" .. offset, frame)
-
-    local data_at = offset + 5
+    local data_at = offset + HEADER
+    local data_len = frame.data_len
     if ctx.seq then
         t:add(f.seq, tvb(data_at, 1))
         data_at = data_at + 1
@@ -240,44 +285,64 @@ local function dissect_frame(tvb, pinfo, tree, offset, total, avail)
         t:add(f.step, ctx.step)
     end
     if frame.is_ack then
-        t:add(f.ack, tvb(offset, 9), true)
+        t:add(f.ack, tvb(offset, frame.total), true)
     end
+end
 
-    if whole then
-        local crc_item = t:add(f.crc, tvb(offset + 5 + m, 2))
-        t:add(f.crc_status, crc_good and CRC_GOOD or CRC_BAD):set_generated()
-        if not crc_good then
-            crc_item:add_proto_expert_info(e.crc)
-        end
-        local end_item = t:add(f["end"], tvb(offset + 7 + m, 1))
-        if not end_good then
-            end_item:add_proto_expert_info(e["end"], string.format("结束符错误: 应为 %02X",
-                request and REQUEST_END or REPLY_END))
-        end
-        if total == 9 and tostring(tvb:bytes(offset, 9)) == TRANSFER_ERROR then
-            t:add_proto_expert_info(e.transfer)
-        end
-    else
-        length_item:add_proto_expert_info(e.length,
-            string.format("长度与帧不符: 长度 %d 需 %d 字节, 只有 %d 字节", m, total, avail))
+-- Adds the checksum and end byte of a whole frame to t, with expert info on
+-- what is wrong.
+local function add_trailer(t, tvb, frame)
+    local crc_item = t:add(f.crc, tvb(frame.crc_at, CRC_BYTES))
+    t:add(f.crc_status, frame.crc_good and CRC_GOOD or CRC_BAD):set_generated()
+    if not frame.crc_good then
+        crc_item:add_proto_expert_info(e.crc)
     end
+    local end_item = t:add(f["end"], tvb(frame.end_at, 1))
+    if not frame.end_good then
+        end_item:add_proto_expert_info(e["end"], string.format("结束符错误: 应为 %02X",
+            frame.kind.end_byte))
+    end
+    if frame.is_transfer_error then
+        t:add_proto_expert_info(e.transfer)
+    end
+end
 
+-- The Info text of frame.
+local function info_text(frame, ctx)
     local info
     if frame.is_ack then
         info = "确认包"
-    elseif request then
-        info = string.format("请求 机号 %d 命令字 %02X", machine, code)
     else
-        info = string.format("应答 机号 %d 状态 %02X", machine, code)
+        info = string.format(frame.kind.info, frame.machine, frame.code)
     end
     if ctx.step then
         info = info .. " [" .. ctx.step .. "]"
     end
-    if whole and not frame.sound then
-        info = info .. (crc_good and " [结束符错误]" or " [校验错误]")
-    elseif not whole then
+    if frame.whole and not frame.sound then
+        info = info .. (frame.crc_good and " [结束符错误]" or " [校验错误]")
+    elseif not frame.whole then
         info = info .. " [不完整]"
     end
+    return info
+end
+
+-- Dissects the frame at offset, of total bytes of which avail are in tvb.
+-- Returns the info text.
+local function dissect_frame(tvb, pinfo, tree, offset, total, avail)
+    local t = tree:add(proto, tvb(offset, math.min(avail, total)))
+    if avail < HEADER then
+        local kind = KIND[tvb(offset, 1):uint()]
+        t:add_proto_expert_info(e.length, "帧头不完整: " .. avail .. " 字节")
+        t:append_text(" " .. kind.name)
+        return kind.incomplete
+    end
+    local frame = read_frame(tvb, offset, total, avail)
+    local ctx = frame_context(pinfo, tostring(tvb:len()) .. ":" .. offset, frame)
+    add_fields(t, tvb, frame, ctx)
+    if frame.whole then
+        add_trailer(t, tvb, frame)
+    end
+    local info = info_text(frame, ctx)
     t:append_text(" " .. info)
     return info
 end
@@ -287,7 +352,7 @@ local function next_start(tvb, offset)
     local len = tvb:len()
     while offset < len do
         local b = tvb(offset, 1):uint()
-        if b == REQUEST_START or b == REPLY_START then
+        if KIND[b] then
             return offset
         end
         offset = offset + 1
@@ -308,7 +373,7 @@ local function dissect(tvb, pinfo, tree)
             offset = start
         else
             local avail = len - offset
-            local total = avail >= 5 and tvb(offset + 3, 2):uint() + OVERHEAD or nil
+            local total = avail >= HEADER and data_length(tvb, offset) + OVERHEAD or nil
             -- On TCP the rest of a frame is in later segments: ask for them.
             if pinfo.can_desegment > 0 and (total == nil or avail < total) then
                 pinfo.desegment_offset = offset
@@ -335,11 +400,11 @@ end
 -- The rest of the conversation then comes to this dissector directly.
 local function heuristic(tvb, pinfo, tree)
     local len = tvb:len()
-    if len < 5 then
+    if len < HEADER then
         return false
     end
     local start = tvb(0, 1):uint()
-    local m = tvb(3, 2):uint()
+    local m = data_length(tvb, 0)
     if start == REQUEST_START then
         if m > MAX_REQUEST_DATA then
             return false
@@ -347,11 +412,9 @@ local function heuristic(tvb, pinfo, tree)
     elseif start ~= REPLY_START or m > MAX_HEURISTIC_REPLY_DATA then
         return false
     end
-    local total = m + OVERHEAD
-    if len >= total then
-        local ending = tvb(total - 1, 1):uint()
-        if ending ~= (start == REQUEST_START and REQUEST_END or REPLY_END) or
-            tvb(5 + m, 2):uint() ~= crc16(tvb, 0, 5 + m) then
+    local frame = read_frame(tvb, 0, m + OVERHEAD, len)
+    if frame.whole then
+        if not frame.sound then
             return false
         end
     elseif pinfo.can_desegment == 0 then

@@ -2,7 +2,8 @@
 // transport: one exchange against a poll() ping-pong of the same bytes, in
 // time and in system calls, the CPU a reader burns while it waits for a reply
 // that never comes, and a whole program download against the same number of
-// bare round trips. Prints the figures; the goals are reported, not asserted.
+// bare round trips. Each is a part (CBenchPart), and main lists them in the
+// order they run. Prints the figures; the goals are reported, not asserted.
 //
 // `quillmark-bench --exchanges tcp|pty engine|baseline COUNT` only makes
 // COUNT exchanges of one side, on the main thread; the bench counts its
@@ -37,6 +38,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "bench/BenchPart.h"
 #include "bench/BenchScript.h"
 #include "cli/ReplyStats.h"
 #include "comm/CommJob.h"
@@ -58,7 +60,7 @@ constexpr int IO_WAIT_MS = 2000;
 constexpr int IDLE_WAIT_MS = 2000;
 constexpr int DOWNLOAD_RUNS = 5;
 constexpr int DOWNLOAD_STEPS = 1 + 1 + DOWNLOAD_IMAGE_MAX / DOWNLOAD_BLOCK + 1;
-constexpr double START_PAUSE_MS = 128.0;
+constexpr double START_PAUSE_MS = DOWNLOAD_START_PAUSE_MS;
 constexpr double EXCHANGE_GOAL = 1.1;
 constexpr double DOWNLOAD_GOAL = 1.3;
 // Raising DTR and purging both queues before each request: the serial
@@ -238,6 +240,34 @@ TcpPair ConnectLoopback() {
     return pair;
 }
 
+// A loopback TCP connection with a responder at its far end.
+class CTcpLine {
+  public:
+    CTcpLine() : m_pair(ConnectLoopback()), m_responder(m_pair.peer) {}
+    ~CTcpLine() { Close(); }
+    CTcpLine(const CTcpLine&) = delete;
+    CTcpLine& operator=(const CTcpLine&) = delete;
+
+    int Client() const { return m_pair.client; }
+    const Responder& Peer() const { return m_responder; }
+
+    // Closes the engine's end, waits for the responder to see it and closes
+    // the far end. Once only.
+    void Close() {
+        if (!m_bOpen)
+            return;
+        m_bOpen = false;
+        TcpClose(m_pair.client);
+        m_responder.Join();
+        close(m_pair.peer);
+    }
+
+  private:
+    TcpPair m_pair;
+    Responder m_responder;
+    bool m_bOpen = true;
+};
+
 // A pseudo-terminal bound to COM number com and opened by the driver. The
 // bench keeps its own raw, non-blocking slave descriptor for the baseline.
 struct PtyPort {
@@ -369,12 +399,9 @@ void RunExchanges(const std::string& line, bool engine, int count) {
         }
     };
     if (line == "tcp") {
-        TcpPair tcp = ConnectLoopback();
-        Responder responder(tcp.peer);
-        run(CExchangeLine(tcp.client, CH_TCP, tcp.client, "TCP"));
-        TcpClose(tcp.client);
-        responder.Join();
-        close(tcp.peer);
+        CTcpLine tcp;
+        run(CExchangeLine(tcp.Client(), CH_TCP, tcp.Client(), "TCP"));
+        tcp.Close();
     } else {
         PtyPort pty = OpenPtyPort(COM_EXCHANGE);
         Responder responder(pty.master);
@@ -546,22 +573,6 @@ DownloadFigures MeasureDownload(int sock, const Responder& responder) {
     return {Median(download), Median(baseline)};
 }
 
-const char* Met(bool met) {
-    return met ? "met" : "NOT met";
-}
-
-void PrintRow(const char* figure, const std::string& measured, const std::string& baseline,
-              const std::string& ratio, const std::string& goal, bool met) {
-    std::printf("%-34s %10s %10s %7s  %-28s %s\n", figure, measured.c_str(), baseline.c_str(),
-                ratio.c_str(), goal.c_str(), Met(met));
-}
-
-std::string Fixed(double v, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, v);
-    return text;
-}
-
 // The engine's calls per exchange against the ping-pong's, which the line
 // may exceed by allowed calls.
 void PrintCallsRow(const char* figure, const CallFigures& engine, const CallFigures& baseline,
@@ -577,6 +588,194 @@ void PrintCallsRow(const char* figure, const CallFigures& engine, const CallFigu
              engine.total <= baseline.total + allowed + 0.005);
 }
 
+// One exchange, engine against ping-pong, on loopback TCP and a pty.
+class CExchangePart : public CBenchPart {
+  public:
+    explicit CExchangePart(const CTcpLine& tcp) : m_tcpLine(tcp) {}
+
+    void Measure() override {
+        m_tcp = MeasureExchange(
+            CExchangeLine(m_tcpLine.Client(), CH_TCP, m_tcpLine.Client(), "TCP"), false);
+        PtyPort pty = OpenPtyPort(COM_EXCHANGE);
+        {
+            Responder ptyResponder(pty.master);
+            m_pty = MeasureExchange(CExchangeLine(COM_EXCHANGE, CH_SERIAL, pty.slave, "pty"), true);
+            ClosePtyPort(pty);
+            ptyResponder.Join();
+            if (ptyResponder.Broken())
+                Fail("pty responder saw a malformed request");
+        }
+        close(pty.master);
+    }
+
+    void PrintMethod() const override {
+        std::printf(
+            "exchange: request %d B, reply %d B; nearest-rank median of %d after %d warm-up\n",
+            EXCHANGE_REQUEST_LEN, EXCHANGE_REPLY_LEN, SAMPLES, WARMUP);
+    }
+
+    void PrintRows() const override {
+        const std::string goal = "<= " + Fixed(EXCHANGE_GOAL, 2) + " x baseline";
+        const double tcpRatio = m_tcp.engine / m_tcp.baseline;
+        const double ptyRatio = m_pty.engine / m_pty.baseline;
+        const double ptyLineRatio = m_pty.engine / m_pty.lineBaseline;
+        PrintRow("exchange, loopback TCP (us)", Fixed(m_tcp.engine, 1), Fixed(m_tcp.baseline, 1),
+                 Fixed(tcpRatio, 2), goal, tcpRatio <= EXCHANGE_GOAL);
+        PrintRow("exchange, pseudo-terminal (us)", Fixed(m_pty.engine, 1), Fixed(m_pty.baseline, 1),
+                 Fixed(ptyRatio, 2), goal, ptyRatio <= EXCHANGE_GOAL);
+        PrintRow("  the same, base + DTR and purge", Fixed(m_pty.engine, 1),
+                 Fixed(m_pty.lineBaseline, 1), Fixed(ptyLineRatio, 2), goal,
+                 ptyLineRatio <= EXCHANGE_GOAL);
+    }
+
+  private:
+    const CTcpLine& m_tcpLine;
+    ExchangeFigures m_tcp{};
+    ExchangeFigures m_pty{};
+};
+
+// A reader waiting for a reply that never comes.
+class CIdlePart : public CBenchPart {
+  public:
+    void Measure() override {
+        TcpPair silentTcp = ConnectLoopback();
+        uint8_t buf[EXCHANGE_BUF];
+        m_tcp = MeasureIdle(
+            [&] {
+                return TcpRecvFrame(silentTcp.client, IDLE_WAIT_MS, IDLE_WAIT_MS, buf, sizeof buf);
+            },
+            "TCP");
+        TcpClose(silentTcp.client);
+        close(silentTcp.peer);
+
+        PtyPort silentPty = OpenPtyPort(COM_SILENT);
+        m_pty = MeasureIdle(
+            [&] { return ComReadFrame(COM_SILENT, IDLE_WAIT_MS, IDLE_WAIT_MS, buf, sizeof buf); },
+            "pty");
+        ClosePtyPort(silentPty);
+        close(silentPty.master);
+    }
+
+    void PrintMethod() const override {
+        std::printf("idle wait: F = %d ms on a silent peer, CPU of the waiting thread\n",
+                    IDLE_WAIT_MS);
+    }
+
+    void PrintRows() const override {
+        const std::string goal = "<= " + Fixed(IDLE_GOAL_PERCENT, 0) + " % of wall";
+        PrintRow("idle wait, TCP, CPU/wall (%)", Fixed(m_tcp.Percent(), 3), "-", "-", goal,
+                 m_tcp.Percent() <= IDLE_GOAL_PERCENT);
+        PrintRow("idle wait, pty, CPU/wall (%)", Fixed(m_pty.Percent(), 3), "-", "-", goal,
+                 m_pty.Percent() <= IDLE_GOAL_PERCENT);
+    }
+
+    void PrintDetail() const override {
+        std::printf("idle wait detail: TCP %.1f ms CPU in %.1f ms; pty %.1f ms CPU in %.1f ms\n",
+                    m_tcp.cpuMs, m_tcp.wallMs, m_pty.cpuMs, m_pty.wallMs);
+    }
+
+  private:
+    IdleFigures m_tcp{};
+    IdleFigures m_pty{};
+};
+
+// A whole download over the same TCP connection as the exchanges, the last
+// part to use it: it closes the connection.
+class CDownloadPart : public CBenchPart {
+  public:
+    explicit CDownloadPart(CTcpLine& tcp) : m_tcpLine(tcp) {}
+
+    void Measure() override {
+        m_figures = MeasureDownload(m_tcpLine.Client(), m_tcpLine.Peer());
+        m_tcpLine.Close();
+        if (m_tcpLine.Peer().Broken())
+            Fail("TCP responder saw a malformed request");
+    }
+
+    void PrintMethod() const override {
+        std::printf("download: %d-byte image, %d steps; nearest-rank median of %d runs\n",
+                    DOWNLOAD_IMAGE_MAX, DOWNLOAD_STEPS, DOWNLOAD_RUNS);
+    }
+
+    void PrintRows() const override {
+        const double goal = START_PAUSE_MS + DOWNLOAD_GOAL * m_figures.baselineMs;
+        PrintRow("download 61,440 B, TCP (ms)", Fixed(m_figures.downloadMs, 1),
+                 Fixed(m_figures.baselineMs, 1),
+                 Fixed(m_figures.downloadMs / m_figures.baselineMs, 2),
+                 "<= " + std::to_string(DOWNLOAD_START_PAUSE_MS) + " + " + Fixed(DOWNLOAD_GOAL, 1) +
+                     " x base = " + Fixed(goal, 1),
+                 m_figures.downloadMs <= goal);
+    }
+
+    void PrintDetail() const override {
+        std::printf("download detail: %.1f ms beside the %.0f ms start pause, %.2f x baseline\n",
+                    m_figures.downloadMs - START_PAUSE_MS, START_PAUSE_MS,
+                    (m_figures.downloadMs - START_PAUSE_MS) / m_figures.baselineMs);
+    }
+
+  private:
+    CTcpLine& m_tcpLine;
+    DownloadFigures m_figures{};
+};
+
+// A 1,000-exchange script through quillmark-cli run against the simulator,
+// and the same frame through ExchangeFrame.
+class CScriptPart : public CBenchPart {
+  public:
+    void Measure() override {
+        std::string error;
+        if (!MeasureScriptReplyTimes(SCRIPT_EXCHANGES, m_figures, error))
+            Fail("script run: " + error);
+    }
+
+    void PrintMethod() const override {
+        std::printf("script: %d exchanges through quillmark-cli run against quillmark-sim, median "
+                    "reply time; baseline ExchangeFrame on the same frame; both nearest-rank "
+                    "medians of %d\n",
+                    SCRIPT_EXCHANGES, SCRIPT_EXCHANGES);
+    }
+
+    void PrintRows() const override {
+        const double ratio = m_figures.dScriptMedianUs / m_figures.dExchangeMedianUs;
+        PrintRow("script reply time, sim TCP (us)", Fixed(m_figures.dScriptMedianUs, 1),
+                 Fixed(m_figures.dExchangeMedianUs, 1), Fixed(ratio, 2),
+                 "<= " + Fixed(SCRIPT_GOAL, 2) + " x ExchangeFrame", ratio <= SCRIPT_GOAL);
+    }
+
+  private:
+    ScriptFigures m_figures;
+};
+
+// The system calls of one exchange, each side on each line.
+class CCallsPart : public CBenchPart {
+  public:
+    void Measure() override {
+        m_tcp = CountCalls("tcp", "engine");
+        m_tcpBase = CountCalls("tcp", "baseline");
+        m_pty = CountCalls("pty", "engine");
+        m_ptyBase = CountCalls("pty", "baseline");
+    }
+
+    void PrintRows() const override {
+        PrintCallsRow("system calls/exchange, TCP", m_tcp, m_tcpBase, 0);
+        PrintCallsRow("system calls/exchange, pty", m_pty, m_ptyBase, SERIAL_EXTRA_CALLS);
+    }
+
+    void PrintDetail() const override {
+        std::printf("system calls detail (strace -c of the exchanging thread, %d exchanges less "
+                    "%d):\n  TCP engine: %s\n  TCP baseline: %s\n  pty engine: %s\n"
+                    "  pty baseline: %s\n",
+                    CALLS_MANY, CALLS_FEW, CallNames(m_tcp).c_str(), CallNames(m_tcpBase).c_str(),
+                    CallNames(m_pty).c_str(), CallNames(m_ptyBase).c_str());
+    }
+
+  private:
+    CallFigures m_tcp;
+    CallFigures m_tcpBase;
+    CallFigures m_pty;
+    CallFigures m_ptyBase;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -587,112 +786,12 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // 1. One exchange, engine against ping-pong, on loopback TCP and a pty.
-    TcpPair tcp = ConnectLoopback();
-    Responder tcpResponder(tcp.peer);
-    const ExchangeFigures tcpExchange =
-        MeasureExchange(CExchangeLine(tcp.client, CH_TCP, tcp.client, "TCP"), false);
-
-    PtyPort pty = OpenPtyPort(COM_EXCHANGE);
-    ExchangeFigures ptyExchange{};
-    {
-        Responder ptyResponder(pty.master);
-        ptyExchange =
-            MeasureExchange(CExchangeLine(COM_EXCHANGE, CH_SERIAL, pty.slave, "pty"), true);
-        ClosePtyPort(pty);
-        ptyResponder.Join();
-        if (ptyResponder.Broken())
-            Fail("pty responder saw a malformed request");
-    }
-    close(pty.master);
-
-    // 2. A reader waiting for a reply that never comes.
-    TcpPair silentTcp = ConnectLoopback();
-    uint8_t buf[EXCHANGE_BUF];
-    const IdleFigures tcpIdle = MeasureIdle(
-        [&] { return TcpRecvFrame(silentTcp.client, IDLE_WAIT_MS, IDLE_WAIT_MS, buf, sizeof buf); },
-        "TCP");
-    TcpClose(silentTcp.client);
-    close(silentTcp.peer);
-
-    PtyPort silentPty = OpenPtyPort(COM_SILENT);
-    const IdleFigures ptyIdle = MeasureIdle(
-        [&] { return ComReadFrame(COM_SILENT, IDLE_WAIT_MS, IDLE_WAIT_MS, buf, sizeof buf); },
-        "pty");
-    ClosePtyPort(silentPty);
-    close(silentPty.master);
-
-    // 3. A whole download over the same TCP connection as the exchanges.
-    const DownloadFigures dl = MeasureDownload(tcp.client, tcpResponder);
-    TcpClose(tcp.client);
-    tcpResponder.Join();
-    close(tcp.peer);
-    if (tcpResponder.Broken())
-        Fail("TCP responder saw a malformed request");
-
-    // 4. A 1,000-exchange script through quillmark-cli run against the
-    // simulator, and the same frame through ExchangeFrame.
-    ScriptFigures script;
-    std::string scriptError;
-    if (!MeasureScriptReplyTimes(SCRIPT_EXCHANGES, script, scriptError))
-        Fail("script run: " + scriptError);
-
-    // 5. The system calls of one exchange, each side on each line.
-    const CallFigures tcpCalls = CountCalls("tcp", "engine");
-    const CallFigures tcpBaseCalls = CountCalls("tcp", "baseline");
-    const CallFigures ptyCalls = CountCalls("pty", "engine");
-    const CallFigures ptyBaseCalls = CountCalls("pty", "baseline");
-
-    const double tcpRatio = tcpExchange.engine / tcpExchange.baseline;
-    const double ptyRatio = ptyExchange.engine / ptyExchange.baseline;
-    const double dlGoal = START_PAUSE_MS + DOWNLOAD_GOAL * dl.baselineMs;
-    const std::string exchangeGoal = "<= " + Fixed(EXCHANGE_GOAL, 2) + " x baseline";
-    const std::string idleGoal = "<= " + Fixed(IDLE_GOAL_PERCENT, 0) + " % of wall";
-
-    std::printf("exchange: request %d B, reply %d B; nearest-rank median of %d after %d warm-up\n",
-                EXCHANGE_REQUEST_LEN, EXCHANGE_REPLY_LEN, SAMPLES, WARMUP);
-    std::printf("idle wait: F = %d ms on a silent peer, CPU of the waiting thread\n", IDLE_WAIT_MS);
-    std::printf("script: %d exchanges through quillmark-cli run against quillmark-sim, median "
-                "reply time; baseline ExchangeFrame on the same frame; both nearest-rank "
-                "medians of %d\n",
-                SCRIPT_EXCHANGES, SCRIPT_EXCHANGES);
-    std::printf("download: %d-byte image, %d steps; nearest-rank median of %d runs\n\n",
-                DOWNLOAD_IMAGE_MAX, DOWNLOAD_STEPS, DOWNLOAD_RUNS);
-    std::printf("%-34s %10s %10s %7s  %-28s %s\n", "figure", "measured", "baseline", "ratio",
-                "goal", "met");
-    PrintRow("exchange, loopback TCP (us)", Fixed(tcpExchange.engine, 1),
-             Fixed(tcpExchange.baseline, 1), Fixed(tcpRatio, 2), exchangeGoal,
-             tcpRatio <= EXCHANGE_GOAL);
-    PrintRow("exchange, pseudo-terminal (us)", Fixed(ptyExchange.engine, 1),
-             Fixed(ptyExchange.baseline, 1), Fixed(ptyRatio, 2), exchangeGoal,
-             ptyRatio <= EXCHANGE_GOAL);
-    const double ptyLineRatio = ptyExchange.engine / ptyExchange.lineBaseline;
-    PrintRow("  the same, base + DTR and purge", Fixed(ptyExchange.engine, 1),
-             Fixed(ptyExchange.lineBaseline, 1), Fixed(ptyLineRatio, 2), exchangeGoal,
-             ptyLineRatio <= EXCHANGE_GOAL);
-    PrintRow("idle wait, TCP, CPU/wall (%)", Fixed(tcpIdle.Percent(), 3), "-", "-", idleGoal,
-             tcpIdle.Percent() <= IDLE_GOAL_PERCENT);
-    PrintRow("idle wait, pty, CPU/wall (%)", Fixed(ptyIdle.Percent(), 3), "-", "-", idleGoal,
-             ptyIdle.Percent() <= IDLE_GOAL_PERCENT);
-    PrintRow("download 61,440 B, TCP (ms)", Fixed(dl.downloadMs, 1), Fixed(dl.baselineMs, 1),
-             Fixed(dl.downloadMs / dl.baselineMs, 2),
-             "<= 128 + " + Fixed(DOWNLOAD_GOAL, 1) + " x base = " + Fixed(dlGoal, 1),
-             dl.downloadMs <= dlGoal);
-    const double scriptRatio = script.dScriptMedianUs / script.dExchangeMedianUs;
-    PrintRow("script reply time, sim TCP (us)", Fixed(script.dScriptMedianUs, 1),
-             Fixed(script.dExchangeMedianUs, 1), Fixed(scriptRatio, 2),
-             "<= " + Fixed(SCRIPT_GOAL, 2) + " x ExchangeFrame", scriptRatio <= SCRIPT_GOAL);
-    PrintCallsRow("system calls/exchange, TCP", tcpCalls, tcpBaseCalls, 0);
-    PrintCallsRow("system calls/exchange, pty", ptyCalls, ptyBaseCalls, SERIAL_EXTRA_CALLS);
-    std::printf("\nidle wait detail: TCP %.1f ms CPU in %.1f ms; pty %.1f ms CPU in %.1f ms\n",
-                tcpIdle.cpuMs, tcpIdle.wallMs, ptyIdle.cpuMs, ptyIdle.wallMs);
-    std::printf("download detail: %.1f ms beside the %.0f ms start pause, %.2f x baseline\n",
-                dl.downloadMs - START_PAUSE_MS, START_PAUSE_MS,
-                (dl.downloadMs - START_PAUSE_MS) / dl.baselineMs);
-    std::printf("system calls detail (strace -c of the exchanging thread, %d exchanges less "
-                "%d):\n  TCP engine: %s\n  TCP baseline: %s\n  pty engine: %s\n"
-                "  pty baseline: %s\n",
-                CALLS_MANY, CALLS_FEW, CallNames(tcpCalls).c_str(), CallNames(tcpBaseCalls).c_str(),
-                CallNames(ptyCalls).c_str(), CallNames(ptyBaseCalls).c_str());
+    CTcpLine tcp;
+    CExchangePart exchange(tcp);
+    CIdlePart idle;
+    CDownloadPart download(tcp);
+    CScriptPart script;
+    CCallsPart calls;
+    RunParts({&exchange, &idle, &download, &script, &calls});
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "comm/CommThread.h"
 
+#include <iterator>
+
 #include "comm/Cancel.h"
 #include "comm/Clock.h"
 #include "comm/DialModem.h"
@@ -12,26 +14,92 @@ namespace {
 
 constexpr int TCP_CONNECT_TIMEOUT_MS = 10000;
 
-bool IsNetChannel(int channel) {
-    return channel == CH_TCP || channel == CH_UDP;
+// The driver operations of one channel kind. A serial or modem channel's
+// handle is its COM number, a port the console has opened; a network
+// channel's handle is the socket the worker opens and closes itself.
+struct ChannelDriver {
+    // Connects or binds the socket; nullptr on a COM port. Returns 0 with sock
+    // set, or the driver's code.
+    int (*openSocket)(CommJob& job, int& sock);
+    // What the worker does once the open event is set, before its first job;
+    // nullptr when the channel needs nothing (serial). Returns true when
+    // connected.
+    bool (*connect)(int& handle, CommJob& job);
+    // addr and port name the peer of a datagram; the other channels ignore them.
+    int (*send)(int handle, const uint8_t* data, int count, const char* addr, int port);
+    int (*recvFrame)(int handle, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap);
+    int (*recvRaw)(int handle, uint8_t* buf, int max);
+    // Ends the channel when the worker ends.
+    void (*close)(int handle);
+};
+
+int SendCom(int n, const uint8_t* data, int count, const char*, int) {
+    return ComWrite(n, data, count);
+}
+
+int SendTcp(int sock, const uint8_t* data, int count, const char*, int) {
+    return TcpSend(sock, data, count);
+}
+
+int SendUdp(int sock, const uint8_t* data, int count, const char* addr, int port) {
+    return UdpSendTo(sock, addr, port, data, count);
+}
+
+int RecvRawUdp(int sock, uint8_t* buf, int max) {
+    return UdpRecvRaw(sock, buf, max, RAW_UDP_WAIT_MS);
+}
+
+int OpenTcp(CommJob& job, int& sock) {
+    return TcpConnect(job.strAddress.c_str(), job.nPort, TCP_CONNECT_TIMEOUT_MS, sock,
+                      &job.bCancel);
+}
+
+int OpenUdp(CommJob&, int& sock) {
+    return UdpOpen(sock);
+}
+
+bool Dial(int&, CommJob& job) {
+    return DialModem(job);
+}
+
+void EndCom(int n) {
+    ComClose(n);
+}
+
+// A socket the worker never opened is left alone.
+void EndTcp(int sock) {
+    if (sock != NO_SOCKET) {
+        TcpClose(sock);
+        NetCleanup();
+    }
+}
+
+void EndUdp(int sock) {
+    if (sock != NO_SOCKET) {
+        UdpClose(sock);
+        NetCleanup();
+    }
+}
+
+// Indexed by ChannelKind.
+const ChannelDriver DRIVERS[] = {
+    /* CH_SERIAL */ {nullptr, nullptr, SendCom, ComReadFrame, ComReadRaw, EndCom},
+    /* CH_MODEM */ {nullptr, Dial, SendCom, ComReadFrame, ComReadRaw, EndCom},
+    /* CH_TCP */ {OpenTcp, OpenNetChannel, SendTcp, TcpRecvFrame, TcpRecvRaw, EndTcp},
+    /* CH_UDP */ {OpenUdp, OpenNetChannel, SendUdp, UdpRecvFrame, RecvRawUdp, EndUdp},
+};
+static_assert(std::size(DRIVERS) == CH_UDP + 1, "one driver per channel kind");
+
+// A channel outside the list is driven as a serial port.
+const ChannelDriver& DriverOf(int channel) {
+    return channel >= CH_SERIAL && channel <= CH_UDP ? DRIVERS[channel] : DRIVERS[CH_SERIAL];
 }
 
 // The engine's reads and writes go through these three, which record them
 // on the capture link.
 int SendByChannel(int handle, const uint8_t* data, int count, int channel, const char* addr,
                   int port, const CaptureLink& capture) {
-    int rc = RES_SEND_FAILED;
-    switch (channel) {
-    case CH_TCP:
-        rc = TcpSend(handle, data, count);
-        break;
-    case CH_UDP:
-        rc = UdpSendTo(handle, addr, port, data, count);
-        break;
-    default:
-        rc = ComWrite(handle, data, count);
-        break;
-    }
+    const int rc = DriverOf(channel).send(handle, data, count, addr, port);
     CaptureSent(capture, data, count, rc);
     return rc;
 }
@@ -39,14 +107,7 @@ int SendByChannel(int handle, const uint8_t* data, int count, int channel, const
 int RecvFrameByChannel(int handle, int F, int I, uint8_t* buf, int bufSize, int channel,
                        const CaptureLink& capture) {
     CCaptureReadTap tap(capture);
-    switch (channel) {
-    case CH_TCP:
-        return TcpRecvFrame(handle, F, I, buf, bufSize, tap.ForReader());
-    case CH_UDP:
-        return UdpRecvFrame(handle, F, I, buf, bufSize, tap.ForReader());
-    default:
-        return ComReadFrame(handle, F, I, buf, bufSize, tap.ForReader());
-    }
+    return DriverOf(channel).recvFrame(handle, F, I, buf, bufSize, tap.ForReader());
 }
 
 // The job's buffers come from the console or a dialog; a missing buffer or a
@@ -111,15 +172,13 @@ bool WaitEvent(CEvent* event) {
 } // namespace
 
 bool OpenNetChannel(int& sock, CommJob& job) {
-    if (!IsNetChannel(job.nChannel)) {
+    const ChannelDriver& driver = DriverOf(job.nChannel);
+    if (driver.openSocket == nullptr) {
         return false;
     }
     NetStartup();
     int opened = NO_SOCKET;
-    const int result = job.nChannel == CH_TCP ? TcpConnect(job.strAddress.c_str(), job.nPort,
-                                                           TCP_CONNECT_TIMEOUT_MS, opened,
-                                                           &job.bCancel)
-                                              : UdpOpen(opened);
+    const int result = driver.openSocket(job, opened);
     job.nError = result != 0 ? NetLastError() : 0;
     job.nResult = result;
     if (result != 0) {
@@ -143,18 +202,7 @@ int ExchangeFrame(int handle, uint8_t* buf, int bufSize, int sendLen, int F, int
 }
 
 int RecvRaw(int handle, uint8_t* buf, int channel, const CaptureLink& capture) {
-    int got = 0;
-    switch (channel) {
-    case CH_TCP:
-        got = TcpRecvRaw(handle, buf, RAW_RECV_MAX);
-        break;
-    case CH_UDP:
-        got = UdpRecvRaw(handle, buf, RAW_RECV_MAX, RAW_UDP_WAIT_MS);
-        break;
-    default:
-        got = ComReadRaw(handle, buf, RAW_RECV_MAX);
-        break;
-    }
+    const int got = DriverOf(channel).recvRaw(handle, buf, RAW_RECV_MAX);
     CaptureReceived(capture, buf, got);
     return got;
 }
@@ -169,18 +217,17 @@ int CommThreadProc(CommJob* pJob) {
     SetThreadCancel(&job.bCancel, STOP_GRACE_MS);
     // The channel and its port are fixed for the life of a worker: the
     // console fills them before the start and never while it runs.
-    const int channel = job.nChannel;
-    const int comPort = job.nPort;
-    int sock = NO_SOCKET;
+    const ChannelDriver& driver = DriverOf(job.nChannel);
+    int handle = driver.openSocket != nullptr ? NO_SOCKET : job.nPort;
     bool bConnected = false;
 
     for (;;) {
-        if (IsNetChannel(channel) || channel == CH_MODEM) {
+        if (driver.connect != nullptr) {
             if (!WaitEvent(job.hOpenEvent)) {
                 break;
             }
             if (!bConnected) {
-                bConnected = channel == CH_MODEM ? DialModem(job) : OpenNetChannel(sock, job);
+                bConnected = driver.connect(handle, job);
                 if (!bConnected) {
                     break;
                 }
@@ -192,7 +239,6 @@ int CommThreadProc(CommJob* pJob) {
         if (job.hStopEvent == nullptr || job.hStopEvent->Wait(0)) {
             break;
         }
-        const int handle = IsNetChannel(channel) ? sock : comPort;
         switch (job.nOperation) {
         case OP_DOWNLOAD:
             RunDownload(job, handle);
@@ -209,19 +255,7 @@ int CommThreadProc(CommJob* pJob) {
     if (job.hStoppedEvent != nullptr) {
         job.hStoppedEvent->Set();
     }
-    if (IsNetChannel(channel)) {
-        if (sock != NO_SOCKET) {
-            if (channel == CH_TCP) {
-                TcpClose(sock);
-            } else {
-                UdpClose(sock);
-            }
-            NetCleanup();
-            sock = NO_SOCKET;
-        }
-    } else {
-        ComClose(comPort);
-    }
+    driver.close(handle);
     if (job.hOpenEvent != nullptr) {
         job.hOpenEvent->Reset();
     }

@@ -408,30 +408,31 @@ bool ComHungUp(int n) {
     return poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
-int ComRaiseDtr(int n) {
+namespace {
+
+// Raises the modem-control line bit (TIOCM_DTR, TIOCM_RTS) of COMn, or
+// hands it to raiseSeam of the test seam when one is set. Returns 0, or -1
+// when the port is not open.
+int RaiseLine(int n, int bit, void (ComModemLines::*raiseSeam)(int)) {
     PortUse use(n);
     if (!use.Open())
         return -1;
     if (ComModemLines* lines = g_modemLines.load()) {
-        lines->RaiseDtr(n);
+        (lines->*raiseSeam)(n);
         return 0;
     }
-    int bits = TIOCM_DTR;
-    ioctl(use.Fd(), TIOCMBIS, &bits);
+    ioctl(use.Fd(), TIOCMBIS, &bit);
     return 0;
 }
 
+} // namespace
+
+int ComRaiseDtr(int n) {
+    return RaiseLine(n, TIOCM_DTR, &ComModemLines::RaiseDtr);
+}
+
 int ComRaiseRts(int n) {
-    PortUse use(n);
-    if (!use.Open())
-        return -1;
-    if (ComModemLines* lines = g_modemLines.load()) {
-        lines->RaiseRts(n);
-        return 0;
-    }
-    int bits = TIOCM_RTS;
-    ioctl(use.Fd(), TIOCMBIS, &bits);
-    return 0;
+    return RaiseLine(n, TIOCM_RTS, &ComModemLines::RaiseRts);
 }
 
 int ComGetCarrier(int n, bool& present) {

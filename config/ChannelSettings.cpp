@@ -2,6 +2,9 @@
 
 #include <charconv>
 #include <cstring>
+#include <span>
+#include <type_traits>
+#include <variant>
 
 #include "comm/SerialPort.h"
 #include "protocol/Channel.h"
@@ -21,12 +24,113 @@ const char* const CALLED_NO = "CalledNo";
 const char* const IP = "IP";
 const char* const PORT = "Port";
 
+// One attribute of a section and the field of Record that holds it.
+template <class Record> struct SectionKey {
+    const char* name;
+    std::variant<std::string Record::*, int Record::*, long Record::*> field;
+};
+
+template <class Record> using SectionKeys = std::span<const SectionKey<Record>>;
+
+// The console's copy, section by section in the order it is read: the Modem
+// section last, so that it stays selected.
+const SectionKey<ChannelSettings> TCP_SETTINGS[] = {{IP, &ChannelSettings::strTcpIp},
+                                                    {PORT, &ChannelSettings::nTcpPort}};
+const SectionKey<ChannelSettings> UDP_SETTINGS[] = {{IP, &ChannelSettings::strUdpIp},
+                                                    {PORT, &ChannelSettings::nUdpPort}};
+const SectionKey<ChannelSettings> COM_SETTINGS[] = {{PORT_NO, &ChannelSettings::nComPort},
+                                                    {BAUD_RATE, &ChannelSettings::nComBaud}};
+const SectionKey<ChannelSettings> MODEM_SETTINGS[] = {
+    {PORT_NO, &ChannelSettings::nModemPort},
+    {BAUD_RATE, &ChannelSettings::nModemBaud},
+    {ADDED_NO, &ChannelSettings::strAddedNo},
+    {CALLED_NO, &ChannelSettings::strCalledNo},
+};
+const struct {
+    int channel;
+    SectionKeys<ChannelSettings> keys;
+} CONSOLE_SECTIONS[] = {
+    {CH_TCP, TCP_SETTINGS},
+    {CH_UDP, UDP_SETTINGS},
+    {CH_SERIAL, COM_SETTINGS},
+    {CH_MODEM, MODEM_SETTINGS},
+};
+
+// The sections as the settings dialogs edit them, in document order.
+const SectionKey<SerialSection> SERIAL_KEYS[] = {
+    {PORT_NO, &SerialSection::strPortNo},
+    {BAUD_RATE, &SerialSection::nBaudRate},
+    {FIRST_CHAR, &SerialSection::nFirstChar},
+    {REV_TIME_OUT, &SerialSection::nRevTimeOut},
+    // The modem's only.
+    {ADDED_NO, &SerialSection::strAddedNo},
+    {CALLED_NO, &SerialSection::strCalledNo},
+};
+constexpr size_t MODEM_ONLY_KEYS = 2;
+const SectionKey<NetSection> NET_KEYS[] = {
+    {IP, &NetSection::strIp},
+    {PORT, &NetSection::strPort},
+    {FIRST_CHAR, &NetSection::nFirstChar},
+    {REV_TIME_OUT, &NetSection::nRevTimeOut},
+};
+
 bool IsSerial(int channel) {
     return channel == CH_SERIAL || channel == CH_MODEM;
 }
 
 bool IsNet(int channel) {
     return channel == CH_TCP || channel == CH_UDP;
+}
+
+SectionKeys<SerialSection> SerialKeys(int channel) {
+    const SectionKeys<SerialSection> keys(SERIAL_KEYS);
+    return channel == CH_MODEM ? keys : keys.first(keys.size() - MODEM_ONLY_KEYS);
+}
+
+bool GetValue(const CXmlConfig& config, const char* name, std::string& value) {
+    return config.GetString(name, value);
+}
+
+bool GetValue(const CXmlConfig& config, const char* name, int& value) {
+    return config.GetInt(name, value);
+}
+
+bool GetValue(const CXmlConfig& config, const char* name, long& value) {
+    return config.GetLong(name, value);
+}
+
+bool SetValue(CXmlConfig& config, const char* name, const std::string& value) {
+    return config.SetString(name, value.c_str());
+}
+
+bool SetValue(CXmlConfig& config, const char* name, int value) {
+    return config.SetInt(name, value);
+}
+
+bool SetValue(CXmlConfig& config, const char* name, long value) {
+    return config.SetLong(name, value);
+}
+
+// Reads each key of the selected section into its field; a key that cannot
+// be read leaves its field alone.
+template <class Record>
+void ReadKeys(const CXmlConfig& config, std::type_identity_t<SectionKeys<Record>> keys,
+              Record& record) {
+    for (const SectionKey<Record>& key : keys)
+        std::visit([&](auto field) { GetValue(config, key.name, record.*field); }, key.field);
+}
+
+// Writes each key of the selected section, the rest also after one failed.
+// Returns true when every key was written.
+template <class Record>
+bool WriteKeys(CXmlConfig& config, std::type_identity_t<SectionKeys<Record>> keys,
+               const Record& record) {
+    bool ok = true;
+    for (const SectionKey<Record>& key : keys) {
+        const auto set = [&](auto field) { return SetValue(config, key.name, record.*field); };
+        ok = std::visit(set, key.field) && ok;
+    }
+    return ok;
 }
 
 // A whole decimal number in 0..255, as the COM name table takes it.
@@ -47,20 +151,10 @@ const char* ChannelSection(int channel) {
 }
 
 void ReadChannelSettings(CXmlConfig& config, ChannelSettings& settings) {
-    config.SelectNode(SECTIONS[CH_TCP]);
-    config.GetString(IP, settings.strTcpIp);
-    config.GetInt(PORT, settings.nTcpPort);
-    config.SelectNode(SECTIONS[CH_UDP]);
-    config.GetString(IP, settings.strUdpIp);
-    config.GetInt(PORT, settings.nUdpPort);
-    config.SelectNode(SECTIONS[CH_SERIAL]);
-    config.GetInt(PORT_NO, settings.nComPort);
-    config.GetLong(BAUD_RATE, settings.nComBaud);
-    config.SelectNode(SECTIONS[CH_MODEM]);
-    config.GetInt(PORT_NO, settings.nModemPort);
-    config.GetLong(BAUD_RATE, settings.nModemBaud);
-    config.GetString(ADDED_NO, settings.strAddedNo);
-    config.GetString(CALLED_NO, settings.strCalledNo);
+    for (const auto& section : CONSOLE_SECTIONS) {
+        config.SelectNode(SECTIONS[section.channel]);
+        ReadKeys(config, section.keys, settings);
+    }
 }
 
 void ReadChannelTimeouts(CXmlConfig& config, int channel, int& firstChar, int& revTimeOut) {
@@ -73,49 +167,27 @@ void ReadChannelTimeouts(CXmlConfig& config, int channel, int& firstChar, int& r
 bool ReadSerialSection(CXmlConfig& config, int channel, SerialSection& values) {
     if (!IsSerial(channel) || !config.SelectNode(ChannelSection(channel)))
         return false;
-    config.GetString(PORT_NO, values.strPortNo);
-    config.GetLong(BAUD_RATE, values.nBaudRate);
-    config.GetInt(FIRST_CHAR, values.nFirstChar);
-    config.GetInt(REV_TIME_OUT, values.nRevTimeOut);
-    if (channel == CH_MODEM) {
-        config.GetString(ADDED_NO, values.strAddedNo);
-        config.GetString(CALLED_NO, values.strCalledNo);
-    }
+    ReadKeys(config, SerialKeys(channel), values);
     return true;
 }
 
 bool WriteSerialSection(CXmlConfig& config, int channel, const SerialSection& values) {
     if (!IsSerial(channel) || !config.SelectNode(ChannelSection(channel)))
         return false;
-    bool ok = config.SetString(PORT_NO, values.strPortNo.c_str());
-    ok = config.SetLong(BAUD_RATE, values.nBaudRate) && ok;
-    ok = config.SetInt(FIRST_CHAR, values.nFirstChar) && ok;
-    ok = config.SetInt(REV_TIME_OUT, values.nRevTimeOut) && ok;
-    if (channel == CH_MODEM) {
-        ok = config.SetString(ADDED_NO, values.strAddedNo.c_str()) && ok;
-        ok = config.SetString(CALLED_NO, values.strCalledNo.c_str()) && ok;
-    }
-    return ok;
+    return WriteKeys(config, SerialKeys(channel), values);
 }
 
 bool ReadNetSection(CXmlConfig& config, int channel, NetSection& values) {
     if (!IsNet(channel) || !config.SelectNode(ChannelSection(channel)))
         return false;
-    config.GetString(IP, values.strIp);
-    config.GetString(PORT, values.strPort);
-    config.GetInt(FIRST_CHAR, values.nFirstChar);
-    config.GetInt(REV_TIME_OUT, values.nRevTimeOut);
+    ReadKeys(config, NET_KEYS, values);
     return true;
 }
 
 bool WriteNetSection(CXmlConfig& config, int channel, const NetSection& values) {
     if (!IsNet(channel) || !config.SelectNode(ChannelSection(channel)))
         return false;
-    bool ok = config.SetString(IP, values.strIp.c_str());
-    ok = config.SetString(PORT, values.strPort.c_str()) && ok;
-    ok = config.SetInt(FIRST_CHAR, values.nFirstChar) && ok;
-    ok = config.SetInt(REV_TIME_OUT, values.nRevTimeOut) && ok;
-    return ok;
+    return WriteKeys(config, NET_KEYS, values);
 }
 
 namespace {

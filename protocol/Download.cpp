@@ -24,8 +24,6 @@ constexpr uint8_t CMD_BLOCK = 0x03;
 constexpr uint8_t CMD_CHECKSUM = 0x04;
 constexpr char START_DATA[] = "LoadP";
 constexpr int SIZE_UNIT = 512;
-// The terminal gets this long after "LoadP", answered or not, before anything else.
-constexpr auto START_PAUSE = std::chrono::milliseconds(128);
 
 int Step(FrameExchange& link, uint8_t machine, uint8_t command, uint8_t* data, int len) {
     return Transact(link, machine, command, DOWNLOAD_TIMEOUT_MS, DOWNLOAD_TIMEOUT_MS, len, data,
@@ -117,7 +115,7 @@ int DownloadImage(FrameExchange& link, uint8_t machine, const char* path,
 
     std::memcpy(data, START_DATA, sizeof START_DATA - 1);
     int rc = Step(link, machine, CMD_START, data, sizeof START_DATA - 1);
-    std::this_thread::sleep_for(START_PAUSE);
+    std::this_thread::sleep_for(std::chrono::milliseconds(DOWNLOAD_START_PAUSE_MS));
     if (rc != 0)
         return rc;
 

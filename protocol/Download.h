@@ -5,6 +5,8 @@
 constexpr int DOWNLOAD_IMAGE_MAX = 61440;
 constexpr int DOWNLOAD_BLOCK = 128;
 constexpr int DOWNLOAD_TIMEOUT_MS = 6000;
+// The terminal gets this long after "LoadP", answered or not, before anything else.
+constexpr int DOWNLOAD_START_PAUSE_MS = 128;
 // Data buffer of one download step; Transact bounds the reply copy by it.
 constexpr int TRANSACT_DATA_MAX = 256;
 

@@ -20,6 +20,9 @@ const uint8_t ATR[13] = {0x3B, 0x69, 0x00, 0x00, 0x51, 0x75, 0x69,
                          0x6C, 0x6C, 0x6D, 0x61, 0x72, 0x6B};
 constexpr uint8_t NO_CARD = 0x01;
 
+// The command bytes as the terminal knows them, written apart from the
+// console's: a wrong byte on either side then shows as a failed test rather
+// than agreeing with itself.
 constexpr uint8_t CMD_SET_ID = 0xE0;
 constexpr uint8_t CMD_READ_ID = 0xE1;
 constexpr uint8_t CMD_QUERY_BY_ID = 0xE2;
@@ -101,211 +104,275 @@ bool SimTerminal::HasFault(SimFaultKind kind, uint8_t command) const {
 
 SimReply SimTerminal::Handle(const uint8_t* frame, int len) {
     SimReply reply;
+    std::vector<uint8_t> body;
+    if (!IsForUs(frame, len, reply.notes) || !ReplyBody(frame, len, reply, body))
+        return reply;
+    const uint8_t command = frame[2];
+    SpoilBody(command, body, reply.notes);
+    reply.writes = Writes(command, body);
+    return reply;
+}
+
+bool SimTerminal::IsForUs(const uint8_t* frame, int len, std::vector<std::string>& notes) const {
     if (len < FRAME_OVERHEAD || frame[0] != FRAME_REQUEST_START ||
         ((frame[3] << 8) | frame[4]) != len - FRAME_OVERHEAD) {
-        reply.notes.push_back("ignored: not a request frame");
-        return reply;
+        notes.push_back("ignored: not a request frame");
+        return false;
     }
     const uint8_t addressed = frame[1];
-    const uint8_t command = frame[2];
-    const int n = len - FRAME_OVERHEAD;
-    const uint8_t* data = frame + 5;
     if (addressed != m_identity.nMachine && addressed != 0xFF) {
-        reply.notes.push_back(Format("ignored: addressed to machine %ld", addressed));
-        return reply;
+        notes.push_back(Format("ignored: addressed to machine %ld", addressed));
+        return false;
     }
+    return true;
+}
 
-    const auto has = [&](SimFaultKind k) { return HasFault(k, command); };
-    const uint16_t crc = Crc16(len - 3, frame);
-    const bool damaged = frame[len - 3] != (crc >> 8) || frame[len - 2] != (crc & 0xFF) ||
-                         frame[len - 1] != FRAME_REQUEST_END;
-
-    std::vector<uint8_t> body;
-    if (has(FAULT_SILENT)) {
+// The faults that stop the reply come first; a damaged request is answered
+// with the transfer-error frame whatever the command.
+bool SimTerminal::ReplyBody(const uint8_t* frame, int len, SimReply& reply,
+                            std::vector<uint8_t>& body) {
+    const uint8_t addressed = frame[1];
+    const uint8_t command = frame[2];
+    if (HasFault(FAULT_SILENT, command)) {
         reply.notes.push_back("fault silent: no reply");
-        return reply;
+        return false;
     }
-    if (has(FAULT_CLOSE)) {
+    if (HasFault(FAULT_CLOSE, command)) {
         reply.notes.push_back("fault close: connection closed instead of the reply");
         reply.bClose = true;
-        return reply;
+        return false;
     }
-    if (damaged) {
-        reply.notes.push_back(frame[len - 1] != FRAME_REQUEST_END
-                                  ? "damaged request: end byte, transfer-error frame"
-                                  : "damaged request: checksum, transfer-error frame");
+    const uint16_t crc = Crc16(len - 3, frame);
+    const bool badEnd = frame[len - 1] != FRAME_REQUEST_END;
+    if (badEnd || frame[len - 3] != (crc >> 8) || frame[len - 2] != (crc & 0xFF)) {
+        reply.notes.push_back(badEnd ? "damaged request: end byte, transfer-error frame"
+                                     : "damaged request: checksum, transfer-error frame");
         body.assign(TransferErrorFrame, TransferErrorFrame + 9);
-    } else if (has(FAULT_TRANSFER_ERROR)) {
+    } else if (HasFault(FAULT_TRANSFER_ERROR, command)) {
         reply.notes.push_back("fault transfer-error");
         body.assign(TransferErrorFrame, TransferErrorFrame + 9);
-    } else if (has(FAULT_STATUS)) {
+    } else if (HasFault(FAULT_STATUS, command)) {
         reply.notes.push_back(
             Format("fault status %02lX: request not carried out", m_faults.nStatus));
         body = ReplyFrame(addressed, m_faults.nStatus, {});
     } else {
-        uint8_t status = 0;
-        std::vector<uint8_t> out;
-        if (!Execute(command, data, n, status, out, reply.notes))
-            return reply;
-        body = ReplyFrame(addressed, status, out);
+        Command c{.data = frame + 5, .n = len - FRAME_OVERHEAD, .notes = reply.notes};
+        if (!Execute(command, c))
+            return false;
+        body = ReplyFrame(addressed, c.status, c.out);
     }
+    return true;
+}
 
-    if (has(FAULT_BAD_CRC)) {
+void SimTerminal::SpoilBody(uint8_t command, std::vector<uint8_t>& body,
+                            std::vector<std::string>& notes) const {
+    if (HasFault(FAULT_BAD_CRC, command)) {
         body[body.size() - 2] ^= 0xFF;
-        reply.notes.push_back("fault bad-crc");
+        notes.push_back("fault bad-crc");
     }
-    if (has(FAULT_BAD_END)) {
+    if (HasFault(FAULT_BAD_END, command)) {
         body.back() = 0x00;
-        reply.notes.push_back("fault bad-end");
+        notes.push_back("fault bad-end");
     }
+}
 
+std::vector<SimWrite> SimTerminal::Writes(uint8_t command, const std::vector<uint8_t>& body) const {
+    const auto has = [&](SimFaultKind k) { return HasFault(k, command); };
+    std::vector<SimWrite> writes;
     SimWrite first;
     if (has(FAULT_GARBAGE))
         first.bytes.assign(SIM_GARBAGE, SIM_GARBAGE + sizeof SIM_GARBAGE);
     if (has(FAULT_ACK_SPLIT)) {
         first.bytes.insert(first.bytes.end(), AckFrame, AckFrame + 9);
-        reply.writes.push_back(first);
+        writes.push_back(first);
         SimWrite second;
         second.bytes = body;
         second.nDelayMs = m_faults.nAckDelayMs;
-        reply.writes.push_back(second);
+        writes.push_back(second);
     } else {
         if (has(FAULT_ACK))
             first.bytes.insert(first.bytes.end(), AckFrame, AckFrame + 9);
         first.bytes.insert(first.bytes.end(), body.begin(), body.end());
-        reply.writes.push_back(first);
+        writes.push_back(first);
     }
     if (has(FAULT_FIRST_DELAY))
-        reply.writes.front().nDelayMs = m_faults.nFirstDelayMs;
+        writes.front().nDelayMs = m_faults.nFirstDelayMs;
     if (has(FAULT_BYTE_GAP))
-        for (SimWrite& w : reply.writes)
+        for (SimWrite& w : writes)
             w.nByteGapMs = m_faults.nByteGapMs;
-    return reply;
+    return writes;
 }
 
-bool SimTerminal::Execute(uint8_t command, const uint8_t* data, int n, uint8_t& status,
-                          std::vector<uint8_t>& out, std::vector<std::string>& notes) {
-    SimIdentity& me = m_identity;
+// A download in progress takes its own steps; any other command but a new
+// start abandons it.
+bool SimTerminal::Execute(uint8_t command, Command& c) {
     if (m_nPhase != PHASE_IDLE) {
         if (command == CMD_SIZE || command == CMD_BLOCK || command == CMD_SUM) {
-            DownloadStep(command, data, n, status, notes);
+            DownloadStep(command, c);
             return true;
         }
         if (command != CMD_LOAD) {
-            notes.push_back("download abandoned");
+            c.notes.push_back("download abandoned");
             m_nPhase = PHASE_IDLE;
         }
     }
-    switch (command) {
-    case CMD_SET_ID:
-        if (n != 4) {
-            status = SIM_ST_BAD_REQUEST;
-            break;
-        }
-        std::memcpy(me.id, data, 4);
-        notes.push_back("device ID set to " + HexCells(me.id, 4));
-        break;
-    case CMD_READ_ID:
-        out.assign(me.id, me.id + 4);
-        out.push_back(me.nMachine);
-        break;
-    case CMD_QUERY_BY_ID:
-        if (n != 1) {
-            status = SIM_ST_BAD_REQUEST;
-            break;
-        }
-        if (data[0] != me.id[3]) {
-            notes.push_back("ignored: ID low byte is not ours");
-            return false;
-        }
-        out.assign(me.id, me.id + 4);
-        out.push_back(me.nMachine);
-        out.insert(out.end(), me.firmwareDate, me.firmwareDate + 4);
-        out.insert(out.end(), me.type, me.type + 2);
-        break;
-    case CMD_SET_MACHINE:
-        if (n != 5 || data[4] == 0) {
-            status = SIM_ST_BAD_REQUEST;
-            break;
-        }
-        if (std::memcmp(data, me.id, 4) != 0) {
-            notes.push_back("ignored: ID is not ours");
-            return false;
-        }
-        me.nMachine = data[4];
-        notes.push_back(Format("machine number set to %ld", me.nMachine));
-        break;
-    case CMD_VERSION:
-        out.assign(me.type, me.type + 2);
-        out.insert(out.end(), me.firmwareDate, me.firmwareDate + 4);
-        break;
-    case CMD_BUILD_DATE:
-        out.assign(me.buildDate, me.buildDate + 4);
-        break;
-    case CMD_SET_RATE:
-        if (n != 1 || data[0] > 7) {
-            status = SIM_ST_BAD_REQUEST;
-            break;
-        }
-        me.nRate = data[0];
-        notes.push_back(Format("rate index set to %ld", me.nRate));
-        break;
-    case CMD_POWER_ON:
-        if (me.bCard)
-            out.assign(ATR, ATR + sizeof ATR);
-        else
-            out.push_back(NO_CARD);
-        break;
-    case CMD_POWER_OFF:
-        break;
-    case CMD_PCSC:
-        if (n != 1) {
-            status = SIM_ST_BAD_REQUEST;
-            break;
-        }
-        m_nPcsc = data[0];
-        out.push_back(m_nPcsc);
-        break;
-    case CMD_LOAD:
-        if (n != 5 || std::memcmp(data, "LoadP", 5) != 0) {
-            status = SIM_ST_BAD_REQUEST;
-            m_nPhase = PHASE_IDLE;
-            break;
-        }
-        m_nPhase = PHASE_STARTED;
-        m_building.clear();
-        notes.push_back("download started");
-        break;
-    default:
-        out.assign(data, data + n);
-        break;
+    return (this->*HandlerOf(command))(c);
+}
+
+SimTerminal::Handler SimTerminal::HandlerOf(uint8_t command) {
+    static const struct {
+        uint8_t command;
+        Handler handler;
+    } HANDLERS[] = {
+        {CMD_SET_ID, &SimTerminal::SetId},
+        {CMD_READ_ID, &SimTerminal::ReadId},
+        {CMD_QUERY_BY_ID, &SimTerminal::QueryById},
+        {CMD_SET_MACHINE, &SimTerminal::SetMachine},
+        {CMD_VERSION, &SimTerminal::Version},
+        {CMD_BUILD_DATE, &SimTerminal::BuildDate},
+        {CMD_SET_RATE, &SimTerminal::SetRate},
+        {CMD_LOAD, &SimTerminal::StartDownload},
+        {CMD_POWER_ON, &SimTerminal::PowerOn},
+        {CMD_POWER_OFF, &SimTerminal::PowerOff},
+        {CMD_PCSC, &SimTerminal::Pcsc},
+    };
+    for (const auto& h : HANDLERS)
+        if (h.command == command)
+            return h.handler;
+    // A command the terminal does not know comes back as it went.
+    return &SimTerminal::Echo;
+}
+
+bool SimTerminal::SetId(Command& c) {
+    if (c.n != 4) {
+        c.status = SIM_ST_BAD_REQUEST;
+        return true;
     }
+    std::memcpy(m_identity.id, c.data, 4);
+    c.notes.push_back("device ID set to " + HexCells(m_identity.id, 4));
     return true;
 }
 
-void SimTerminal::DownloadStep(uint8_t command, const uint8_t* data, int n, uint8_t& status,
-                               std::vector<std::string>& notes) {
+bool SimTerminal::ReadId(Command& c) {
+    c.out.assign(m_identity.id, m_identity.id + 4);
+    c.out.push_back(m_identity.nMachine);
+    return true;
+}
+
+bool SimTerminal::QueryById(Command& c) {
+    const SimIdentity& me = m_identity;
+    if (c.n != 1) {
+        c.status = SIM_ST_BAD_REQUEST;
+        return true;
+    }
+    if (c.data[0] != me.id[3]) {
+        c.notes.push_back("ignored: ID low byte is not ours");
+        return false;
+    }
+    c.out.assign(me.id, me.id + 4);
+    c.out.push_back(me.nMachine);
+    c.out.insert(c.out.end(), me.firmwareDate, me.firmwareDate + 4);
+    c.out.insert(c.out.end(), me.type, me.type + 2);
+    return true;
+}
+
+bool SimTerminal::SetMachine(Command& c) {
+    if (c.n != 5 || c.data[4] == 0) {
+        c.status = SIM_ST_BAD_REQUEST;
+        return true;
+    }
+    if (std::memcmp(c.data, m_identity.id, 4) != 0) {
+        c.notes.push_back("ignored: ID is not ours");
+        return false;
+    }
+    m_identity.nMachine = c.data[4];
+    c.notes.push_back(Format("machine number set to %ld", m_identity.nMachine));
+    return true;
+}
+
+bool SimTerminal::Version(Command& c) {
+    c.out.assign(m_identity.type, m_identity.type + 2);
+    c.out.insert(c.out.end(), m_identity.firmwareDate, m_identity.firmwareDate + 4);
+    return true;
+}
+
+bool SimTerminal::BuildDate(Command& c) {
+    c.out.assign(m_identity.buildDate, m_identity.buildDate + 4);
+    return true;
+}
+
+bool SimTerminal::SetRate(Command& c) {
+    if (c.n != 1 || c.data[0] > 7) {
+        c.status = SIM_ST_BAD_REQUEST;
+        return true;
+    }
+    m_identity.nRate = c.data[0];
+    c.notes.push_back(Format("rate index set to %ld", m_identity.nRate));
+    return true;
+}
+
+bool SimTerminal::PowerOn(Command& c) {
+    if (m_identity.bCard)
+        c.out.assign(ATR, ATR + sizeof ATR);
+    else
+        c.out.push_back(NO_CARD);
+    return true;
+}
+
+bool SimTerminal::PowerOff(Command&) {
+    return true;
+}
+
+bool SimTerminal::Pcsc(Command& c) {
+    if (c.n != 1) {
+        c.status = SIM_ST_BAD_REQUEST;
+        return true;
+    }
+    m_nPcsc = c.data[0];
+    c.out.push_back(m_nPcsc);
+    return true;
+}
+
+bool SimTerminal::StartDownload(Command& c) {
+    if (c.n != 5 || std::memcmp(c.data, "LoadP", 5) != 0) {
+        c.status = SIM_ST_BAD_REQUEST;
+        m_nPhase = PHASE_IDLE;
+        return true;
+    }
+    m_nPhase = PHASE_STARTED;
+    m_building.clear();
+    c.notes.push_back("download started");
+    return true;
+}
+
+bool SimTerminal::Echo(Command& c) {
+    c.out.assign(c.data, c.data + c.n);
+    return true;
+}
+
+void SimTerminal::DownloadStep(uint8_t command, Command& c) {
+    uint8_t& status = c.status;
     if (command == CMD_SIZE && m_nPhase == PHASE_STARTED) {
-        if (n != 1) {
+        if (c.n != 1) {
             status = SIM_ST_BAD_REQUEST;
         } else {
-            m_nSizeByte = data[0];
+            m_nSizeByte = c.data[0];
             m_nNextOffset = BLOCK;
             m_bShortSeen = false;
             m_nPhase = PHASE_SIZED;
         }
     } else if (command == CMD_BLOCK && m_nPhase == PHASE_SIZED) {
-        status = Block(data, n, notes);
+        status = Block(c.data, c.n, c.notes);
     } else if (command == CMD_SUM && m_nPhase == PHASE_LAST_BLOCK_IN) {
-        status = Finish(data, n, notes);
+        status = Finish(c.data, c.n, c.notes);
         if (status == 0)
             m_nPhase = PHASE_IDLE;
     } else {
-        notes.push_back(Format("download failed: command %02lX out of order", command));
+        c.notes.push_back(Format("download failed: command %02lX out of order", command));
         status = SIM_ST_BAD_ORDER;
     }
     if (status != 0) {
-        notes.push_back(Format("download aborted, status %02lX", status));
+        c.notes.push_back(Format("download aborted, status %02lX", status));
         m_nPhase = PHASE_IDLE;
     }
 }

@@ -108,11 +108,45 @@ class SimTerminal : public SimResponder {
   private:
     enum Phase { PHASE_IDLE, PHASE_STARTED, PHASE_SIZED, PHASE_LAST_BLOCK_IN };
 
-    // Runs the command; returns false when this terminal stays silent.
-    bool Execute(uint8_t command, const uint8_t* data, int n, uint8_t& status,
-                 std::vector<uint8_t>& out, std::vector<std::string>& notes);
-    void DownloadStep(uint8_t command, const uint8_t* data, int n, uint8_t& status,
-                      std::vector<std::string>& notes);
+    // One command as its handler sees it: the request's data, and the
+    // reply's status and data and the log's notes it fills.
+    struct Command {
+        const uint8_t* data;
+        int n;
+        uint8_t status = 0;
+        std::vector<uint8_t> out{};
+        std::vector<std::string>& notes;
+    };
+    // Carries out a command; returns false when this terminal stays silent.
+    using Handler = bool (SimTerminal::*)(Command& c);
+    static Handler HandlerOf(uint8_t command);
+
+    // The steps of Handle: whether the frame is a request this terminal
+    // answers; the reply frame it gives (false: none goes out); the faults
+    // that spoil that frame; the writes that carry it.
+    bool IsForUs(const uint8_t* frame, int len, std::vector<std::string>& notes) const;
+    bool ReplyBody(const uint8_t* frame, int len, SimReply& reply, std::vector<uint8_t>& body);
+    void SpoilBody(uint8_t command, std::vector<uint8_t>& body,
+                   std::vector<std::string>& notes) const;
+    std::vector<SimWrite> Writes(uint8_t command, const std::vector<uint8_t>& body) const;
+
+    // Runs the command by its handler, or as a step of the download in
+    // progress. Returns false when this terminal stays silent.
+    bool Execute(uint8_t command, Command& c);
+    bool SetId(Command& c);
+    bool ReadId(Command& c);
+    bool QueryById(Command& c);
+    bool SetMachine(Command& c);
+    bool Version(Command& c);
+    bool BuildDate(Command& c);
+    bool SetRate(Command& c);
+    bool PowerOn(Command& c);
+    bool PowerOff(Command& c);
+    bool Pcsc(Command& c);
+    bool StartDownload(Command& c);
+    bool Echo(Command& c);
+
+    void DownloadStep(uint8_t command, Command& c);
     uint8_t Block(const uint8_t* data, int n, std::vector<std::string>& notes);
     uint8_t Finish(const uint8_t* data, int n, std::vector<std::string>& notes);
     bool HasFault(SimFaultKind kind, uint8_t command) const;

@@ -3,6 +3,7 @@
 #include "comm/CommJob.h"
 #include "ui_ComSetDlg.h"
 
-CComSetDlg::CComSetDlg(QWidget* parent) : CPortSetDlg(parent, CH_SERIAL) {
+CComSetDlg::CComSetDlg(QWidget* parent, CXmlConfig& config)
+    : CPortSetDlg(parent, config, CH_SERIAL) {
     LoadTemplate<Ui::ComSetDlg>();
 }

@@ -2,7 +2,6 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QGroupBox>
@@ -18,6 +17,7 @@
 #include <QTimerEvent>
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 
 #include "app/Beep.h"
 #include "app/DataExchange.h"
@@ -29,10 +29,6 @@ namespace {
 
 const char* const ResIdProperty = "resId";
 const char* const MaxCharsProperty = "maxChars";
-const char* const StepProperty = "progressStep";
-const char* const UpperProperty = "progressUpper";
-// About one screen refresh.
-constexpr int FRAME_MS = 16;
 
 // A plain-text edit has no maximum length of its own: text that goes past
 // the limit is taken out again where it went in.
@@ -53,17 +49,41 @@ void TrimToLimit(QPlainTextEdit* edit, int position, int added) {
     cursor.removeSelectedText();
 }
 
-// The line breaks a plain-text edit makes of text: CR LF, CR, LF and the
-// paragraph separator each start a line.
-int LineBreaks(const QString& text) {
-    int n = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
-            ++i;
-        n += c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar::ParagraphSeparator;
-    }
-    return n;
+// How one kind of control shows its text.
+struct TextRole {
+    bool (*is)(const QWidget* w);
+    QString (*get)(const QWidget* w);
+    void (*set)(QWidget* w, const QString& text);
+};
+
+// The role of control kind W, whose text Get reads and Set writes.
+template <class W, auto Get, auto Set> TextRole RoleOf() {
+    return {[](const QWidget* w) { return qobject_cast<const W*>(w) != nullptr; },
+            [](const QWidget* w) { return QString(std::invoke(Get, static_cast<const W*>(w))); },
+            [](QWidget* w, const QString& text) { std::invoke(Set, static_cast<W*>(w), text); }};
+}
+
+// A combo box shows the entry with the text, or none.
+void SetComboText(QComboBox* combo, const QString& text) {
+    combo->setCurrentIndex(combo->findText(text));
+}
+
+// Every kind of control with a text; the kinds share no widget.
+const TextRole TextRoles[] = {
+    RoleOf<QLineEdit, &QLineEdit::text, &QLineEdit::setText>(),
+    RoleOf<QPlainTextEdit, &QPlainTextEdit::toPlainText, &QPlainTextEdit::setPlainText>(),
+    RoleOf<QLabel, &QLabel::text, &QLabel::setText>(),
+    RoleOf<QAbstractButton, &QAbstractButton::text, &QAbstractButton::setText>(),
+    RoleOf<QGroupBox, &QGroupBox::title, &QGroupBox::setTitle>(),
+    RoleOf<QComboBox, &QComboBox::currentText, &SetComboText>(),
+};
+
+// The role of w's kind, or nullptr for a control without text.
+const TextRole* TextRoleOf(const QWidget* w) {
+    for (const TextRole& role : TextRoles)
+        if (role.is(w))
+            return &role;
+    return nullptr;
 }
 
 // Edits of the upper-case style turn letters to upper case as they are typed or pasted.
@@ -106,7 +126,8 @@ void ApplyStyles(QWidget* w) {
 
 } // namespace
 
-CDialogBase::CDialogBase(QWidget* parent) : QDialog(parent), m_hWnd(RegisterWindow(this)) {}
+CDialogBase::CDialogBase(QWidget* parent)
+    : QDialog(parent), m_hWnd(RegisterWindow(this)), m_pacer(this) {}
 
 CDialogBase::~CDialogBase() {
     UnregisterWindow(m_hWnd);
@@ -199,49 +220,22 @@ void CDialogBase::ShowItem(int id, bool show) {
 
 void CDialogBase::SetItemText(int id, const QString& text) {
     QWidget* w = GetDlgItem(id);
-    m_appends.erase(w);
-    if (auto* edit = qobject_cast<QLineEdit*>(w))
-        edit->setText(text);
-    else if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
-        plain->setPlainText(text);
-    else if (auto* label = qobject_cast<QLabel*>(w))
-        label->setText(text);
-    else if (auto* button = qobject_cast<QAbstractButton*>(w))
-        button->setText(text);
-    else if (auto* group = qobject_cast<QGroupBox*>(w))
-        group->setTitle(text);
-    else if (auto* combo = qobject_cast<QComboBox*>(w))
-        combo->setCurrentIndex(combo->findText(text));
+    m_pacer.Drop(w);
+    if (const TextRole* role = TextRoleOf(w))
+        role->set(w, text);
 }
 
 QString CDialogBase::GetItemText(int id) const {
     QWidget* w = GetDlgItem(id);
-    if (auto* edit = qobject_cast<QLineEdit*>(w))
-        return edit->text();
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
-        FlushAppend(w);
-        return plain->toPlainText();
-    }
-    if (auto* label = qobject_cast<QLabel*>(w))
-        return label->text();
-    if (auto* button = qobject_cast<QAbstractButton*>(w))
-        return button->text();
-    if (auto* group = qobject_cast<QGroupBox*>(w))
-        return group->title();
-    if (auto* combo = qobject_cast<QComboBox*>(w))
-        return combo->currentText();
-    return {};
+    m_pacer.Flush(w);
+    const TextRole* role = TextRoleOf(w);
+    return role ? role->get(w) : QString();
 }
 
 void CDialogBase::AppendItemText(int id, const QString& text) {
     QWidget* w = GetDlgItem(id);
-    if (qobject_cast<QPlainTextEdit*>(w)) {
-        PendingAppend& pending = m_appends[w];
-        pending.pieces.push_back(text);
-        pending.lineBreaks += LineBreaks(text);
-        // Outside a frame the text goes in now, and its paint opens one.
-        if (!m_frame.isActive())
-            FlushAppend(w);
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+        m_pacer.Append(plain, text);
     } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
         edit->end(false);
         edit->insert(text);
@@ -250,11 +244,8 @@ void CDialogBase::AppendItemText(int id, const QString& text) {
 
 int CDialogBase::GetLineCount(int id) const {
     QWidget* w = GetDlgItem(id);
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
-        auto it = m_appends.find(w);
-        return plain->document()->blockCount() +
-               (it == m_appends.end() ? 0 : it->second.lineBreaks);
-    }
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
+        return plain->document()->blockCount() + m_pacer.WaitingLineBreaks(w);
     if (qobject_cast<QLineEdit*>(w))
         return 1;
     return 0;
@@ -272,7 +263,7 @@ void CDialogBase::SetSel(int id, int start, int end) {
         end = end < 0 ? length : std::min(end, length);
         edit->setSelection(std::min(start, end), std::abs(end - start));
     } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
-        FlushAppend(w);
+        m_pacer.Flush(w);
         QTextCursor cursor = plain->textCursor();
         const int length = plain->document()->characterCount() - 1;
         if (start < 0) {
@@ -296,7 +287,7 @@ void CDialogBase::ReplaceSel(int id, const QString& text) {
             return;
         edit->insert(text);
     } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
-        FlushAppend(w);
+        m_pacer.Flush(w);
         QTextCursor cursor = plain->textCursor();
         cursor.insertText(text);
         plain->setTextCursor(cursor);
@@ -310,7 +301,7 @@ void CDialogBase::LimitText(int id, int maxChars) {
         if (const int length = maxChars > 0 ? maxChars : 32767; edit->maxLength() != length)
             edit->setMaxLength(length);
     } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
-        FlushAppend(w);
+        m_pacer.Flush(w);
         const bool watched = plain->property(MaxCharsProperty).isValid();
         plain->setProperty(MaxCharsProperty, maxChars);
         if (!watched)
@@ -323,14 +314,14 @@ void CDialogBase::SetProgressRange(int id, int lower, int upper) {
     if (auto* bar = GetDlgItemAs<QProgressBar>(id)) {
         // Qt shows a busy bar for an empty range.
         bar->setRange(lower, std::max(upper, lower + 1));
-        bar->setProperty(UpperProperty, std::max(upper, lower));
+        m_progress[id].upper = std::max(upper, lower);
         bar->setValue(lower);
     }
 }
 
 void CDialogBase::SetProgressStep(int id, int step) {
-    if (auto* bar = GetDlgItemAs<QProgressBar>(id))
-        bar->setProperty(StepProperty, step);
+    if (GetDlgItemAs<QProgressBar>(id))
+        m_progress[id].step = step;
 }
 
 int CDialogBase::StepIt(int id) {
@@ -338,15 +329,13 @@ int CDialogBase::StepIt(int id) {
     if (!bar)
         return 0;
     const int before = std::max(bar->value(), bar->minimum());
-    const QVariant step = bar->property(StepProperty);
-    SetProgressPos(id, before + (step.isValid() ? step.toInt() : 10));
+    SetProgressPos(id, before + m_progress[id].step);
     return before;
 }
 
 void CDialogBase::SetProgressPos(int id, int pos) {
     if (auto* bar = GetDlgItemAs<QProgressBar>(id)) {
-        const QVariant upper = bar->property(UpperProperty);
-        const int top = upper.isValid() ? upper.toInt() : bar->maximum();
+        const int top = m_progress[id].upper.value_or(bar->maximum());
         bar->setValue(std::clamp(pos, bar->minimum(), std::max(top, bar->minimum())));
     }
 }
@@ -535,68 +524,7 @@ bool CDialogBase::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void CDialogBase::FlushAppend(QWidget* w) const {
-    auto it = m_appends.find(w);
-    if (it == m_appends.end())
-        return;
-    const std::vector<QString> pieces = std::move(it->second.pieces);
-    const int lineBreaks = it->second.lineBreaks;
-    m_appends.erase(it);
-    auto* plain = static_cast<QPlainTextEdit*>(w);
-    // One edit block: the layout hears of the change once, not per line.
-    QTextCursor cursor(plain->document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.beginEditBlock();
-    for (const QString& piece : pieces)
-        cursor.insertText(piece);
-    cursor.endEditBlock();
-    // Text of a window's height or more scrolls every line out, and the
-    // scroll lays out each line it passes only to measure it. With the
-    // window's updates off, the view jumps to just above the end instead,
-    // the caret then places it as it always does, and the window is
-    // repainted whole.
-    QWidget* view = plain->viewport();
-    const bool jump =
-        lineBreaks >= view->height() / std::max(1, plain->fontMetrics().lineSpacing());
-    if (jump) {
-        view->setUpdatesEnabled(false);
-        QScrollBar* bar = plain->verticalScrollBar();
-        bar->setValue(bar->maximum() - 2);
-    }
-    plain->setTextCursor(cursor);
-    if (jump)
-        view->setUpdatesEnabled(true);
-}
-
-void CDialogBase::FlushAppends() {
-    while (!m_appends.empty())
-        FlushAppend(m_appends.begin()->first);
-}
-
-bool CDialogBase::event(QEvent* event) {
-    if (event->type() == QEvent::UpdateRequest) {
-        if (m_frame.isActive()) {
-            m_bPaintDue = true;
-            return true;
-        }
-        FlushAppends();
-        m_bPaintDue = false;
-        m_frame.start(FRAME_MS, this);
-    }
-    return QDialog::event(event);
-}
-
 void CDialogBase::timerEvent(QTimerEvent* event) {
-    if (event->timerId() == m_frame.timerId()) {
-        m_frame.stop();
-        FlushAppends();
-        // The held-back request is gone: the widgets' dirty areas wait for
-        // a new one.
-        if (m_bPaintDue)
-            QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest),
-                                        Qt::LowEventPriority);
-        return;
-    }
     for (auto& [id, timer] : m_timers) {
         if (timer == event->timerId()) {
             OnTimer(id);

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QBasicTimer>
 #include <QDialog>
 #include <QString>
 #include <functional>
 #include <map>
-#include <vector>
+#include <optional>
 
+#include "app/FramePacer.h"
 #include "app/Toolkit.h"
 #include "comm/Notify.h"
 
@@ -76,7 +76,7 @@ class CDialogBase : public QDialog {
     // line); 0 for an identifier without an edit.
     int GetLineCount(int id) const;
     // Whether appended text or a paint waits for the frame's end.
-    bool PaintPending() const { return m_bPaintDue || !m_appends.empty(); }
+    bool PaintPending() const { return m_pacer.Pending(); }
     // Selects characters start..end of an edit; end -1 means to the end, and
     // start -1 removes the selection. (0, -1) selects all.
     void SetSel(int id, int start, int end);
@@ -161,31 +161,27 @@ class CDialogBase : public QDialog {
 
     void accept() override;
     void reject() override;
-    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
 
   private:
+    // A bar's range end and step as set here: Qt's own range cannot be
+    // empty, and a bar has no step of its own.
+    struct ProgressState {
+        std::optional<int> upper; // unset: the bar's own maximum
+        int step = 10;
+    };
+
     QWidget* FindItem(int id) const;
-    // Puts the text waiting for w (or for every edit) into the edit; reads
-    // flush too, so that they see the edit's own line breaks.
-    void FlushAppend(QWidget* w) const;
-    void FlushAppends();
 
     WindowHandle m_hWnd;
+    // Reads flush the text that waits, so that they see the edit's own line breaks.
+    mutable CFramePacer m_pacer;
     std::map<int, QWidget*> m_controls;
-    std::map<int, int> m_timers; // identifier -> Qt timer
+    std::map<int, int> m_timers;             // identifier -> Qt timer
+    std::map<int, ProgressState> m_progress; // by identifier
     std::map<int, std::function<void()>> m_killFocus;
     int m_nResult = IDCANCEL;
     bool m_bEnded = false;
     bool m_bNoClose = false;
-    // Painting at most once a frame: the frame runs from a paint, an update
-    // asked for meanwhile waits for its end, and so does appended text.
-    QBasicTimer m_frame;
-    bool m_bPaintDue = false;
-    struct PendingAppend {
-        std::vector<QString> pieces; // inserted one by one, as they came
-        int lineBreaks = 0;
-    };
-    mutable std::map<QWidget*, PendingAppend> m_appends;
 };

@@ -3,6 +3,7 @@
 #include "comm/CommJob.h"
 #include "ui_ModemSetDlg.h"
 
-CModemSetDlg::CModemSetDlg(QWidget* parent) : CPortSetDlg(parent, CH_MODEM) {
+CModemSetDlg::CModemSetDlg(QWidget* parent, CXmlConfig& config)
+    : CPortSetDlg(parent, config, CH_MODEM) {
     LoadTemplate<Ui::ModemSetDlg>();
 }

@@ -6,5 +6,6 @@
 // the outside-line prefix and the called number, which must not be empty.
 class CModemSetDlg : public CPortSetDlg {
   public:
-    explicit CModemSetDlg(QWidget* parent = nullptr);
+    // config: the console's store, which must outlive the dialog.
+    CModemSetDlg(QWidget* parent, CXmlConfig& config);
 };

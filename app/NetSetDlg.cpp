@@ -11,13 +11,13 @@ namespace {
 constexpr int MaxPortChars = 6;
 } // namespace
 
-CNetSetDlg::CNetSetDlg(QWidget* parent, int channel)
-    : CSettingsDlgBase(parent), m_nChannel(channel) {}
+CNetSetDlg::CNetSetDlg(QWidget* parent, CXmlConfig& config, int channel)
+    : CSettingsDlgBase(parent, config), m_nChannel(channel) {}
 
 bool CNetSetDlg::OnInitDialog() {
     CSettingsDlgBase::OnInitDialog();
     int parsed = 0;
-    if (m_pConfig != nullptr && ReadNetSection(*m_pConfig, m_nChannel, m_section)) {
+    if (ReadNetSection(m_config, m_nChannel, m_section)) {
         int parts[4] = {};
         parsed = std::sscanf(m_section.strIp.c_str(), "%d.%d.%d.%d", &parts[0], &parts[1],
                              &parts[2], &parts[3]);
@@ -39,11 +39,11 @@ void CNetSetDlg::DoDataExchange(CDataExchange& dx) {
 }
 
 void CNetSetDlg::OnOK() {
-    if (!UpdateData(true) || m_pConfig == nullptr)
+    if (!UpdateData(true))
         return;
     char ip[16];
     std::snprintf(ip, sizeof ip, "%d.%d.%d.%d", m_address[0], m_address[1], m_address[2],
                   m_address[3]);
     m_section.strIp = ip;
-    CloseIfSaved(SaveNetSection(*m_pConfig, m_nChannel, m_section));
+    CloseIfSaved(SaveNetSection(m_config, m_nChannel, m_section));
 }

@@ -16,7 +16,7 @@ class CNetSetDlg : public CSettingsDlgBase {
 
   protected:
     // channel: CH_TCP or CH_UDP; the derived dialog loads the template.
-    CNetSetDlg(QWidget* parent, int channel);
+    CNetSetDlg(QWidget* parent, CXmlConfig& config, int channel);
 
     bool OnInitDialog() override;
     void DoDataExchange(CDataExchange& dx) override;

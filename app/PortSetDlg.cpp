@@ -40,8 +40,8 @@ CPortSetDlg::PortLister CPortSetDlg::SetPortLister(PortLister lister) {
     return previous;
 }
 
-CPortSetDlg::CPortSetDlg(QWidget* parent, int channel)
-    : CSettingsDlgBase(parent), m_nChannel(channel) {}
+CPortSetDlg::CPortSetDlg(QWidget* parent, CXmlConfig& config, int channel)
+    : CSettingsDlgBase(parent, config), m_nChannel(channel) {}
 
 bool CPortSetDlg::OnInitDialog() {
     CSettingsDlgBase::OnInitDialog();
@@ -49,9 +49,7 @@ bool CPortSetDlg::OnInitDialog() {
 
     std::vector<SerialPortInfo> ports;
     std::string strError;
-    std::vector<PortBinding> bound;
-    if (m_pConfig != nullptr)
-        bound = ReadPortBindings(*m_pConfig);
+    const std::vector<PortBinding> bound = ReadPortBindings(m_config);
     const int listed = g_portLister ? g_portLister(ports, bound, strError)
                                     : ListSerialPorts(ports, bound, strError);
     if (listed != 0) {
@@ -68,7 +66,7 @@ bool CPortSetDlg::OnInitDialog() {
         return false;
     }
     int current = 0;
-    if (m_pConfig != nullptr && ReadSerialSection(*m_pConfig, m_nChannel, m_section)) {
+    if (ReadSerialSection(m_config, m_nChannel, m_section)) {
         // The stored port stays chosen, or a plain OK would silently move the
         // channel to the first port of the list.
         const QString stored = Text(m_section.strPortNo);
@@ -105,10 +103,8 @@ void CPortSetDlg::OnOK() {
             edit->selectAll();
         return;
     }
-    if (m_pConfig == nullptr)
-        return;
     const int baud = GetCurSel(IDC_SET_BAUD);
     m_section.strPortNo = PortNoFromText(GetItemText(IDC_SET_PORT_LIST)).toStdString();
     m_section.nBaudRate = ComBaudRate(baud >= 0 ? static_cast<unsigned>(baud) : 0);
-    CloseIfSaved(SaveSerialSection(*m_pConfig, m_nChannel, m_section));
+    CloseIfSaved(SaveSerialSection(m_config, m_nChannel, m_section));
 }

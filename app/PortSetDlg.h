@@ -32,7 +32,7 @@ class CPortSetDlg : public CSettingsDlgBase {
 
   protected:
     // channel: CH_SERIAL or CH_MODEM; the derived dialog loads the template.
-    CPortSetDlg(QWidget* parent, int channel);
+    CPortSetDlg(QWidget* parent, CXmlConfig& config, int channel);
 
     bool OnInitDialog() override;
     void DoDataExchange(CDataExchange& dx) override;

@@ -22,7 +22,7 @@ std::string Chars(const QString& s) {
 
 } // namespace
 
-CPubFunsDlg::CPubFunsDlg(QWidget* parent) : CDialogBase(parent) {
+CPubFunsDlg::CPubFunsDlg(QWidget* parent, CommJob& job) : CDialogBase(parent), m_job(job) {
     LoadTemplate<Ui::PubFunsDlg>();
     OnClicked(IDC_PUB_EXECUTE, [this] { OnExecute(); });
     OnSelChange(IDC_PUB_COMMAND, [this] { OnCommandChange(); });
@@ -31,15 +31,15 @@ CPubFunsDlg::CPubFunsDlg(QWidget* parent) : CDialogBase(parent) {
 
 CPubFunsDlg::~CPubFunsDlg() {
     // The record must not keep pointing into buffers that go with the dialog.
-    if (m_pJob != nullptr && !m_bCommandRuns) {
-        if (m_pJob->pSendBuf == m_sendBuf) {
-            m_pJob->pSendBuf = nullptr;
-            m_pJob->nSendBufSize = 0;
-        }
-        if (m_pJob->pRecvBuf == m_recvBuf) {
-            m_pJob->pRecvBuf = nullptr;
-            m_pJob->nRecvBufSize = 0;
-        }
+    if (m_bCommandRuns)
+        return;
+    if (m_job.pSendBuf == m_sendBuf) {
+        m_job.pSendBuf = nullptr;
+        m_job.nSendBufSize = 0;
+    }
+    if (m_job.pRecvBuf == m_recvBuf) {
+        m_job.pRecvBuf = nullptr;
+        m_job.nRecvBufSize = 0;
     }
 }
 
@@ -109,7 +109,7 @@ bool CPubFunsDlg::CheckId() {
 }
 
 void CPubFunsDlg::OnExecute() {
-    if (m_bCommandRuns || m_pJob == nullptr || m_pJob->hJobEvent == nullptr)
+    if (m_bCommandRuns || m_job.hJobEvent == nullptr)
         return;
     if (!ReadFields())
         return;
@@ -129,14 +129,13 @@ void CPubFunsDlg::OnExecute() {
     }
     const int len = BuildFrame(req.machine, req.command, req.data, req.len, m_sendBuf);
 
-    CommJob& job = *m_pJob;
-    FillExchangeJob(job, m_sendBuf, PUB_BUFFER_SIZE, len, m_recvBuf, PUB_BUFFER_SIZE, false,
+    FillExchangeJob(m_job, m_sendBuf, PUB_BUFFER_SIZE, len, m_recvBuf, PUB_BUFFER_SIZE, false,
                     GetSafeHwnd());
-    job.nFirstCharTimeout = PUB_TIMEOUT_MS;
-    job.nInterCharTimeout = PUB_TIMEOUT_MS;
+    m_job.nFirstCharTimeout = PUB_TIMEOUT_MS;
+    m_job.nInterCharTimeout = PUB_TIMEOUT_MS;
     m_nLastCommand = req.command;
     m_bCommandRuns = true;
-    job.hJobEvent->Set();
+    m_job.hJobEvent->Set();
 }
 
 void CPubFunsDlg::OnCommResult(int code, long value) {

@@ -19,11 +19,12 @@
 // Escape, the title bar) takes effect when that result arrives.
 class CPubFunsDlg : public CDialogBase {
   public:
-    explicit CPubFunsDlg(QWidget* parent);
+    // job: the console's job record, lent for as long as the dialog lives.
+    CPubFunsDlg(QWidget* parent, CommJob& job);
     ~CPubFunsDlg() override;
 
-    // The console's job record; set before the dialog runs.
-    CommJob* m_pJob = nullptr;
+    // The job record the dialog files its commands on.
+    CommJob& Job() const { return m_job; }
 
     void OnShowWindow();
     void OnExecute();
@@ -64,6 +65,7 @@ class CPubFunsDlg : public CDialogBase {
     // false for a status-byte error, which leaves the fields alone.
     bool ShowReply(int len);
 
+    CommJob& m_job;
     uint8_t m_sendBuf[PUB_BUFFER_SIZE] = {};
     uint8_t m_recvBuf[PUB_BUFFER_SIZE] = {};
     bool m_bCommandRuns = false;

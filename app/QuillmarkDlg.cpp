@@ -264,7 +264,8 @@ void CQuillmarkDlg::OnCapture() {
 void CQuillmarkDlg::ShowCaptureStatus() {
     QString title = m_strTitle;
     if (m_state.CaptureOn()) {
-        const char* form = m_state.CaptureError() != 0 ? txt::CaptureFailedTitle : txt::CaptureTitle;
+        const char* form =
+            m_state.CaptureError() != 0 ? txt::CaptureFailedTitle : txt::CaptureTitle;
         title = Text(form).arg(m_strTitle, Text(m_state.CapturePath()));
     }
     if (windowTitle() != title)
@@ -317,21 +318,20 @@ int CQuillmarkDlg::RunSettingsDialog(int channel) {
     std::unique_ptr<CSettingsDlgBase> dlg;
     switch (channel) {
     case CH_SERIAL:
-        dlg = std::make_unique<CComSetDlg>(this);
+        dlg = std::make_unique<CComSetDlg>(this, m_state.Config());
         break;
     case CH_MODEM:
-        dlg = std::make_unique<CModemSetDlg>(this);
+        dlg = std::make_unique<CModemSetDlg>(this, m_state.Config());
         break;
     case CH_TCP:
-        dlg = std::make_unique<CTcpSetDlg>(this);
+        dlg = std::make_unique<CTcpSetDlg>(this, m_state.Config());
         break;
     case CH_UDP:
-        dlg = std::make_unique<CUdpSetDlg>(this);
+        dlg = std::make_unique<CUdpSetDlg>(this, m_state.Config());
         break;
     default:
         return IDCANCEL;
     }
-    dlg->m_pConfig = &m_state.Config();
     return dlg->DoModal();
 }
 
@@ -464,8 +464,7 @@ void CQuillmarkDlg::OnUdpClose() {
 
 void CQuillmarkDlg::OnClosePort() {
     m_state.ClosePort();
-    m_strComStatus =
-        Text(ChannelClosedText(m_state.Channel() == CH_MODEM ? CH_MODEM : CH_SERIAL));
+    m_strComStatus = Text(ChannelClosedText(m_state.Channel() == CH_MODEM ? CH_MODEM : CH_SERIAL));
     EnableItem(IDC_OPEN_PORT, true);
     EnableItem(IDC_CLOSE_PORT, false);
     UpdateData(false);
@@ -489,8 +488,7 @@ int CQuillmarkDlg::RunOnLentJob(CDialogBase& dlg) {
 void CQuillmarkDlg::OnPubFuns() {
     if (RefuseNotConnected() || JobPending())
         return;
-    CPubFunsDlg dlgPubFuns(this);
-    dlgPubFuns.m_pJob = &m_state.LendJob();
+    CPubFunsDlg dlgPubFuns(this, m_state.LendJob());
     RunOnLentJob(dlgPubFuns);
 }
 
@@ -525,8 +523,8 @@ void CQuillmarkDlg::OnDownload() {
         FocusItem(IDC_LOAD_MACHINE_NO);
         return;
     }
-    CLoadProcDlg dlgLoad(this, m_strLoadFile.toStdString(), m_nLoadMachineNo,
-                         m_state.LendJob(), [this] { OnCloseAll(); });
+    CLoadProcDlg dlgLoad(this, m_strLoadFile.toStdString(), m_nLoadMachineNo, m_state.LendJob(),
+                         [this] { OnCloseAll(); });
     RunOnLentJob(dlgLoad);
 }
 

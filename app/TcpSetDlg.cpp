@@ -3,6 +3,6 @@
 #include "comm/CommJob.h"
 #include "ui_TcpSetDlg.h"
 
-CTcpSetDlg::CTcpSetDlg(QWidget* parent) : CNetSetDlg(parent, CH_TCP) {
+CTcpSetDlg::CTcpSetDlg(QWidget* parent, CXmlConfig& config) : CNetSetDlg(parent, config, CH_TCP) {
     LoadTemplate<Ui::TcpSetDlg>();
 }

@@ -5,5 +5,6 @@
 // The settings of the terminal's TCP server: address, port and time-outs.
 class CTcpSetDlg : public CNetSetDlg {
   public:
-    explicit CTcpSetDlg(QWidget* parent = nullptr);
+    // config: the console's store, which must outlive the dialog.
+    CTcpSetDlg(QWidget* parent, CXmlConfig& config);
 };

@@ -3,6 +3,6 @@
 #include "comm/CommJob.h"
 #include "ui_UdpSetDlg.h"
 
-CUdpSetDlg::CUdpSetDlg(QWidget* parent) : CNetSetDlg(parent, CH_UDP) {
+CUdpSetDlg::CUdpSetDlg(QWidget* parent, CXmlConfig& config) : CNetSetDlg(parent, config, CH_UDP) {
     LoadTemplate<Ui::UdpSetDlg>();
 }

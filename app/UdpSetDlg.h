@@ -5,5 +5,6 @@
 // The settings of the terminal's UDP peer: address, port and time-outs.
 class CUdpSetDlg : public CNetSetDlg {
   public:
-    explicit CUdpSetDlg(QWidget* parent = nullptr);
+    // config: the console's store, which must outlive the dialog.
+    CUdpSetDlg(QWidget* parent, CXmlConfig& config);
 };

@@ -247,9 +247,9 @@ TEST_F(LoadTest, RefusalsComeInOrderAndSendNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        dlg->SetItemText(IDC_LOAD_FILE, c.chooseFile
-                                            ? QString::fromStdString((dir.path / "prog.bin").string())
-                                            : QString());
+        dlg->SetItemText(IDC_LOAD_FILE,
+                         c.chooseFile ? QString::fromStdString((dir.path / "prog.bin").string())
+                                      : QString());
         capture.boxes.clear();
         Download(c.machineNo);
         ASSERT_EQ(capture.boxes.size(), 1u);
@@ -320,7 +320,8 @@ TEST_F(LoadTest, TimedSendingFilesNothingWhileADialogHoldsTheJob) {
         dlg->OnTimer(TIMER_PROTOCOL_SEND);
         EXPECT_EQ(dlg->State().PendingRow(), ROW_PROTOCOL);
         EXPECT_TRUE(WaitUntil([&] { return !dlg->JobPending(); }, 5000));
-        EXPECT_TRUE(WaitUntil([&] { return sim->CountLines("RX tcp C0 FF DD") == framesAfter; }, 5000));
+        EXPECT_TRUE(
+            WaitUntil([&] { return sim->CountLines("RX tcp C0 FF DD") == framesAfter; }, 5000));
     };
     tickAndWait(1);
 
@@ -335,7 +336,7 @@ TEST_F(LoadTest, TimedSendingFilesNothingWhileADialogHoldsTheJob) {
             return;
         }
         lent = dlg->JobLent();
-        job = d->m_pJob;
+        job = &d->Job();
         auto ticks = [&] {
             for (int i = 0; i < 3; ++i) {
                 dlg->OnTimer(TIMER_PROTOCOL_SEND);

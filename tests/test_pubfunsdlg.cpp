@@ -76,8 +76,7 @@ class PubFunsTest : public ::testing::Test {
         job.nChannel = CH_SERIAL;
         job.nPort = COM;
         worker = StartWorker(job);
-        dlg = std::make_unique<CPubFunsDlg>(nullptr);
-        dlg->m_pJob = &job;
+        dlg = std::make_unique<CPubFunsDlg>(nullptr, job);
         ASSERT_TRUE(dlg->Create());
     }
     void TearDown() override {
@@ -524,7 +523,7 @@ TEST_F(PubFunsButtonTest, DialogRunsOnTheConsolesJobAndHandsItBack) {
     QTimer::singleShot(0, [&] {
         auto* d = static_cast<CPubFunsDlg*>(FindWindowByCaption(CAPTION));
         ASSERT_NE(d, nullptr);
-        EXPECT_EQ(d->m_pJob, &dlg->State().Job());
+        EXPECT_EQ(&d->Job(), &dlg->State().Job());
         d->ClickItem(IDC_PUB_EXECUTE);
         sent = pty.Read(request.size(), 2000);
         EXPECT_EQ(dlg->State().Job().hNotifyWnd, d->GetSafeHwnd());

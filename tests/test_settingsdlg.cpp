@@ -24,8 +24,8 @@
 #include "app/Resource.h"
 #include "app/TcpSetDlg.h"
 #include "app/UdpSetDlg.h"
-#include "sim/ConsoleConfigXml.h"
 #include "comm/SerialPort.h"
+#include "sim/ConsoleConfigXml.h"
 
 namespace {
 
@@ -93,8 +93,7 @@ class SettingsDlgTest : public ::testing::Test {
 
     // Opens dialog dlg over the store without a modal loop.
     template <class Dlg> std::unique_ptr<Dlg> Open(bool expectShown = true) {
-        auto dlg = std::make_unique<Dlg>();
-        dlg->m_pConfig = &config;
+        auto dlg = std::make_unique<Dlg>(nullptr, config);
         EXPECT_EQ(dlg->Create(), expectShown);
         if (expectShown) {
             dlg->activateWindow();
@@ -116,20 +115,20 @@ TEST_F(SettingsDlgTest, EachTemplateHasItsControlsCaptionAndDefaultButton) {
         std::vector<int> ids;
         int defaultButton;
     } cases[] = {
-        {std::make_unique<CComSetDlg>(),
+        {std::make_unique<CComSetDlg>(nullptr, config),
          "串口通信参数设置",
          {IDC_SET_PORT_LIST, IDC_SET_BAUD, IDC_SET_FIRST_CHAR, IDC_SET_INTER_CHAR},
          IDOK},
-        {std::make_unique<CModemSetDlg>(),
+        {std::make_unique<CModemSetDlg>(nullptr, config),
          "Modem通信参数设置",
          {IDC_SET_PORT_LIST, IDC_SET_BAUD, IDC_SET_FIRST_CHAR, IDC_SET_INTER_CHAR, IDC_SET_ADDED_NO,
           IDC_SET_CALLED_NO},
          IDOK},
-        {std::make_unique<CTcpSetDlg>(),
+        {std::make_unique<CTcpSetDlg>(nullptr, config),
          "TCP通信参数设置",
          {IDC_SET_IP, IDC_SET_NET_PORT, IDC_SET_FIRST_CHAR, IDC_SET_INTER_CHAR},
          IDCANCEL},
-        {std::make_unique<CUdpSetDlg>(),
+        {std::make_unique<CUdpSetDlg>(nullptr, config),
          "UDP通信参数设置",
          {IDC_SET_IP, IDC_SET_NET_PORT, IDC_SET_FIRST_CHAR, IDC_SET_INTER_CHAR},
          IDCANCEL},

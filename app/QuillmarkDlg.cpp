@@ -65,6 +65,15 @@ bool FileReadable(const std::string& path) {
            ::access(path.c_str(), R_OK) == 0;
 }
 
+// The port panel's open and close captions, by channel: the modem dials and
+// hangs up. The network panels keep their template's.
+struct PortCaptions {
+    const char* pOpen;
+    const char* pClose;
+};
+constexpr PortCaptions PORT_CAPTIONS[] = {{txt::OpenPort, txt::ClosePort},
+                                          {txt::Dial, txt::HangUp}};
+
 // The bytes 00 to FF and then 00 to 04, as hex digits.
 QString InitialProtocolData() {
     QString hex;
@@ -74,6 +83,22 @@ QString InitialProtocolData() {
 }
 
 } // namespace
+
+const CQuillmarkDlg::LinkPanel CQuillmarkDlg::LINK_PANELS[LINK_COUNT] = {
+    {IDC_SERIAL_GROUP,
+     IDC_COM_SET,
+     IDC_OPEN_PORT,
+     IDC_CLOSE_PORT,
+     IDC_COM_STATUS,
+     {IDC_COM_PORT, IDC_COM_BAUD}},
+    {IDC_TCP_GROUP,
+     IDC_TCP_SET,
+     IDC_TCP_CONNECT,
+     IDC_TCP_DISCONNECT,
+     IDC_TCP_STATUS,
+     {IDC_TCP_ADDR, 0}},
+    {IDC_UDP_GROUP, IDC_UDP_SET, IDC_UDP_BIND, IDC_UDP_CLOSE, IDC_UDP_STATUS, {IDC_UDP_ADDR, 0}},
+};
 
 CQuillmarkDlg::CQuillmarkDlg(QWidget* parent, std::string configPath)
     : CDialogBase(parent),
@@ -157,18 +182,16 @@ void CQuillmarkDlg::Exchange(CDataExchange& dx, unsigned groups) {
         dx.Text(IDC_MACHINE_NO, m_nMachineNo, 0, 255);
         dx.Text(IDC_COMMAND, m_strCommand, 2);
     }
-    if (groups & FG_PROTOCOL_ROW)
-        dx.Check(IDC_PROTOCOL_TIMED, m_bProtocolTimed);
-    if (groups & FG_DIRECT_ROW)
-        dx.Check(IDC_DIRECT_TIMED, m_bDirectTimed);
+    for (int row : {ROW_PROTOCOL, ROW_DIRECT})
+        if (groups & ROW_CONTROLS[row].nFields)
+            dx.Check(ROW_CONTROLS[row].nBox, m_rows[row].bTimed);
     if (groups & FG_DIRECT) {
         dx.Check(IDC_HEX_SEND, m_bHexSend);
         dx.Check(IDC_SEND_NEWLINE, m_bSendNewLine);
     }
-    if (groups & FG_PROTOCOL_ROW)
-        dx.Text(IDC_PROTOCOL_PERIOD, m_nProtocolPeriod);
-    if (groups & FG_DIRECT_ROW)
-        dx.Text(IDC_DIRECT_PERIOD, m_nDirectPeriod);
+    for (int row : {ROW_PROTOCOL, ROW_DIRECT})
+        if (groups & ROW_CONTROLS[row].nFields)
+            dx.Text(ROW_CONTROLS[row].nPeriod, m_rows[row].nPeriod);
     if (groups & FG_TIMEOUTS) {
         dx.Text(IDC_FIRST_CHAR, m_nFirstCharTimeout, FIRST_CHAR_MIN_MS, FIRST_CHAR_MAX_MS);
         dx.Text(IDC_INTER_CHAR, m_nInterCharTimeout, INTER_CHAR_MIN_MS, INTER_CHAR_MAX_MS);
@@ -178,9 +201,6 @@ void CQuillmarkDlg::Exchange(CDataExchange& dx, unsigned groups) {
     if (groups & FG_DIRECT)
         dx.Text(IDC_DIRECT_DATA, m_strDirectData);
     if ((groups & FG_LABELS) && !dx.m_bSaveAndValidate) {
-        dx.Text(IDC_COM_STATUS, m_strComStatus);
-        dx.Text(IDC_TCP_STATUS, m_strTcpStatus);
-        dx.Text(IDC_UDP_STATUS, m_strUdpStatus);
         SetItemText(IDC_RECV_STATUS, Text(m_state.RecvStatus()));
         SetItemText(IDC_RECV_COUNT, QString::number(m_state.RecvCount()));
         SetItemText(IDC_SEND_COUNT, QString::number(m_state.SendCount()));
@@ -275,41 +295,33 @@ void CQuillmarkDlg::ShowCaptureStatus() {
 }
 
 void CQuillmarkDlg::OnSelchangeChannel() {
-    const int channel = GetCurSel(IDC_CHANNEL);
-    m_state.SelectChannel(channel);
-
-    if (channel >= 0) {
-        const bool serial = channel == CH_SERIAL || channel == CH_MODEM;
-        if (serial) {
-            const bool modem = channel == CH_MODEM;
-            SetItemText(IDC_OPEN_PORT, Text(modem ? txt::Dial : txt::OpenPort));
-            SetItemText(IDC_CLOSE_PORT, Text(modem ? txt::HangUp : txt::ClosePort));
-        }
-        for (int id : {IDC_SERIAL_GROUP, IDC_COM_SET, IDC_OPEN_PORT, IDC_COM_STATUS, IDC_COM_PORT,
-                       IDC_COM_BAUD})
-            EnableItem(id, serial);
-        if (!serial)
-            EnableItem(IDC_CLOSE_PORT, false);
-
-        const bool tcp = channel == CH_TCP;
-        for (int id : {IDC_TCP_GROUP, IDC_TCP_SET, IDC_TCP_CONNECT, IDC_TCP_STATUS, IDC_TCP_ADDR})
-            EnableItem(id, tcp);
-        if (!tcp)
-            EnableItem(IDC_TCP_DISCONNECT, false);
-
-        const bool udp = channel == CH_UDP;
-        for (int id : {IDC_UDP_GROUP, IDC_UDP_SET, IDC_UDP_BIND, IDC_UDP_STATUS, IDC_UDP_ADDR})
-            EnableItem(id, udp);
-        if (!udp)
-            EnableItem(IDC_UDP_CLOSE, false);
-    }
-
+    m_state.SelectChannel(GetCurSel(IDC_CHANNEL));
+    // A channel chosen again leaves its close button as it was.
+    ShowChannels(true);
     m_state.ReadTimeouts(m_nFirstCharTimeout, m_nInterCharTimeout);
-
-    m_strComStatus = Text(ChannelIdleText(channel == CH_MODEM ? CH_MODEM : CH_SERIAL));
-    m_strTcpStatus = Text(ChannelIdleText(CH_TCP));
-    m_strUdpStatus = Text(ChannelIdleText(CH_UDP));
     UpdateData(false);
+}
+
+void CQuillmarkDlg::ShowChannels(bool keepOwnClose) {
+    const int channel = m_state.Channel();
+    const int chosen = LinkOf(channel);
+    if (chosen == LINK_PORT) {
+        SetItemText(LINK_PANELS[LINK_PORT].nOpen, Text(PORT_CAPTIONS[channel].pOpen));
+        SetItemText(LINK_PANELS[LINK_PORT].nClose, Text(PORT_CAPTIONS[channel].pClose));
+    }
+    for (int link = 0; link < LINK_COUNT; ++link) {
+        const LinkPanel& panel = LINK_PANELS[link];
+        const bool own = link == chosen;
+        const bool open = m_state.LinkOpen(link);
+        for (int id :
+             {panel.nGroup, panel.nSettings, panel.nStatus, panel.nAddress[0], panel.nAddress[1]})
+            if (id != 0)
+                EnableItem(id, own);
+        EnableItem(panel.nOpen, !open && (own || m_state.Label(link) == LABEL_CLOSED));
+        if (open || !own || !keepOwnClose)
+            EnableItem(panel.nClose, open);
+        SetItemText(panel.nStatus, Text(m_state.LinkStatus(link)));
+    }
 }
 
 // Runs the settings dialog of a channel over the console's store and returns
@@ -335,32 +347,27 @@ int CQuillmarkDlg::RunSettingsDialog(int channel) {
     return dlg->DoModal();
 }
 
-void CQuillmarkDlg::AfterSettings() {
+void CQuillmarkDlg::OnSettings(int channel) {
+    RunSettingsDialog(channel);
     m_state.LoadSettings();
     ShowSettings();
     OnSelchangeChannel();
+    // Unlike a choice, the settings leave the close button off.
+    ShowChannels();
 }
 
+// The port's one settings button serves serial and modem.
 void CQuillmarkDlg::OnComSettings() {
-    const int channel = m_state.Channel();
-    if (channel == CH_SERIAL || channel == CH_MODEM) {
-        RunSettingsDialog(channel);
-        AfterSettings();
-    }
-    EnableItem(IDC_CLOSE_PORT, false);
-    ShowSettings();
+    if (LinkOf(m_state.Channel()) == LINK_PORT)
+        OnSettings(m_state.Channel());
 }
 
 void CQuillmarkDlg::OnTcpSettings() {
-    RunSettingsDialog(CH_TCP);
-    AfterSettings();
-    EnableItem(IDC_TCP_DISCONNECT, false);
+    OnSettings(CH_TCP);
 }
 
 void CQuillmarkDlg::OnUdpSettings() {
-    RunSettingsDialog(CH_UDP);
-    AfterSettings();
-    EnableItem(IDC_UDP_CLOSE, false);
+    OnSettings(CH_UDP);
 }
 
 void CQuillmarkDlg::OnOpenPort() {
@@ -373,9 +380,7 @@ void CQuillmarkDlg::OnOpenPort() {
         return;
     }
     if (channel == CH_SERIAL) {
-        m_strComStatus = Text(ConnectStatusText(CH_SERIAL, true));
-        EnableItem(IDC_OPEN_PORT, false);
-        EnableItem(IDC_CLOSE_PORT, true);
+        ShowChannels();
         UpdateData(false);
         return;
     }
@@ -384,8 +389,7 @@ void CQuillmarkDlg::OnOpenPort() {
         // Cancelled: the worker posts nothing more; the port is closed and
         // the channel shows closed.
         m_state.AbandonDial();
-        EnableItem(IDC_OPEN_PORT, true);
-        EnableItem(IDC_CLOSE_PORT, false);
+        ShowChannels();
     }
 }
 
@@ -398,77 +402,35 @@ void CQuillmarkDlg::OnUdpBind() {
 }
 
 void CQuillmarkDlg::OnConnectOutcome(int code, int channel) {
-    const bool connected = code == RC_CONNECTED;
-    if (!connected) {
+    if (code != RC_CONNECTED) {
         const std::string failure = ConnectFailedText(channel, m_state.Job().nResult);
         if (!failure.empty())
             MessageBoxWhenFree(this, Text(failure), Text(CAPTION_ERROR), MB_ICONEXCLAMATION);
     }
-    const QString status = Text(ConnectStatusText(channel, connected));
-    switch (channel) {
-    case CH_TCP:
-        m_strTcpStatus = status;
-        if (connected) {
-            EnableItem(IDC_TCP_CONNECT, false);
-            EnableItem(IDC_TCP_DISCONNECT, true);
-        }
-        break;
-    case CH_UDP:
-        m_strUdpStatus = status;
-        if (connected) {
-            EnableItem(IDC_UDP_BIND, false);
-            EnableItem(IDC_UDP_CLOSE, true);
-        }
-        break;
-    case CH_MODEM:
-        m_strComStatus = status;
-        if (connected) {
-            EnableItem(IDC_OPEN_PORT, false);
-            EnableItem(IDC_CLOSE_PORT, true);
-        }
+    // A failed connect leaves the close button as it was.
+    ShowChannels(true);
+    if (channel == CH_MODEM)
         if (CDialogBase* dlgDialing = FindWindowByCaption(Text(DIALING_CAPTION)))
             dlgDialing->OnOK();
-        break;
-    default:
-        break;
-    }
 }
 
-// Every close ends timed sending: both timers, both boxes, both flags.
-void CQuillmarkDlg::StopTimedSending() {
-    if (!IsItemChecked(IDC_PROTOCOL_TIMED) && !IsItemChecked(IDC_DIRECT_TIMED) &&
-        !m_state.RowOn(ROW_PROTOCOL) && !m_state.RowOn(ROW_DIRECT))
-        return;
-    StopTimedRow(ROW_PROTOCOL);
-    StopTimedRow(ROW_DIRECT);
-    FocusItem(IDC_PROTOCOL_PERIOD);
+void CQuillmarkDlg::CloseLink(int link) {
+    m_state.CloseLink(link);
+    ShowChannels();
+    UpdateData(false);
+    StopTimedSending();
 }
 
 void CQuillmarkDlg::OnTcpDisconnect() {
-    StopWorker();
-    EnableItem(IDC_TCP_CONNECT, true);
-    EnableItem(IDC_TCP_DISCONNECT, false);
-    m_strTcpStatus = Text(ChannelClosedText(CH_TCP));
-    UpdateData(false);
-    StopTimedSending();
+    CloseLink(LINK_TCP);
 }
 
 void CQuillmarkDlg::OnUdpClose() {
-    StopWorker();
-    EnableItem(IDC_UDP_BIND, true);
-    EnableItem(IDC_UDP_CLOSE, false);
-    m_strUdpStatus = Text(ChannelClosedText(CH_UDP));
-    UpdateData(false);
-    StopTimedSending();
+    CloseLink(LINK_UDP);
 }
 
 void CQuillmarkDlg::OnClosePort() {
-    m_state.ClosePort();
-    m_strComStatus = Text(ChannelClosedText(m_state.Channel() == CH_MODEM ? CH_MODEM : CH_SERIAL));
-    EnableItem(IDC_OPEN_PORT, true);
-    EnableItem(IDC_CLOSE_PORT, false);
-    UpdateData(false);
-    StopTimedSending();
+    CloseLink(LINK_PORT);
 }
 
 void CQuillmarkDlg::OnCloseAll() {

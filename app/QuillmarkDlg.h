@@ -105,13 +105,13 @@ class CQuillmarkDlg : public CDialogBase {
     // The fields a handler reads back: each reads only those it uses, so
     // that a field it does not use cannot refuse it.
     enum FieldGroup : unsigned {
-        FG_PROTOCOL = 1,      // machine number, command, protocol data
-        FG_DIRECT = 2,        // direct data, HEX发送, 发送新行
-        FG_PROTOCOL_ROW = 4,  // the protocol row's box and period
-        FG_DIRECT_ROW = 8,    // the direct row's box and period
-        FG_TIMEOUTS = 16,     // the two time-outs
-        FG_LABELS = 32,       // status labels, counters, command time (shown only)
-        FG_DOWNLOAD = 64,     // download file and machine number
+        FG_PROTOCOL = 1,     // machine number, command, protocol data
+        FG_DIRECT = 2,       // direct data, HEX发送, 发送新行
+        FG_PROTOCOL_ROW = 4, // the protocol row's box and period
+        FG_DIRECT_ROW = 8,   // the direct row's box and period
+        FG_TIMEOUTS = 16,    // the two time-outs
+        FG_LABELS = 32,      // receive status, counters, command time (shown only)
+        FG_DOWNLOAD = 64,    // download file and machine number
         FG_ALL = 127
     };
     void Exchange(CDataExchange& dx, unsigned groups);
@@ -120,13 +120,35 @@ class CQuillmarkDlg : public CDialogBase {
     // that has the keyboard focus (its text, caret and selection).
     void RefreshFields();
 
+    // The controls of each link's panel, by link.
+    struct LinkPanel {
+        int nGroup;
+        int nSettings;
+        int nOpen;
+        int nClose;
+        int nStatus;
+        int nAddress[2]; // 0: none
+    };
+    static const LinkPanel LINK_PANELS[LINK_COUNT];
+
+    // Sets every channel panel's enables, captions and status label from the
+    // state: a panel is on while its link is the chosen channel's; an open
+    // button while its link is not open and is chosen or was closed by the
+    // user; a close button while its link is open. keepOwnClose: the chosen
+    // link's close button, its link not open, stays as it was (a new choice
+    // and a failed connect leave it).
+    void ShowChannels(bool keepOwnClose = false);
     void OnConnectOutcome(int code, int channel);
+    // The user's close of link, by its close button or close-all.
+    void CloseLink(int link);
     void StopTimedSending();
     // Runs a dialog that files its own jobs on the console's job; the
     // console files none meanwhile and takes the results back afterwards.
     int RunOnLentJob(CDialogBase& dlg);
     int RunSettingsDialog(int channel);
-    void AfterSettings();
+    // A settings button: the dialog, then the channel chosen again with what
+    // it saved, its close button off.
+    void OnSettings(int channel);
 
     // Wiring of the display, send-panel and diagnostics handlers.
     void ConnectDisplayHandlers();
@@ -136,20 +158,31 @@ class CQuillmarkDlg : public CDialogBase {
     // The not-connected warning of the selected channel; true when it was
     // refused. On a tick the row's timed sending is stopped first.
     bool RefuseNotConnected();
-    // Ends timed sending of one row: state, box, member and timer.
+    // A timed row's controls, the fields its box and period belong to, and
+    // its send; by row (ROW_NONE has none).
+    struct TimedRowControls {
+        int nBox;
+        int nPeriod;
+        unsigned nFields;
+        void (CQuillmarkDlg::*pSend)();
+    };
+    static const TimedRowControls ROW_CONTROLS[ROW_DIRECT + 1];
+
+    // Ends timed sending of one row: state, box, field and timer.
     void StopTimedRow(int row);
-    // State, box and member of a row, its timer left as it is.
+    // State, box and field of a row, its timer left as it is.
     void SetTimedRow(int row, bool on);
     // Reads the fields for a send; a tick's row counts as stopped while they
     // are read, so that a range message comes after its timed sending ended.
     bool ReadSendFields(unsigned groups);
-    // Shows an input-check refusal of a send: stops the row's timed sending
-    // first, then the message (writeBack: then the fields are written back),
-    // then focuses and selects the field.
-    void RefuseInput(const QString& text, int fieldId, bool writeBack = false);
+    // Shows an input-check refusal of row's send: stops the row's timed
+    // sending first, then the message (writeBack: then the fields are
+    // written back), then focuses and selects the field.
+    void RefuseInput(int row, const QString& text, int fieldId, bool writeBack = false);
     void FilterHexField(int fieldId, QString& member, int& length);
     void ToggleTimedRow(int row);
-    void CheckPeriod(int fieldId, int period);
+    // The range message when row's period is outside 1-10000 ms.
+    void CheckPeriod(int row);
     // Files the built request of sendLen bytes; timed: the command clock
     // starts.
     void FileExchange(int sendLen, bool timed);
@@ -160,21 +193,20 @@ class CQuillmarkDlg : public CDialogBase {
     // Fields bound to the controls.
     int m_nMachineNo = 255;
     QString m_strCommand = QStringLiteral("DD");
-    bool m_bProtocolTimed = false;
-    bool m_bDirectTimed = false;
+    // A timed row's box and period, by row (ROW_NONE unused).
+    struct TimedRowFields {
+        bool bTimed = false;
+        int nPeriod = 1000;
+    };
+    TimedRowFields m_rows[ROW_DIRECT + 1];
     bool m_bHexSend = false;
     bool m_bSendNewLine = false;
-    int m_nProtocolPeriod = 1000;
-    int m_nDirectPeriod = 1000;
     int m_nFirstCharTimeout = 1000;
     int m_nInterCharTimeout = 1000;
     QString m_strProtocolData;
     QString m_strDirectData;
     int m_nProtocolDataLen = 0;
     int m_nDirectDataLen = 0;
-    QString m_strComStatus = QStringLiteral("未打开");
-    QString m_strTcpStatus = QStringLiteral("未连接");
-    QString m_strUdpStatus = QStringLiteral("未绑定");
     QString m_strLoadFile;
     int m_nLoadMachineNo = 255;
     bool m_bManualReceive = false;

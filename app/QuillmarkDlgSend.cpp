@@ -34,20 +34,13 @@ constexpr int CaretToEndLength = 128;
 constexpr int PeriodMin = 1;
 constexpr int PeriodMax = 10000;
 
-// The open/connect/bind button that takes the focus after a not-connected
-// warning, by channel.
-int ConnectButtonOf(int channel) {
-    switch (channel) {
-    case CH_TCP:
-        return IDC_TCP_CONNECT;
-    case CH_UDP:
-        return IDC_UDP_BIND;
-    default:
-        return IDC_OPEN_PORT;
-    }
-}
-
 } // namespace
+
+const CQuillmarkDlg::TimedRowControls CQuillmarkDlg::ROW_CONTROLS[ROW_DIRECT + 1] = {
+    {0, 0, 0, nullptr},
+    {IDC_PROTOCOL_TIMED, IDC_PROTOCOL_PERIOD, FG_PROTOCOL_ROW, &CQuillmarkDlg::SendByProtocol},
+    {IDC_DIRECT_TIMED, IDC_DIRECT_PERIOD, FG_DIRECT_ROW, &CQuillmarkDlg::SendDirect},
+};
 
 void CQuillmarkDlg::ConnectSendHandlers() {
     OnClicked(IDC_PROTOCOL_SEND, [this] { SendByProtocol(); });
@@ -71,24 +64,32 @@ bool CQuillmarkDlg::RefuseNotConnected() {
     const int channel = m_state.Channel();
     if (const char* text = NotConnectedText(channel))
         MessageBox(Text(text), Text(CAPTION_WARNING), MB_ICONEXCLAMATION);
-    FocusItem(ConnectButtonOf(channel));
+    const int link = LinkOf(channel);
+    FocusItem(LINK_PANELS[link >= 0 ? link : LINK_PORT].nOpen);
     return true;
 }
 
 void CQuillmarkDlg::SetTimedRow(int row, bool on) {
     m_state.SetRowOn(row, on);
-    if (row == ROW_PROTOCOL) {
-        CheckItem(IDC_PROTOCOL_TIMED, on);
-        m_bProtocolTimed = on;
-    } else {
-        CheckItem(IDC_DIRECT_TIMED, on);
-        m_bDirectTimed = on;
-    }
+    CheckItem(ROW_CONTROLS[row].nBox, on);
+    m_rows[row].bTimed = on;
 }
 
 void CQuillmarkDlg::StopTimedRow(int row) {
     SetTimedRow(row, false);
     KillTimer(row);
+}
+
+// Every close ends timed sending: both timers, both boxes, both fields.
+void CQuillmarkDlg::StopTimedSending() {
+    bool anyOn = false;
+    for (int row : {ROW_PROTOCOL, ROW_DIRECT})
+        anyOn = anyOn || IsItemChecked(ROW_CONTROLS[row].nBox) || m_state.RowOn(row);
+    if (!anyOn)
+        return;
+    for (int row : {ROW_PROTOCOL, ROW_DIRECT})
+        StopTimedRow(row);
+    FocusItem(IDC_PROTOCOL_PERIOD);
 }
 
 bool CQuillmarkDlg::ReadSendFields(unsigned groups) {
@@ -104,8 +105,7 @@ bool CQuillmarkDlg::ReadSendFields(unsigned groups) {
     return true;
 }
 
-void CQuillmarkDlg::RefuseInput(const QString& text, int fieldId, bool writeBack) {
-    const int row = fieldId == IDC_DIRECT_DATA ? ROW_DIRECT : ROW_PROTOCOL;
+void CQuillmarkDlg::RefuseInput(int row, const QString& text, int fieldId, bool writeBack) {
     if (m_state.RowOn(row))
         StopTimedRow(row);
     MessageBox(text, Text(CAPTION_WARNING));
@@ -130,16 +130,17 @@ void CQuillmarkDlg::SendByProtocol() {
                                                  m_strProtocolData.toStdString(), badPos);
     switch (len) {
     case SEND_BAD_COMMAND:
-        RefuseInput(Text(txt::BadCommand), IDC_COMMAND);
+        RefuseInput(ROW_PROTOCOL, Text(txt::BadCommand), IDC_COMMAND);
         return;
     case SEND_ODD_LENGTH:
-        RefuseInput(Text(txt::ProtocolOdd), IDC_PROTOCOL_DATA, true);
+        RefuseInput(ROW_PROTOCOL, Text(txt::ProtocolOdd), IDC_PROTOCOL_DATA, true);
         return;
     case SEND_BAD_CHAR:
-        RefuseInput(QString::asprintf(txt::ProtocolBadChar, badPos), IDC_PROTOCOL_DATA);
+        RefuseInput(ROW_PROTOCOL, QString::asprintf(txt::ProtocolBadChar, badPos),
+                    IDC_PROTOCOL_DATA);
         return;
     case SEND_TOO_LONG:
-        RefuseInput(Text(txt::ProtocolTooLong), IDC_PROTOCOL_DATA);
+        RefuseInput(ROW_PROTOCOL, Text(txt::ProtocolTooLong), IDC_PROTOCOL_DATA);
         return;
     default:
         break;
@@ -159,16 +160,16 @@ void CQuillmarkDlg::SendDirect() {
                                              m_bSendNewLine, badPos);
     switch (n) {
     case SEND_ODD_LENGTH:
-        RefuseInput(Text(txt::DirectOdd), IDC_DIRECT_DATA);
+        RefuseInput(ROW_DIRECT, Text(txt::DirectOdd), IDC_DIRECT_DATA);
         return;
     case SEND_BAD_CHAR:
-        RefuseInput(QString::asprintf(txt::DirectBadChar, badPos), IDC_DIRECT_DATA);
+        RefuseInput(ROW_DIRECT, QString::asprintf(txt::DirectBadChar, badPos), IDC_DIRECT_DATA);
         return;
     case SEND_TOO_LONG:
-        RefuseInput(Text(txt::DirectTooLong), IDC_DIRECT_DATA);
+        RefuseInput(ROW_DIRECT, Text(txt::DirectTooLong), IDC_DIRECT_DATA);
         return;
     case SEND_TOO_MANY_BYTES:
-        RefuseInput(Text(txt::DirectTooManyBytes), IDC_DIRECT_DATA);
+        RefuseInput(ROW_DIRECT, Text(txt::DirectTooManyBytes), IDC_DIRECT_DATA);
         return;
     default:
         break;
@@ -184,29 +185,25 @@ void CQuillmarkDlg::OnTimer(int id) {
     if (!m_state.TickMayFile(id, OpenMessageBoxes() > 0))
         return;
     m_nTickRow = id;
-    if (id == ROW_PROTOCOL)
-        SendByProtocol();
-    else
-        SendDirect();
+    (this->*ROW_CONTROLS[id].pSend)();
     m_nTickRow = ROW_NONE;
 }
 
 void CQuillmarkDlg::ToggleTimedRow(int row) {
-    const bool protocol = row == ROW_PROTOCOL;
-    const int boxId = protocol ? IDC_PROTOCOL_TIMED : IDC_DIRECT_TIMED;
-    ReadFields(protocol ? FG_PROTOCOL_ROW : FG_DIRECT_ROW);
-    if (!IsItemChecked(boxId)) {
+    const TimedRowControls& controls = ROW_CONTROLS[row];
+    ReadFields(controls.nFields);
+    if (!IsItemChecked(controls.nBox)) {
         StopTimedRow(row);
         return;
     }
     if (!m_state.AnyChannelOpen()) {
         MessageBox(Text(txt::NoConnection), Text(CAPTION_NO_CONNECTION), MB_ICONEXCLAMATION);
         SetTimedRow(row, false);
-        FocusItem(protocol ? IDC_PROTOCOL_PERIOD : IDC_DIRECT_PERIOD);
+        FocusItem(controls.nPeriod);
         return;
     }
     // The system's timers run at least every millisecond.
-    const int period = std::max(protocol ? m_nProtocolPeriod : m_nDirectPeriod, 1);
+    const int period = std::max(m_rows[row].nPeriod, 1);
     if (SetTimer(row, period) == 0) {
         SetTimedRow(row, false);
         MessageBox(Text(txt::TimerFailed), Text(CAPTION_FAILED));
@@ -223,22 +220,24 @@ void CQuillmarkDlg::OnTimedDirectSend() {
     ToggleTimedRow(ROW_DIRECT);
 }
 
-void CQuillmarkDlg::CheckPeriod(int fieldId, int period) {
+void CQuillmarkDlg::CheckPeriod(int row) {
+    const TimedRowControls& controls = ROW_CONTROLS[row];
+    if (!ReadFields(controls.nFields))
+        return;
+    const int period = m_rows[row].nPeriod;
     if (period >= PeriodMin && period <= PeriodMax)
         return;
     MessageBox(Text(txt::PeriodRange), Text(CAPTION_HINT), MB_ICONEXCLAMATION);
-    FocusItem(fieldId);
-    SetSel(fieldId, 0, -1);
+    FocusItem(controls.nPeriod);
+    SetSel(controls.nPeriod, 0, -1);
 }
 
 void CQuillmarkDlg::CheckProtocolPeriod() {
-    if (ReadFields(FG_PROTOCOL_ROW))
-        CheckPeriod(IDC_PROTOCOL_PERIOD, m_nProtocolPeriod);
+    CheckPeriod(ROW_PROTOCOL);
 }
 
 void CQuillmarkDlg::CheckDirectPeriod() {
-    if (ReadFields(FG_DIRECT_ROW))
-        CheckPeriod(IDC_DIRECT_PERIOD, m_nDirectPeriod);
+    CheckPeriod(ROW_DIRECT);
 }
 
 // Only this field is read: reading every field at each keystroke would raise

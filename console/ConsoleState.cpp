@@ -15,6 +15,19 @@
 bool g_bConfirmPacket = false;
 uint8_t g_nSeqNo = SEQ_NO_FIRST;
 
+namespace {
+
+// The link of each channel, by channel.
+constexpr int CHANNEL_LINK[] = {LINK_PORT, LINK_PORT, LINK_TCP, LINK_UDP};
+// The channel each link's label speaks of, unless the modem is chosen.
+constexpr int LINK_CHANNEL[LINK_COUNT] = {CH_SERIAL, CH_TCP, CH_UDP};
+
+} // namespace
+
+int LinkOf(int channel) {
+    return channel >= CH_SERIAL && channel <= CH_UDP ? CHANNEL_LINK[channel] : -1;
+}
+
 CConsoleState::CConsoleState(Clock clock)
     : m_clock(clock), m_nStartMs(clock()), m_pRecvStatus(RECV_STATUS_INITIAL) {}
 
@@ -52,38 +65,45 @@ void CConsoleState::CreateEvents() {
 void CConsoleState::SelectChannel(int channel) {
     StopWorker();
     m_nChannel = channel;
+    for (LinkLabel& label : m_nLabel)
+        label = LABEL_IDLE;
     m_bCaptureChannelStale = true;
 }
 
-bool CConsoleState::IsOpen(int channel) const {
-    switch (channel) {
-    case CH_SERIAL:
-    case CH_MODEM:
-        return m_bPortOpen;
-    case CH_TCP:
-        return m_bTcpConnected;
-    case CH_UDP:
-        return m_bUdpBound;
-    default:
-        return false;
-    }
+bool CConsoleState::LinkOpen(int link) const {
+    return link >= 0 && link < LINK_COUNT && *m_pLinkOpen[link];
+}
+
+bool CConsoleState::AnyChannelOpen() const {
+    for (const bool* open : m_pLinkOpen)
+        if (*open)
+            return true;
+    return false;
 }
 
 void CConsoleState::SetOpen(int channel, bool open) {
-    switch (channel) {
-    case CH_SERIAL:
-    case CH_MODEM:
-        m_bPortOpen = open;
-        break;
-    case CH_TCP:
-        m_bTcpConnected = open;
-        break;
-    case CH_UDP:
-        m_bUdpBound = open;
-        break;
-    default:
-        break;
-    }
+    if (const int link = LinkOf(channel); link >= 0)
+        *m_pLinkOpen[link] = open;
+}
+
+LinkLabel CConsoleState::Label(int link) const {
+    return link >= 0 && link < LINK_COUNT ? m_nLabel[link] : LABEL_IDLE;
+}
+
+const char* CConsoleState::LinkStatus(int link) const {
+    if (link < 0 || link >= LINK_COUNT)
+        return "";
+    const int channel = link == LINK_PORT && m_nChannel == CH_MODEM ? CH_MODEM : LINK_CHANNEL[link];
+    const char* text = nullptr;
+    if (LinkOpen(link))
+        text = ConnectStatusText(channel, true);
+    else if (m_nLabel[link] == LABEL_FAILED)
+        text = ConnectStatusText(channel, false);
+    else if (m_nLabel[link] == LABEL_CLOSED)
+        text = ChannelClosedText(channel);
+    else
+        text = ChannelIdleText(channel);
+    return text ? text : "";
 }
 
 int CConsoleState::SelectedPort() const {
@@ -115,7 +135,7 @@ int CConsoleState::OpenChannel(WindowHandle wnd) {
             FillOpenJob(m_job, CH_SERIAL, port, {}, wnd);
             LinkCapture();
             StartWorker();
-            m_bPortOpen = true;
+            SetOpen(CH_SERIAL, true);
             return 0;
         }
         m_strDialCmd = "ATDT" + m_settings.strAddedNo + m_settings.strCalledNo + "\n";
@@ -133,14 +153,17 @@ int CConsoleState::OpenChannel(WindowHandle wnd) {
     }
     LinkCapture();
     StartWorker();
-    m_nConnecting = channel;
+    m_stand = {JOB_CONNECTING, channel, ROW_NONE};
     m_job.hOpenEvent->Set();
     return 0;
 }
 
-void CConsoleState::ClosePort() {
-    ComClose(SelectedPort());
+void CConsoleState::CloseLink(int link) {
+    if (link == LINK_PORT)
+        ComClose(SelectedPort());
     StopWorker();
+    if (link >= 0 && link < LINK_COUNT)
+        m_nLabel[link] = LABEL_CLOSED;
 }
 
 void CConsoleState::AbandonDial() {
@@ -149,31 +172,36 @@ void CConsoleState::AbandonDial() {
     ComClose(SelectedPort());
     if (m_job.hOpenEvent)
         m_job.hOpenEvent->Reset();
-    m_nConnecting = -1;
-    m_bPortOpen = false;
+    if (m_stand.nStage == JOB_CONNECTING)
+        m_stand = {};
+    SetOpen(CH_MODEM, false);
 }
 
 void CConsoleState::StopWorker() {
     ::StopWorker(m_job, m_worker);
-    m_nConnecting = -1;
-    m_bJobPending = false;
-    m_nPendingRow = ROW_NONE;
-    m_bTcpConnected = false;
-    m_bUdpBound = false;
-    m_bPortOpen = false;
+    if (m_stand.nStage != JOB_LENT)
+        m_stand = {};
+    for (bool* open : m_pLinkOpen)
+        *open = false;
     ReleaseRetiredCapture();
 }
 
 CommJob& CConsoleState::LendJob() {
     LinkCapture();
-    m_bJobLent = true;
+    m_stand = {JOB_LENT, -1, ROW_NONE};
     return m_job;
 }
 
 void CConsoleState::ReturnJob(WindowHandle wnd) {
-    m_bJobLent = false;
+    if (m_stand.nStage == JOB_LENT)
+        m_stand = {};
     m_job.hNotifyWnd = wnd;
     ReleaseRetiredCapture();
+}
+
+void CConsoleState::EndJob() {
+    if (m_stand.nStage == JOB_PENDING)
+        m_stand = {};
 }
 
 int CConsoleState::StartCapture(const std::string& path) {
@@ -246,8 +274,7 @@ int CConsoleState::BuildProtocolRequest(int machine, std::string_view command,
                              g_nSeqNo, m_sendBuf, FRAME_BUF_SIZE, badPos);
 }
 
-int CConsoleState::BuildDirectRequest(std::string_view text, bool hex, bool newLine,
-                                      int& badPos) {
+int CConsoleState::BuildDirectRequest(std::string_view text, bool hex, bool newLine, int& badPos) {
     return BuildDirectSend(text, hex, newLine, m_sendBuf, FRAME_BUF_SIZE, badPos);
 }
 
@@ -260,15 +287,14 @@ int CConsoleState::BuildDiagRequest(int cmd) {
 
 void CConsoleState::FileExchange(int sendLen, int row, bool timed, bool noReceive, int firstChar,
                                  int interChar, WindowHandle wnd) {
-    FillExchangeJob(m_job, m_sendBuf, FRAME_BUF_SIZE, sendLen, m_recvBuf, FRAME_BUF_SIZE,
-                    noReceive, wnd);
+    FillExchangeJob(m_job, m_sendBuf, FRAME_BUF_SIZE, sendLen, m_recvBuf, FRAME_BUF_SIZE, noReceive,
+                    wnd);
     m_job.nFirstCharTimeout = firstChar;
     m_job.nInterCharTimeout = interChar;
     LinkCapture();
     if (timed)
         m_nCmdStart = Elapsed();
-    m_bJobPending = true;
-    m_nPendingRow = row;
+    m_stand = {JOB_PENDING, -1, row};
     m_job.hJobEvent->Set();
 }
 
@@ -277,8 +303,7 @@ void CConsoleState::FileRawReceive(int firstChar, int interChar, WindowHandle wn
     m_job.nFirstCharTimeout = firstChar;
     m_job.nInterCharTimeout = interChar;
     LinkCapture();
-    m_bJobPending = true;
-    m_nPendingRow = ROW_NONE;
+    m_stand = {JOB_PENDING, -1, ROW_NONE};
     m_job.hJobEvent->Set();
 }
 
@@ -321,10 +346,13 @@ ResultActions CConsoleState::OnResult(int code, long value, CConsoleWindows& win
 }
 
 void CConsoleState::OnConnectOutcome(int code, int channel, ResultActions& actions) {
-    if (channel != m_nConnecting)
+    if (m_stand.nStage != JOB_CONNECTING || channel != m_stand.nChannel)
         return;
-    m_nConnecting = -1;
-    SetOpen(channel, code == RC_CONNECTED);
+    m_stand = {};
+    const bool connected = code == RC_CONNECTED;
+    SetOpen(channel, connected);
+    if (!connected)
+        m_nLabel[LinkOf(channel)] = LABEL_FAILED;
     actions.bConnectOutcome = true;
 }
 
@@ -332,20 +360,18 @@ void CConsoleState::OnSendResult(long value, CConsoleWindows& windows, ResultAct
     if (value != 0) {
         // No reply follows a failed send. A timed row that filed it ends
         // here, so that its next tick does not fail and warn again.
-        m_bJobPending = false;
-        if (RowOn(m_nPendingRow)) {
-            SetRowOn(m_nPendingRow, false);
-            actions.nStoppedRow = m_nPendingRow;
+        const int row = PendingRow();
+        if (RowOn(row)) {
+            SetRowOn(row, false);
+            actions.nStoppedRow = row;
         }
-        m_nPendingRow = ROW_NONE;
+        EndJob();
         actions.bSendFailed = true;
         return;
     }
     // A send without a reply to wait for ends the job here.
-    if (m_job.bNoReceive) {
-        m_bJobPending = false;
-        m_nPendingRow = ROW_NONE;
-    }
+    if (m_job.bNoReceive)
+        EndJob();
     if (MustEmptyWindow(DISPLAY_SENT, windows.LineCount(WND_SEND)))
         windows.SetText(WND_SEND, WINDOW_EMPTIED_TEXT);
     windows.Append(WND_SEND, FormatSent(m_sendBuf, m_job.nSendLen));
@@ -353,8 +379,7 @@ void CConsoleState::OnSendResult(long value, CConsoleWindows& windows, ResultAct
 }
 
 void CConsoleState::OnReceiveResult(long value, CConsoleWindows& windows) {
-    m_bJobPending = false;
-    m_nPendingRow = ROW_NONE;
+    EndJob();
     const int n = static_cast<int>(value);
     m_pRecvStatus = RecvStatusText(n);
     if (n > 0) {
@@ -374,8 +399,7 @@ void CConsoleState::OnReceiveResult(long value, CConsoleWindows& windows) {
 }
 
 void CConsoleState::OnRawReceiveResult(long value, CConsoleWindows& windows) {
-    m_bJobPending = false;
-    m_nPendingRow = ROW_NONE;
+    EndJob();
     const int n = static_cast<int>(value);
     m_pRecvStatus = RawRecvStatusText(n);
     if (n <= 0)

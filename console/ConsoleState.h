@@ -23,6 +23,17 @@ extern uint8_t g_nSeqNo;
 // The two timed-sending rows, numbered as their window timers.
 enum TimedRow : int { ROW_NONE = 0, ROW_PROTOCOL = 1, ROW_DIRECT = 2 };
 
+// What a channel opens. Serial and modem share the port: one open flag, one
+// panel, one status label.
+enum Link : int { LINK_PORT = 0, LINK_TCP = 1, LINK_UDP = 2, LINK_COUNT = 3 };
+// The link of channel; -1 for an unknown channel.
+int LinkOf(int channel);
+
+// What a link's status label says while the link is not open: what ended
+// it last. Idle since a channel was chosen, its connect, bind or dial
+// failed, or the user closed it.
+enum LinkLabel : int { LABEL_IDLE = 0, LABEL_FAILED = 1, LABEL_CLOSED = 2 };
+
 // The console's two hex windows, as the result handler writes to them. The
 // window class supplies them; tests supply plain strings.
 enum ConsoleWindow : int { WND_RECV = 0, WND_SEND = 1 };
@@ -39,18 +50,17 @@ class CConsoleWindows {
 // What a result asks of the window beyond the windows' texts and the fields
 // the state holds.
 struct ResultActions {
-    bool bSendFailed = false;    // show the send-failure message
-    int nStoppedRow = ROW_NONE;  // the timed row the failed send ended (box and timer)
+    bool bSendFailed = false;     // show the send-failure message
+    int nStoppedRow = ROW_NONE;   // the timed row the failed send ended (box and timer)
     bool bConnectOutcome = false; // an awaited connect, bind or dial outcome arrived
 };
 
 // The console's state and its decisions, without a widget: the store and
-// the settings read from it, the selected channel and which channel is open,
-// the job record with its events, worker and buffers (busy with the worker,
-// or lent to a dialog), the pending diagnostic verdicts, the two timed rows
-// and which of them filed the pending job, the command clock, the counters
-// and the receive status. The console window gathers input, calls this and
-// shows what it returns.
+// the settings read from it, the selected channel, which link is open and
+// what its label says, the job record with its events, worker and buffers
+// and where the job stands, the pending diagnostic verdicts, the two timed
+// rows, the command clock, the counters and the receive status. The console
+// window gathers input, calls this and shows what it returns.
 class CConsoleState {
   public:
     using Clock = int64_t (*)();
@@ -83,15 +93,24 @@ class CConsoleState {
     uint8_t* SendBuf() { return m_sendBuf; }
     uint8_t* RecvBuf() { return m_recvBuf; }
 
-    // Channels. Choosing one stops whatever worker runs.
+    // Channels. Choosing one stops whatever worker runs, and every link's
+    // label goes back to idle.
     int Channel() const { return m_nChannel; }
     void SelectChannel(int channel);
     // Whether channel is open (serial and modem share the port's flag).
-    bool IsOpen(int channel) const;
+    bool IsOpen(int channel) const { return LinkOpen(LinkOf(channel)); }
+    // Whether link is open; false for an unknown link.
+    bool LinkOpen(int link) const;
     bool ChannelOpen() const { return IsOpen(m_nChannel); }
-    bool AnyChannelOpen() const { return m_bPortOpen || m_bTcpConnected || m_bUdpBound; }
+    bool AnyChannelOpen() const;
     // Connecting, or a channel open.
-    bool WorkerRuns() const { return m_nConnecting >= 0 || AnyChannelOpen(); }
+    bool WorkerRuns() const { return m_stand.nStage == JOB_CONNECTING || AnyChannelOpen(); }
+    // What link's label says while the link is not open.
+    LinkLabel Label(int link) const;
+    // The text of link's status label: what its opening said while it is
+    // open, else its label's text. The port's speaks of the modem while the
+    // modem is chosen. Empty for an unknown link, never nullptr.
+    const char* LinkStatus(int link) const;
     // The COM number and speed of the selected serial or modem channel.
     int SelectedPort() const;
     long SelectedBaud() const;
@@ -103,17 +122,19 @@ class CConsoleState {
     // and UDP post their outcome, which OnResult takes. Returns 0 when
     // started.
     int OpenChannel(WindowHandle wnd);
-    // Closes the selected serial or modem port and stops the worker.
-    void ClosePort();
+    // The user closes link: the port (of the selected serial or modem
+    // channel) is closed, the worker stopped, and the label says closed.
+    void CloseLink(int link);
     // The dial was cancelled: the worker is told, joined, and posts nothing.
     void AbandonDial();
-    // Stops the worker and clears the three open flags; the pending job ends.
+    // Stops the worker and clears the three open flags; a connect awaited or
+    // a job filed ends, a lent record stays lent.
     void StopWorker();
 
     // The job record. Busy while the console's job belongs to the worker or a
     // dialog holds the record: nothing else is filed meanwhile.
-    bool JobPending() const { return m_bJobPending || m_bJobLent; }
-    bool JobLent() const { return m_bJobLent; }
+    bool JobPending() const { return m_stand.nStage == JOB_PENDING || JobLent(); }
+    bool JobLent() const { return m_stand.nStage == JOB_LENT; }
     CommJob& LendJob();
     // The dialog is done: the record comes back, its results go to wnd.
     void ReturnJob(WindowHandle wnd);
@@ -142,7 +163,7 @@ class CConsoleState {
     // up behind it).
     bool TickMayFile(int row, bool boxOpen) const;
     // The row whose tick filed the pending job, or ROW_NONE.
-    int PendingRow() const { return m_nPendingRow; }
+    int PendingRow() const { return m_stand.nRow; }
 
     // Handles a worker result: the windows, counters, receive status,
     // verdicts, open flags and the command time.
@@ -171,15 +192,38 @@ class CConsoleState {
     void SetPending(const DiagPending& pending) { m_pending = pending; }
 
   private:
+    // Where the console's job stands.
+    enum JobStage : int {
+        JOB_IDLE,       // nothing runs on the record: a job may be filed
+        JOB_CONNECTING, // a connect, bind or dial runs; its outcome is awaited
+        JOB_PENDING,    // an exchange or raw receive is filed; its result is awaited
+        JOB_LENT,       // a dialog holds the record and files its own jobs
+    };
+    // The stage with what belongs to it, set as one value so that nothing
+    // outlives its stage.
+    struct JobStand {
+        JobStage nStage = JOB_IDLE;
+        // JOB_CONNECTING: the channel whose outcome is awaited. An outcome for
+        // anything else comes from a worker stopped or cancelled since, and
+        // is dropped.
+        int nChannel = -1;
+        // JOB_PENDING: the timed row whose tick filed the job, or ROW_NONE.
+        int nRow = ROW_NONE;
+    };
+
+    // The filed job is over: its result came, or none will. A connect
+    // awaited or a lent record is no filed job and stays.
+    void EndJob();
     int64_t Elapsed() const { return m_clock() - m_nStartMs; }
     void OnConnectOutcome(int code, int channel, ResultActions& actions);
     void OnSendResult(long value, CConsoleWindows& windows, ResultActions& actions);
     void OnReceiveResult(long value, CConsoleWindows& windows);
     void OnRawReceiveResult(long value, CConsoleWindows& windows);
+    // Sets channel's open flag; an unknown channel has none.
     void SetOpen(int channel, bool open);
     void StartWorker();
     // Whether the worker runs a job filed with the record's capture link.
-    bool JobInFlight() const { return m_bJobPending || m_bJobLent || m_nConnecting >= 0; }
+    bool JobInFlight() const { return m_stand.nStage != JOB_IDLE; }
     // Points the record at the recording's interface for the selected
     // channel, adding the interface when the channel is new to the file.
     void LinkCapture();
@@ -205,14 +249,12 @@ class CConsoleState {
     bool m_bPortOpen = false;
     bool m_bTcpConnected = false;
     bool m_bUdpBound = false;
-    // The channel whose connect, bind or dial outcome is awaited; -1 when
-    // none. An outcome for anything else comes from a worker that was
-    // stopped or cancelled since, and is dropped.
-    int m_nConnecting = -1;
+    // The open flags by link: every read and write of a channel's flag goes
+    // through this table.
+    bool* const m_pLinkOpen[LINK_COUNT] = {&m_bPortOpen, &m_bTcpConnected, &m_bUdpBound};
+    LinkLabel m_nLabel[LINK_COUNT] = {};
 
-    bool m_bJobPending = false;
-    bool m_bJobLent = false;
-    int m_nPendingRow = ROW_NONE;
+    JobStand m_stand;
     bool m_bRowOn[3] = {};
 
     DiagPending m_pending;

@@ -1,8 +1,11 @@
 // The console's state without a window: what a worker result writes to the
 // two windows, the counters, the receive status and the verdicts; which
-// timed row a failed send ends; when a tick may file; the command clock.
+// timed row a failed send ends; when a tick may file; where the job stands;
+// what each link's status label says; the command clock.
+#include <array>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -297,6 +300,88 @@ TEST_F(ConsoleStateTest, TickFilesOnlyWhenRowRunsAndNothingHoldsTheConsole) {
     EXPECT_FALSE(state.TickMayFile(ROW_PROTOCOL, false)) << "a dialog holds the job";
     state.ReturnJob(NO_WINDOW);
     EXPECT_TRUE(state.TickMayFile(ROW_PROTOCOL, false));
+}
+
+// A dialog holding the record keeps it through whatever reaches the console
+// meanwhile: a stray result, and the close-all a download ends with. A stop
+// ends a filed job and a connect attempt.
+TEST_F(ConsoleStateTest, StopEndsFiledJobsButNotALentRecord) {
+    File({0x01}, ROW_DIRECT);
+    state.StopWorker();
+    EXPECT_FALSE(state.JobPending());
+    EXPECT_EQ(state.PendingRow(), ROW_NONE);
+
+    state.SetRowOn(ROW_DIRECT, true);
+    state.LendJob();
+    Result(RC_RECEIVED, 0);
+    Result(RC_SENT, -3);
+    EXPECT_TRUE(state.JobLent());
+    state.StopWorker();
+    EXPECT_TRUE(state.JobLent());
+    EXPECT_FALSE(state.TickMayFile(ROW_DIRECT, false));
+    state.ReturnJob(NO_WINDOW);
+    EXPECT_FALSE(state.JobLent());
+    EXPECT_TRUE(state.TickMayFile(ROW_DIRECT, false));
+
+    state.SelectChannel(CH_TCP);
+    ASSERT_EQ(state.OpenChannel(NO_WINDOW), 0);
+    EXPECT_TRUE(state.WorkerRuns());
+    EXPECT_FALSE(state.JobPending()) << "a connect attempt is no filed job";
+    state.StopWorker();
+    EXPECT_FALSE(state.WorkerRuns());
+    EXPECT_FALSE(Result(RC_CONNECTED, CH_TCP).bConnectOutcome) << "from the stopped worker";
+    EXPECT_FALSE(state.IsOpen(CH_TCP));
+}
+
+// Each link's label, step by step: the choice of a channel sets every label
+// idle (the port's after the chosen one of serial and modem), a failed
+// outcome of the awaited channel says so, an outcome for anything else is
+// dropped, an open link shows its opening, the user's close says closed.
+TEST_F(ConsoleStateTest, LinkLabelsFollowChoiceOutcomeAndClose) {
+    struct Step {
+        const char* name;
+        std::function<void()> act;
+        bool outcome; // the step's result was taken as a connect outcome
+        std::array<const char*, LINK_COUNT> labels;
+    };
+    bool outcome = false;
+    auto result = [&](int code, int channel) {
+        return [&, code, channel] { outcome = Result(code, channel).bConnectOutcome; };
+    };
+    auto connect = [&] { ASSERT_EQ(state.OpenChannel(NO_WINDOW), 0); };
+    const Step steps[] = {
+        {"modem chosen",
+         [&] { state.SelectChannel(CH_MODEM); },
+         false,
+         {"未连线", "未连接", "未绑定"}},
+        {"hung up", [&] { state.CloseLink(LINK_PORT); }, false, {"已挂断!", "未连接", "未绑定"}},
+        {"TCP chosen", [&] { state.SelectChannel(CH_TCP); }, false, {"未打开", "未连接", "未绑定"}},
+        {"UDP closed", [&] { state.CloseLink(LINK_UDP); }, false, {"未打开", "未连接", "未绑定!"}},
+        {"connecting", connect, false, {"未打开", "未连接", "未绑定!"}},
+        {"UDP outcome", result(RC_CONNECT_FAILED, CH_UDP), false, {"未打开", "未连接", "未绑定!"}},
+        {"TCP failed", result(RC_CONNECT_FAILED, CH_TCP), true, {"未打开", "连接失败!", "未绑定!"}},
+        {"late outcome", result(RC_CONNECTED, CH_TCP), false, {"未打开", "连接失败!", "未绑定!"}},
+        {"connecting again", connect, false, {"未打开", "连接失败!", "未绑定!"}},
+        {"TCP connected", result(RC_CONNECTED, CH_TCP), true, {"未打开", "已连接!", "未绑定!"}},
+        {"TCP closed", [&] { state.CloseLink(LINK_TCP); }, false, {"未打开", "未连接!", "未绑定!"}},
+        {"serial chosen",
+         [&] { state.SelectChannel(CH_SERIAL); },
+         false,
+         {"未打开", "未连接", "未绑定"}},
+        {"closed", [&] { state.CloseLink(LINK_PORT); }, false, {"已关闭!", "未连接", "未绑定"}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        outcome = false;
+        step.act();
+        EXPECT_EQ(outcome, step.outcome);
+        for (int link = 0; link < LINK_COUNT; ++link)
+            EXPECT_STREQ(state.LinkStatus(link), step.labels[link]) << link;
+    }
+    EXPECT_EQ(state.Label(LINK_PORT), LABEL_CLOSED);
+    EXPECT_EQ(state.Label(LINK_TCP), LABEL_IDLE);
+    EXPECT_FALSE(state.WorkerRuns());
+    EXPECT_STREQ(state.LinkStatus(-1), "");
 }
 
 // The command clock counts from the state's creation, whatever the steady

@@ -13,7 +13,7 @@
 namespace {
 
 namespace txt {
-const char* const BadCommand = "命令字(HEX):请输入2位合法的16进制字符!!!";
+const std::string BadCommand = std::string("命令字(HEX):") + SEND_BAD_COMMAND_TEXT;
 const char* const ProtocolOdd = "输入数据(HEX):输入字符个数为奇数个，请重新输入!";
 const char* const ProtocolBadChar = "输入数据(HEX):第%d个字符不是合法的16进制字符，请重新输入";
 const char* const ProtocolTooLong =

@@ -10,6 +10,7 @@
 #include "comm/CommThread.h"
 #include "comm/NetDriver.h"
 #include "comm/SerialPort.h"
+#include "protocol/ResultCodes.h"
 #include "protocol/StatusText.h"
 
 namespace {
@@ -142,6 +143,34 @@ CommResult CCliChannel::WaitReply() {
             return r;
         }
     }
+}
+
+RawCollected CCliChannel::CollectRaw(int firstCharMs, int interCharMs) {
+    using Clock = std::chrono::steady_clock;
+    uint8_t recvBuf[CLI_BUFFER_SIZE];
+    RawCollected got;
+    auto deadline = Clock::now() + std::chrono::milliseconds(firstCharMs);
+    for (;;) {
+        FillRawReceiveJob(m_job, recvBuf, CLI_BUFFER_SIZE, Window());
+        File();
+        got.nLast = static_cast<int>(WaitFor(RC_RAW_RECEIVED).nValue);
+        if (got.nLast > 0) {
+            got.bytes.insert(got.bytes.end(), recvBuf, recvBuf + got.nLast);
+            got.nLastBytesUs = m_job.nRecvDoneUs;
+            if (static_cast<int>(got.bytes.size()) >= RAW_COLLECT_MAX)
+                break;
+            deadline = Clock::now() + std::chrono::milliseconds(interCharMs);
+            continue;
+        }
+        // A UDP receive that waited in vain reports -4; other codes end the line.
+        const bool bQuiet =
+            got.nLast == 0 || (Channel() == CH_UDP && got.nLast == RES_INTER_TIMEOUT);
+        if (!bQuiet || Clock::now() >= deadline)
+            break;
+        if (got.nLast == 0)
+            std::this_thread::sleep_for(RAW_POLL_PAUSE);
+    }
+    return got;
 }
 
 void CCliChannel::Close() {

@@ -1,13 +1,25 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "comm/CommJob.h"
+#include "protocol/Limits.h"
 
 // The channel of one command-line run and its worker: the tool drives the
 // same worker and job record as the console and collects the worker's posts
 // in a queue instead of window messages.
+
+// The console's send and receive buffers hold this many bytes.
+constexpr int CLI_BUFFER_SIZE = FRAME_BUF_SIZE;
+
+// A raw receive keeps collecting while bytes keep coming; this bounds it.
+constexpr int RAW_COLLECT_MAX = 65536;
+// Serial and TCP raw receives return at once: pause before asking again.
+constexpr std::chrono::milliseconds RAW_POLL_PAUSE{10};
 
 struct ChannelSpec {
     int nChannel = -1;       // CH_SERIAL, CH_TCP or CH_UDP; -1 none chosen
@@ -28,6 +40,13 @@ struct ChannelSpec {
 struct CommResult {
     int nCode = 0;
     long nValue = 0;
+};
+
+// What a raw collect gathered.
+struct RawCollected {
+    std::vector<uint8_t> bytes;
+    int nLast = 0;            // the last raw-receive code: 0 quiet, below 0 a receive error
+    int64_t nLastBytesUs = 0; // the worker's stamp of the last bytes; 0 when none came
 };
 
 class CCliChannel {
@@ -51,6 +70,9 @@ class CCliChannel {
     // The window the worker's posts for this channel go to.
     WindowHandle Window() const;
 
+    // CH_SERIAL, CH_TCP or CH_UDP: the channel Open was given.
+    int Channel() const { return m_job.nChannel; }
+
     // Hands the filled job to the worker.
     void File();
 
@@ -65,6 +87,11 @@ class CCliChannel {
     // or RC_SENT when the send failed. A good send's RC_SENT is dropped
     // without waking the caller.
     CommResult WaitReply();
+
+    // Collects raw bytes: waits up to firstCharMs for the first, then goes on
+    // until the line has been quiet for interCharMs or RAW_COLLECT_MAX bytes
+    // came. A receive error other than a UDP wait in vain ends it at once.
+    RawCollected CollectRaw(int firstCharMs, int interCharMs);
 
     // Stops the worker; it closes the channel as it ends.
     void Close();

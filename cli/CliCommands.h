@@ -1,11 +1,9 @@
 #pragma once
 
-#include <chrono>
 #include <functional>
 #include <string>
 
 #include "cli/CliChannel.h"
-#include "protocol/Limits.h"
 #include "protocol/PubCommands.h"
 
 // The subcommands of quillmark-cli. Arguments arrive checked (main.cpp);
@@ -14,14 +12,6 @@
 
 // Exit status for bad arguments, or a file that is not what it must be.
 constexpr int CLI_EXIT_BAD_ARGS = 2;
-
-// The console's send and receive buffers hold this many bytes.
-constexpr int CLI_BUFFER_SIZE = FRAME_BUF_SIZE;
-
-// A raw receive keeps collecting while bytes keep coming; this bounds it.
-constexpr int RAW_COLLECT_MAX = 65536;
-// Serial and TCP raw receives return at once: pause before asking again.
-constexpr std::chrono::milliseconds RAW_POLL_PAUSE{10};
 
 // Prints the checksum of the hex bytes as four upper-case hex digits.
 int RunCrc(const std::string& hex);

@@ -3,11 +3,9 @@
 // console's windows and dialogs do.
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/CliCommands.h"
@@ -52,35 +50,6 @@ int ExchangeAndShow(CCliChannel& ch, uint8_t* sendBuf, int len, DiagPending pend
     PrintText(TerminalText(text));
     PrintStatus(RecvStatusText(got), got);
     return got > 0 ? 0 : 1;
-}
-
-// Collects raw bytes: waits up to F for the first, then goes on until the
-// line has been quiet for I. Returns the byte count, or the last raw-receive
-// code when nothing came.
-int CollectRaw(CCliChannel& ch, const ChannelSpec& chan, std::vector<uint8_t>& out) {
-    using Clock = std::chrono::steady_clock;
-    uint8_t recvBuf[CLI_BUFFER_SIZE];
-    auto deadline = Clock::now() + std::chrono::milliseconds(chan.nFirstChar);
-    int last = 0;
-    for (;;) {
-        FillRawReceiveJob(ch.Job(), recvBuf, CLI_BUFFER_SIZE, ch.Window());
-        ch.File();
-        last = static_cast<int>(ch.WaitFor(RC_RAW_RECEIVED).nValue);
-        if (last > 0) {
-            out.insert(out.end(), recvBuf, recvBuf + last);
-            if (static_cast<int>(out.size()) >= RAW_COLLECT_MAX)
-                break;
-            deadline = Clock::now() + std::chrono::milliseconds(chan.nInterChar);
-            continue;
-        }
-        // A UDP receive that waited in vain reports -4; other codes end the line.
-        const bool bQuiet = last == 0 || (chan.nChannel == CH_UDP && last == RES_INTER_TIMEOUT);
-        if (!bQuiet || Clock::now() >= deadline)
-            break;
-        if (last == 0)
-            std::this_thread::sleep_for(RAW_POLL_PAUSE);
-    }
-    return out.empty() ? last : static_cast<int>(out.size());
 }
 
 void ShowPubMessage(const PubMessage& m) {
@@ -202,10 +171,11 @@ int RunRaw(const ChannelSpec& chan, const RawOptions& opt) {
     }
     if (opt.bNoReceive)
         return 0;
-    std::vector<uint8_t> got;
-    const int result = CollectRaw(ch, chan, got);
+    const RawCollected got = ch.CollectRaw(chan.nFirstChar, chan.nInterChar);
+    const int n = static_cast<int>(got.bytes.size());
+    const int result = n > 0 ? n : got.nLast;
     // One dump into an empty receive window, which counts as one line.
-    PrintText(TerminalText(FormatRecvRaw(got.data(), static_cast<int>(got.size()), 1)));
+    PrintText(TerminalText(FormatRecvRaw(got.bytes.data(), n, 1)));
     PrintStatus(RawRecvStatusText(result), result);
     return result > 0 ? 0 : 1;
 }

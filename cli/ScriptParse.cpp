@@ -61,9 +61,6 @@ constexpr int VERDICT_COUNT = 3;
 const std::initializer_list<std::string_view> COMMON_KEYS = {"name", "repeat"};
 const std::initializer_list<std::string_view> TIMEOUT_KEYS = {"first_char_ms", "inter_char_ms"};
 
-const std::initializer_list<std::string_view> PUB_EXPECT_KEYS = {"id",   "low_id",  "machine",
-                                                                 "type", "version", "done_time"};
-
 // A file the script names, relative to the script's folder unless absolute.
 fs::path Resolved(const fs::path& baseDir, const std::string& name) {
     return (fs::path(name).is_absolute() ? fs::path(name) : baseDir / name).lexically_normal();
@@ -276,63 +273,40 @@ void ReadTimeouts(CReader& r, const toml::table& t, int& first, int& inter, bool
         *interSet = true;
 }
 
+// The expectation field named key; nullptr when there is none.
+const PubExpectField* PubExpectFieldOf(std::string_view key) {
+    for (const PubExpectField& f : PUB_EXPECT_FIELDS)
+        if (key == f.key)
+            return &f;
+    return nullptr;
+}
+
 void ReadPubExpect(CReader& r, const toml::node& node, PubExpect& e) {
     const toml::table* t = node.as_table();
     if (t == nullptr) {
         r.Fail(node.source().begin, "'expect': expected a table of decoded fields");
         return;
     }
-    const std::string allowed = Joined(PUB_EXPECT_KEYS);
+    std::string allowed;
+    for (const PubExpectField& f : PUB_EXPECT_FIELDS)
+        allowed += (allowed.empty() ? "" : ", ") + std::string(f.key);
     for (auto&& [key, value] : *t) {
         if (r.Failed())
             return;
-        if (!InList(key.str(), PUB_EXPECT_KEYS)) {
+        const PubExpectField* f = PubExpectFieldOf(key.str());
+        if (f == nullptr) {
             r.Known(key, allowed, "'expect'");
             return;
         }
         std::string text;
         int number = 0;
-        if (key.str() == "machine") {
-            if (r.Int(value, "machine", 0, 255, number))
-                e.nMachineNo = number;
-            continue;
-        }
-        if (!r.String(value, key.str(), text))
-            return;
-        if (key.str() == "id")
-            e.strId = UpperAscii(text);
-        else if (key.str() == "low_id")
-            e.strLowId = UpperAscii(text);
-        else if (key.str() == "type")
-            e.strType = text;
-        else if (key.str() == "version")
-            e.strVersion = text;
-        else
-            e.strDoneTime = text;
-    }
-}
-
-std::string HexName(const std::vector<uint8_t>& bytes) {
-    std::string hex(bytes.size() * 2, '0');
-    BytesToHex(bytes.data(), hex.data(), static_cast<int>(bytes.size()));
-    return hex;
-}
-
-std::string PatternText(const BytePattern& p) {
-    std::string out;
-    for (int b : p) {
-        if (!out.empty())
-            out += ' ';
-        if (b < 0) {
-            out += "??";
-        } else {
-            char hex[3];
-            const uint8_t byte = static_cast<uint8_t>(b);
-            BytesToHex(&byte, hex, 1);
-            out.append(hex, 2);
+        if (f->number.expect != nullptr) {
+            if (r.Int(value, f->key, 0, 255, number))
+                e.*f->number.expect = number;
+        } else if (r.String(value, f->key, text)) {
+            e.*f->text.expect = f->bUpper ? UpperAscii(text) : text;
         }
     }
-    return out;
 }
 
 BytePattern ToPattern(const std::vector<uint8_t>& bytes) {
@@ -374,7 +348,7 @@ std::string ReadExchange(CReader& r, const StepSource& in, ScriptStep& s) {
     if (const toml::node* n = in.t.get("expect_data");
         n && r.Hex(*n, "expect_data", true, CLI_BUFFER_SIZE, bytes))
         s.expectData = bytes;
-    return "exchange " + HexName({s.nCommand});
+    return "exchange " + HexCells(&s.nCommand, 1);
 }
 
 void WriteExchange(const ScriptStep& s, toml::table& t) {
@@ -478,19 +452,12 @@ void WritePub(const ScriptStep& s, toml::table& t) {
     if (pub.nRate >= 0)
         t.insert("rate", PubRateName(pub.nRate));
     toml::table e;
-    const PubExpect& x = s.pubExpect;
-    if (x.strId)
-        e.insert("id", *x.strId);
-    if (x.strLowId)
-        e.insert("low_id", *x.strLowId);
-    if (x.nMachineNo)
-        e.insert("machine", *x.nMachineNo);
-    if (x.strType)
-        e.insert("type", *x.strType);
-    if (x.strVersion)
-        e.insert("version", *x.strVersion);
-    if (x.strDoneTime)
-        e.insert("done_time", *x.strDoneTime);
+    for (const PubExpectField& f : PUB_EXPECT_FIELDS) {
+        if (f.number.expect != nullptr && s.pubExpect.*f.number.expect)
+            e.insert(f.key, *(s.pubExpect.*f.number.expect));
+        else if (f.text.expect != nullptr && s.pubExpect.*f.text.expect)
+            e.insert(f.key, *(s.pubExpect.*f.text.expect));
+    }
     if (!e.empty())
         t.insert("expect", std::move(e));
 }
@@ -753,6 +720,15 @@ bool ParseScriptText(const std::string& text, const std::string& fileName,
     }
     script = std::move(out);
     return true;
+}
+
+std::string PatternText(const BytePattern& p) {
+    std::string out;
+    for (int cell : p) {
+        const uint8_t byte = static_cast<uint8_t>(cell);
+        out += (out.empty() ? "" : " ") + (cell < 0 ? std::string("??") : HexCells(&byte, 1));
+    }
+    return out;
 }
 
 bool LoadScript(const std::string& path, Script& script, std::string& error) {

@@ -77,6 +77,33 @@ struct PubExpect {
     bool operator==(const PubExpect&) const = default;
 };
 
+// A decoded field in an expectation and in the reply it judges.
+template <typename T> struct PubFieldOf {
+    std::optional<T> PubExpect::*expect = nullptr;
+    std::optional<T> PubReply::*reply = nullptr;
+};
+
+// One field a public command's reply is judged on: its key in a step's
+// expect table (and its name in messages), and where it is kept. A field is
+// text (hex digits read in upper case when bUpper) or the machine number.
+struct PubExpectField {
+    const char* key;
+    PubFieldOf<std::string> text;
+    PubFieldOf<int> number;
+    bool bUpper = false;
+};
+
+// Every field a public command's expectation may name, in the order the
+// reader lists them.
+inline constexpr PubExpectField PUB_EXPECT_FIELDS[] = {
+    {"id", {&PubExpect::strId, &PubReply::strId}, {}, true},
+    {"low_id", {&PubExpect::strLowId, &PubReply::strLowId}, {}, true},
+    {"machine", {}, {&PubExpect::nMachineNo, &PubReply::nMachineNo}},
+    {"type", {&PubExpect::strType, &PubReply::strType}, {}},
+    {"version", {&PubExpect::strVersion, &PubReply::strVersion}, {}},
+    {"done_time", {&PubExpect::strDoneTime, &PubReply::strDoneTime}, {}},
+};
+
 struct ScriptStep {
     std::string strName; // the script's name, else one made from the step
     int nKind = STEP_EXCHANGE;
@@ -150,6 +177,9 @@ bool ParseScriptText(const std::string& text, const std::string& fileName,
 // same defaults on the way in). A file that
 // cannot be read gives false and "PATH: cannot read the script".
 bool LoadScript(const std::string& path, Script& script, std::string& error);
+
+// A pattern as scripts write it, "01 ?? 03"; empty for none.
+std::string PatternText(const BytePattern& p);
 
 // The script as TOML text that ParseScriptText turns back into the same
 // steps (defaults written out into each step).

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "cli/CliChannel.h"
-#include "cli/ReplyStats.h"
 #include "cli/ScriptParse.h"
 
 // Runs a parsed script against a terminal through the worker, judges every
@@ -25,6 +25,25 @@ struct RunOptions {
     std::string strJUnitPath; // empty: no report
     std::string strSuiteName; // the report's suite, the script's file name
 };
+
+// Why the rounds ended.
+enum RoundsEnd : int {
+    ROUNDS_DONE = 0,     // every run of every step ran
+    ROUNDS_STOPPED = 1,  // at the first failure, as asked
+    ROUNDS_LINE_LOST = 2 // the line to the terminal is gone
+};
+
+struct RoundsOutcome {
+    std::vector<StepResult> results;
+    int nEnd = ROUNDS_DONE;
+};
+
+// Runs the script's rounds (its whole repeat count) on ch, which is open,
+// and hands each step run to onResult as it ends. With bStopOnFail the
+// first failure ends them; a lost line ends them with one failed "not run"
+// result for each later step of the script.
+RoundsOutcome RunRounds(CCliChannel& ch, const Script& script, bool bStopOnFail,
+                        const std::function<void(const StepResult&)>& onResult);
 
 // Opens the channel, runs the script (its whole repeat count), prints one
 // line per step run and a summary, and writes the JUnit report when asked.

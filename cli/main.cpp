@@ -23,6 +23,7 @@
 #include "protocol/Diagnostics.h"
 #include "protocol/Frame.h"
 #include "protocol/Limits.h"
+#include "protocol/SendPanel.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ CLI::Validator HexText(int minBytes, int maxBytes) {
 CLI::Validator CommandByte() {
     return CLI::Validator(
         [](std::string& s) -> std::string {
-            return s.size() == 2 && HexArgError(s).empty() ? "" : "请输入2位合法的16进制字符!!!";
+            return s.size() == 2 && HexArgError(s).empty() ? "" : SEND_BAD_COMMAND_TEXT;
         },
         "");
 }

@@ -110,6 +110,19 @@ void BytesToHex(const uint8_t* data, char* out, int count) {
     }
 }
 
+std::string HexCells(const uint8_t* data, int count) {
+    std::string out;
+    out.reserve(count > 0 ? static_cast<size_t>(count) * 3 : 0);
+    for (int i = 0; i < count; ++i) {
+        char cell[2];
+        BytesToHex(data + i, cell, 1);
+        if (i > 0)
+            out += ' ';
+        out.append(cell, 2);
+    }
+    return out;
+}
+
 namespace {
 bool ContinuesCharacter(unsigned char c) {
     return (c & 0xC0) == 0x80;

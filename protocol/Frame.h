@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "protocol/ResultCodes.h"
 
@@ -52,6 +53,10 @@ void HexToBytes(const char* text, uint8_t* out, int count);
 
 // Writes 2*count upper-case hex characters, without a terminating zero.
 void BytesToHex(const uint8_t* data, char* out, int count);
+
+// "C0 01 E4": count bytes as upper-case hex digit pairs with one space
+// between them; empty when count is 0 or less.
+std::string HexCells(const uint8_t* data, int count);
 
 constexpr int HEX_ODD_LENGTH = -1;
 

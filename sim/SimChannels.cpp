@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "comm/Clock.h"
+#include "protocol/Frame.h"
 
 namespace {
 

@@ -78,19 +78,6 @@ bool ParseFault(const std::string& text, SimFault& fault) {
     return true;
 }
 
-std::string HexCells(const uint8_t* data, int len) {
-    static const char DIGITS[] = "0123456789ABCDEF";
-    std::string s;
-    s.reserve(static_cast<size_t>(len) * 3);
-    for (int i = 0; i < len; ++i) {
-        if (i)
-            s += ' ';
-        s += DIGITS[data[i] >> 4];
-        s += DIGITS[data[i] & 0x0F];
-    }
-    return s;
-}
-
 SimTerminal::SimTerminal(const SimIdentity& identity, const SimFaultSettings& faults,
                          std::string saveImagePath)
     : m_identity(identity), m_faults(faults), m_strSavePath(std::move(saveImagePath)) {}

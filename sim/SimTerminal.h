@@ -164,6 +164,3 @@ class SimTerminal : public SimResponder {
     int m_nImageSize = 0;
     std::vector<uint8_t> m_image;
 };
-
-// "C0 01 E4 ..." for the log.
-std::string HexCells(const uint8_t* data, int len);

@@ -307,7 +307,7 @@ diag = "power-off"
 [[step]]
 pub = "query"
 low_id = "7f"
-expect = { type = "3,1", version = "2024年05月17日10时" }
+expect = { id = "0a0b0c0d", low_id = "7f", machine = 3, type = "3,1", version = "2024年05月17日10时", done_time = "2024年05月17日11时" }
 [[step]]
 download = "fw.bin"
 repeat = 2
@@ -321,6 +321,12 @@ pause_ms = 1
     Script first;
     std::string error;
     ASSERT_TRUE(Parse(text, first, error)) << error;
+    // Every decoded field an expectation may name goes out and comes back.
+    const PubExpect& pub = first.steps[4].pubExpect;
+    EXPECT_EQ(pub.strId, "0A0B0C0D");
+    EXPECT_EQ(pub.strLowId, "7F");
+    EXPECT_EQ(pub.nMachineNo, 3);
+    EXPECT_EQ(pub.strDoneTime, "2024年05月17日11时");
     const std::string written = WriteScriptText(first);
     Script second;
     ASSERT_TRUE(Parse(written, second, error)) << error << "\n" << written;

@@ -162,9 +162,10 @@ RawCollected CCliChannel::CollectRaw(int firstCharMs, int interCharMs) {
             deadline = Clock::now() + std::chrono::milliseconds(interCharMs);
             continue;
         }
-        // A UDP receive that waited in vain reports -4; other codes end the line.
+        // A UDP receive that waited in vain reports RES_UDP_RECV_FAILED; other
+        // codes end the line.
         const bool bQuiet =
-            got.nLast == 0 || (Channel() == CH_UDP && got.nLast == RES_INTER_TIMEOUT);
+            got.nLast == 0 || (Channel() == CH_UDP && got.nLast == RES_UDP_RECV_FAILED);
         if (!bQuiet || Clock::now() >= deadline)
             break;
         if (got.nLast == 0)

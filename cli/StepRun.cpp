@@ -101,7 +101,7 @@ bool IsExpectedError(int expected, int code, int channel) {
     switch (expected) {
     case EXPECT_NO_REPLY:
         // A UDP reader cannot tell silence from a reply cut short.
-        return code == RES_NO_START || (channel == CH_UDP && code == RES_INTER_TIMEOUT);
+        return code == RES_NO_START || (channel == CH_UDP && code == RES_UDP_RECV_FAILED);
     case EXPECT_TIMEOUT:
         return code == RES_INTER_TIMEOUT;
     case EXPECT_RECV_ERROR:

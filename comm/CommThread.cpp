@@ -18,30 +18,30 @@ constexpr int TCP_CONNECT_TIMEOUT_MS = 10000;
 // handle is its COM number, a port the console has opened; a network
 // channel's handle is the socket the worker opens and closes itself.
 struct ChannelDriver {
-    // Connects or binds the socket; nullptr on a COM port. Returns 0 with sock
-    // set, or the driver's code.
+    // Connects or binds the socket; nullptr on a COM port. Returns RES_OK with
+    // sock set, or the driver's code (a UdpOpenCode for UDP).
     int (*openSocket)(CommJob& job, int& sock);
     // What the worker does once the open event is set, before its first job;
     // nullptr when the channel needs nothing (serial). Returns true when
     // connected.
     bool (*connect)(int& handle, CommJob& job);
     // addr and port name the peer of a datagram; the other channels ignore them.
-    int (*send)(int handle, const uint8_t* data, int count, const char* addr, int port);
+    ResultCode (*send)(int handle, const uint8_t* data, int count, const char* addr, int port);
     int (*recvFrame)(int handle, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap);
     int (*recvRaw)(int handle, uint8_t* buf, int max);
     // Ends the channel when the worker ends.
     void (*close)(int handle);
 };
 
-int SendCom(int n, const uint8_t* data, int count, const char*, int) {
+ResultCode SendCom(int n, const uint8_t* data, int count, const char*, int) {
     return ComWrite(n, data, count);
 }
 
-int SendTcp(int sock, const uint8_t* data, int count, const char*, int) {
+ResultCode SendTcp(int sock, const uint8_t* data, int count, const char*, int) {
     return TcpSend(sock, data, count);
 }
 
-int SendUdp(int sock, const uint8_t* data, int count, const char* addr, int port) {
+ResultCode SendUdp(int sock, const uint8_t* data, int count, const char* addr, int port) {
     return UdpSendTo(sock, addr, port, data, count);
 }
 
@@ -97,9 +97,9 @@ const ChannelDriver& DriverOf(int channel) {
 
 // The engine's reads and writes go through these three, which record them
 // on the capture link.
-int SendByChannel(int handle, const uint8_t* data, int count, int channel, const char* addr,
-                  int port, const CaptureLink& capture) {
-    const int rc = DriverOf(channel).send(handle, data, count, addr, port);
+ResultCode SendByChannel(int handle, const uint8_t* data, int count, int channel, const char* addr,
+                         int port, const CaptureLink& capture) {
+    const ResultCode rc = DriverOf(channel).send(handle, data, count, addr, port);
     CaptureSent(capture, data, count, rc);
     return rc;
 }

@@ -17,8 +17,8 @@ int CommThreadProc(CommJob* job);
 bool OpenNetChannel(int& sock, CommJob& job);
 
 // Sends the frame in buf by channel and reads the reply into the same buffer
-// of bufSize bytes, recording both on capture. Returns the reply length, -3
-// when the send failed, or the reader's code.
+// of bufSize bytes, recording both on capture. Returns the reply length,
+// RES_SEND_FAILED when the send failed, or the reader's code.
 int ExchangeFrame(int handle, uint8_t* buf, int bufSize, int sendLen, int F, int I, int channel,
                   const char* addr, int port, const CaptureLink& capture = {});
 

@@ -31,7 +31,7 @@ bool DialModem(CommJob& job) {
     const int len = static_cast<int>(std::min(job.strAddress.size(), sizeof(command) - 1));
     std::memcpy(command, job.strAddress.data(), len);
 
-    const int dialed = ComDialLine(job.nPort, command, len);
+    const ResultCode dialed = ComDialLine(job.nPort, command, len);
     CaptureSent(job.capture, command, len, dialed);
     if (dialed != 0) {
         job.nResult = dialed;

@@ -31,11 +31,11 @@ bool SleepUnlessCancelled(int ms, const std::atomic<bool>* cancel) {
 
 } // namespace
 
-int ComDialLine(int n, const uint8_t* command, int count) {
+ResultCode ComDialLine(int n, const uint8_t* command, int count) {
     if (ComRaiseDtr(n) != RES_OK)
-        return RES_BAD_LENGTH;
+        return RES_DIAL_FAILED;
     ComRaiseRts(n);
-    return ComWrite(n, command, count) == RES_OK ? RES_OK : RES_BAD_LENGTH;
+    return ComWrite(n, command, count) == RES_OK ? RES_OK : RES_DIAL_FAILED;
 }
 
 int ComWaitCarrier(int n, int timeoutMs, const std::atomic<bool>* cancel) {
@@ -49,7 +49,7 @@ int ComWaitCarrier(int n, int timeoutMs, const std::atomic<bool>* cancel) {
         bool present = false;
         ComGetCarrier(n, present);
         if (NowMs() - start > timeoutMs)
-            return RES_NO_START;
+            return RES_NO_CARRIER;
         if (!SleepUnlessCancelled(POLL_MS, cancel))
             return 0;
         if (present)

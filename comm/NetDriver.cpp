@@ -166,13 +166,14 @@ bool SetRecvTimeout(int sock, int ms) {
     return setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
 }
 
-// One datagram of up to max bytes, or -4 after the trace line. The
-// datagram is the tap's piece. flags MSG_DONTWAIT takes only what waits.
+// One datagram of up to max bytes, or RES_UDP_RECV_FAILED after the trace
+// line. The datagram is the tap's piece. flags MSG_DONTWAIT takes only what
+// waits.
 int RecvDatagram(int sock, uint8_t* dst, int max, ReadTap* tap, int flags = 0) {
     const ssize_t n = recv(sock, dst, static_cast<size_t>(max), flags);
     if (n < 0) {
         std::fprintf(stderr, "WSAGetLastError=%d\n", errno);
-        return RES_INTER_TIMEOUT;
+        return RES_UDP_RECV_FAILED;
     }
     if (tap != nullptr && n > 0) {
         tap->Took(dst, static_cast<int>(n));
@@ -187,16 +188,16 @@ int NetLastError() {
     return g_lastError;
 }
 
-int NetStartup() {
+ResultCode NetStartup() {
     return RES_OK;
 }
 
-int NetCleanup() {
+ResultCode NetCleanup() {
     return RES_OK;
 }
 
-int TcpConnect(const char* addr, int port, int timeoutMs, int& sock,
-               const std::atomic<bool>* cancel) {
+ResultCode TcpConnect(const char* addr, int port, int timeoutMs, int& sock,
+                      const std::atomic<bool>* cancel) {
     g_lastError = 0;
     sockaddr_in sa;
     if (!MakePeerAddress(addr, port, sa))
@@ -226,12 +227,12 @@ int TcpConnect(const char* addr, int port, int timeoutMs, int& sock,
         // A refused connect fails at once; pause so that retrying until the
         // time-out does not become a hot loop.
         if (MsUntil(deadline) == 0 || Cancelled(cancel))
-            return RES_OPEN_FAILED;
+            return RES_CONNECT_TIMEOUT;
         PauseUntil(std::min(DeadlineIn(RETRY_PAUSE_MS), deadline));
     }
 }
 
-int TcpClose(int sock) {
+ResultCode TcpClose(int sock) {
     {
         std::lock_guard<std::mutex> lock(g_aheadMutex);
         g_ahead.erase(sock);
@@ -240,7 +241,7 @@ int TcpClose(int sock) {
     return close(sock) == 0 ? RES_OK : RES_TCP_CLOSE_FAILED;
 }
 
-int TcpSend(int sock, const uint8_t* data, int count) {
+ResultCode TcpSend(int sock, const uint8_t* data, int count) {
     if (count < 0 || (data == nullptr && count > 0))
         return RES_SEND_FAILED;
     int sent = 0;
@@ -272,7 +273,7 @@ int TcpSend(int sock, const uint8_t* data, int count) {
 
 int TcpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap) {
     if (buf == nullptr || bufSize < FRAME_OVERHEAD + 1)
-        return RES_RECV_ERROR;
+        return RES_REPLY_TOO_LARGE;
     TcpSource src(sock);
     return AcceptReply(src, TCP_RULES, F, I, buf, bufSize, tap);
 }
@@ -332,7 +333,7 @@ int UdpOpen(int& sock) {
     return UDP_NO_PORT;
 }
 
-int UdpSendTo(int sock, const char* addr, int port, const uint8_t* data, int count) {
+ResultCode UdpSendTo(int sock, const char* addr, int port, const uint8_t* data, int count) {
     if (count < 1)
         return RES_OK;
     sockaddr_in sa;
@@ -345,11 +346,11 @@ int UdpSendTo(int sock, const char* addr, int port, const uint8_t* data, int cou
 
 int UdpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap) {
     if (buf == nullptr || bufSize < 1)
-        return RES_INTER_TIMEOUT;
+        return RES_UDP_RECV_FAILED;
     // A receive time-out of 0 would mean waiting for ever.
     const int waitMs = std::max(1, F + I);
     if (!SetRecvTimeout(sock, waitMs))
-        return RES_INTER_TIMEOUT;
+        return RES_UDP_RECV_FAILED;
     // Waited in poll() so that a stop cuts the wait short; the receive then
     // fails as on its own time-out when nothing came.
     PollFor(sock, POLLIN, waitMs);
@@ -361,22 +362,22 @@ int UdpRecvFrame(int sock, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap
 
     // A short datagram: the rest of the reply may already wait behind it.
     if (!SetRecvTimeout(sock, 1))
-        return RES_INTER_TIMEOUT;
+        return RES_UDP_RECV_FAILED;
     const int n2 = RecvDatagram(sock, buf + n, std::min(UDP_DATAGRAM_MAX, bufSize - n), tap);
     return n2 < 0 ? n2 : n + n2;
 }
 
 int UdpRecvRaw(int sock, uint8_t* buf, int max, int waitMs) {
     if (buf == nullptr || max < 1)
-        return RES_INTER_TIMEOUT;
+        return RES_UDP_RECV_FAILED;
     if (PollFor(sock, POLLIN, std::max(0, waitMs)) == 0)
-        return RES_INTER_TIMEOUT;
+        return RES_UDP_RECV_FAILED;
     const ssize_t n = recv(sock, buf, static_cast<size_t>(max), MSG_DONTWAIT);
-    return n < 0 ? RES_INTER_TIMEOUT : static_cast<int>(n);
+    return n < 0 ? RES_UDP_RECV_FAILED : static_cast<int>(n);
 }
 
-int UdpClose(int sock) {
+ResultCode UdpClose(int sock) {
     if (sock == NO_SOCKET)
         return RES_OK;
-    return close(sock) == 0 ? RES_OK : RES_NET_CLEANUP;
+    return close(sock) == 0 ? RES_OK : RES_UDP_CLOSE_FAILED;
 }

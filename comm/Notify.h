@@ -14,9 +14,9 @@ constexpr int WM_COMM_RESULT = 0x0400 + 2;
 enum CommResultCode : int {
     RC_CONNECT_FAILED = 1, // lParam: ChannelKind
     RC_CONNECTED = 2,      // lParam: ChannelKind
-    RC_SENT = 3,           // lParam: 0 or a result code
+    RC_SENT = 3,           // lParam: RES_OK or a result code
     RC_RECEIVED = 4,       // lParam: reply length or a result code
-    RC_DOWNLOAD_DONE = 5,  // lParam: 0, a result code or the terminal's status
+    RC_DOWNLOAD_DONE = 5,  // lParam: RES_OK, a result code or the terminal's status
     RC_DOWNLOAD_START = 6, // lParam: file size / 128
     RC_DOWNLOAD_STEP = 7,  // lParam: 0
     RC_RAW_RECEIVED = 8    // lParam: byte count or a result code

@@ -56,7 +56,7 @@ std::atomic<ComModemLines*> g_modemLines{nullptr};
 // The reason of this thread's last failed ComOpen, for its caller to show.
 thread_local int g_openError = 0;
 
-int OpenFailed(int err) {
+ResultCode OpenFailed(int err) {
     g_openError = err;
     return RES_OPEN_FAILED;
 }
@@ -283,7 +283,7 @@ unsigned ComBaudIndex(long rate) {
     return 0;
 }
 
-int ComOpen(int n, unsigned baudIndex) {
+ResultCode ComOpen(int n, unsigned baudIndex) {
     g_openError = 0;
     const std::string path = ComDevicePath(n);
     if (path.empty())
@@ -324,7 +324,7 @@ int ComOpenError() {
     return g_openError;
 }
 
-int ComClose(int n) {
+ResultCode ComClose(int n) {
     if (!ValidPort(n))
         return RES_OPEN_FAILED;
     PortEntry& e = g_ports[n];
@@ -348,7 +348,7 @@ int ComClose(int n) {
     return rc == 0 ? RES_OK : RES_OPEN_FAILED;
 }
 
-int ComWriteAll(ComWriteSink& sink, const uint8_t* data, int count) {
+ResultCode ComWriteAll(ComWriteSink& sink, const uint8_t* data, int count) {
     // A slow line with a small driver buffer moves a long frame for longer
     // than the span; only a stall that long is a failure.
     const int32_t span = 5 * count + 50;
@@ -369,7 +369,7 @@ int ComWriteAll(ComWriteSink& sink, const uint8_t* data, int count) {
     return RES_OK;
 }
 
-int ComWrite(int n, const uint8_t* data, int count) {
+ResultCode ComWrite(int n, const uint8_t* data, int count) {
     PortUse use(n);
     if (!use.Open() || count < 0 || (count > 0 && data == nullptr))
         return RES_SEND_FAILED;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "protocol/FrameReader.h"
+#include "protocol/ResultCodes.h"
 
 // Serial ports are addressed by their COM number 0..255, as config.xml and
 // the messages name them. A process-wide table binds each number to a tty
@@ -37,10 +38,10 @@ int ComBaudRate(unsigned index);
 // The index of a configured rate; a rate not in the table gives 0.
 unsigned ComBaudIndex(long rate);
 
-// Opens COMn exclusively, raw 8N1 at the indexed speed. Returns 0, or -7
-// when the device is absent, busy or cannot be set up; ComOpenError then
-// says why.
-int ComOpen(int n, unsigned baudIndex);
+// Opens COMn exclusively, raw 8N1 at the indexed speed. Returns RES_OK, or
+// RES_OPEN_FAILED when the device is absent, busy or cannot be set up;
+// ComOpenError then says why.
+ResultCode ComOpen(int n, unsigned baudIndex);
 
 // The errno behind this thread's last failed ComOpen: the system's own for
 // the device (ENOENT, EACCES, EWOULDBLOCK held by another program, ENOTTY
@@ -49,15 +50,15 @@ int ComOpen(int n, unsigned baudIndex);
 int ComOpenError();
 
 // Closes COMn and drops the bytes read ahead on it; closing a closed port
-// returns 0. Waits until no reader or writer of the other thread still uses
-// the descriptor. Returns 0 or -7.
-int ComClose(int n);
+// returns RES_OK. Waits until no reader or writer of the other thread still
+// uses the descriptor. Returns RES_OK or RES_OPEN_FAILED.
+ResultCode ComClose(int n);
 
 // Purges both queues and the bytes read ahead, then writes count bytes.
-// Returns 0, or -3 when the port is not open, a write fails, or the write
-// makes no progress for 5 ms per byte of count plus 50 ms (each byte moved
-// restarts that span).
-int ComWrite(int n, const uint8_t* data, int count);
+// Returns RES_OK, or RES_SEND_FAILED when the port is not open, a write
+// fails, or the write makes no progress for 5 ms per byte of count plus
+// 50 ms (each byte moved restarts that span).
+ResultCode ComWrite(int n, const uint8_t* data, int count);
 
 // Where ComWriteAll puts bytes: Write takes up to count bytes and returns how
 // many it took, 0 when none could go within waitMs, or -1 when it failed;
@@ -68,21 +69,23 @@ struct ComWriteSink {
     virtual uint32_t Tick() = 0;
 };
 
-// ComWrite's rule over any sink. Returns 0, or -3 when the sink fails or
-// takes nothing for 5 ms per byte of count plus 50 ms.
-int ComWriteAll(ComWriteSink& sink, const uint8_t* data, int count);
+// ComWrite's rule over any sink. Returns RES_OK, or RES_SEND_FAILED when the
+// sink fails or takes nothing for 5 ms per byte of count plus 50 ms.
+ResultCode ComWriteAll(ComWriteSink& sink, const uint8_t* data, int count);
 
 // Reads one reply frame within F and I (ms) into buf of bufSize bytes; an
 // acknowledgement stays in front of the reply. Each read from the device
 // takes all that waits: bytes past the frame's end are read ahead and are
 // the first the next frame read or raw receive takes. A port's reads and
 // writes come from one thread at a time. A tap, when given, sees the bytes
-// the reader takes (AcceptReply). Returns the byte count, or -2 (read
-// failed, port closed, end byte, too long), -4, -6 or -9.
+// the reader takes (AcceptReply). Returns the byte count, or RES_RECV_ERROR
+// (read failed, port closed, end byte), RES_REPLY_TOO_LARGE, RES_INTER_TIMEOUT,
+// RES_NO_START or RES_CHECKSUM.
 int ComReadFrame(int n, int F, int I, uint8_t* buf, int bufSize, ReadTap* tap = nullptr);
 
 // One read of up to max bytes that returns at once with what is waiting,
-// the bytes read ahead first. Returns the count (0 if nothing) or -2.
+// the bytes read ahead first. Returns the count (0 if nothing) or
+// RES_RECV_ERROR.
 int ComReadRaw(int n, uint8_t* buf, int max);
 
 // True when COMn is open and its device has hung up (unplugged, or the far

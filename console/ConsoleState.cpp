@@ -121,22 +121,22 @@ void CConsoleState::StartWorker() {
     m_worker = ::StartWorker(m_job);
 }
 
-int CConsoleState::OpenChannel(WindowHandle wnd) {
+ResultCode CConsoleState::OpenChannel(WindowHandle wnd) {
     if (WorkerRuns() || !m_events)
-        return 0;
+        return RES_OK;
     const int channel = m_nChannel;
     switch (channel) {
     case CH_SERIAL:
     case CH_MODEM: {
         const int port = SelectedPort();
-        if (const int rc = ComOpen(port, ComBaudIndex(SelectedBaud())); rc < 0)
+        if (const ResultCode rc = ComOpen(port, ComBaudIndex(SelectedBaud())); rc < 0)
             return rc;
         if (channel == CH_SERIAL) {
             FillOpenJob(m_job, CH_SERIAL, port, {}, wnd);
             LinkCapture();
             StartWorker();
             SetOpen(CH_SERIAL, true);
-            return 0;
+            return RES_OK;
         }
         m_strDialCmd = "ATDT" + m_settings.strAddedNo + m_settings.strCalledNo + "\n";
         FillOpenJob(m_job, CH_MODEM, port, m_strDialCmd, wnd);
@@ -149,13 +149,13 @@ int CConsoleState::OpenChannel(WindowHandle wnd) {
         FillOpenJob(m_job, CH_UDP, m_settings.nUdpPort, m_settings.strUdpIp, wnd);
         break;
     default:
-        return 0;
+        return RES_OK;
     }
     LinkCapture();
     StartWorker();
     m_stand = {JOB_CONNECTING, channel, ROW_NONE};
     m_job.hOpenEvent->Set();
-    return 0;
+    return RES_OK;
 }
 
 void CConsoleState::CloseLink(int link) {

@@ -13,6 +13,7 @@
 #include "config/XmlConfig.h"
 #include "protocol/Diagnostics.h"
 #include "protocol/Limits.h"
+#include "protocol/ResultCodes.h"
 
 // Set by the received-frame display when the reply began with the
 // acknowledgement; read by the protocol send. Process-wide, never reset.
@@ -116,12 +117,12 @@ class CConsoleState {
     long SelectedBaud() const;
 
     // Opens the selected channel. Serial: the console opens the port and
-    // its worker starts, the channel is open; the serial driver's code when
-    // the port cannot be opened. Modem: the port is opened the same way and
+    // its worker starts, the channel is open; RES_OPEN_FAILED when the port
+    // cannot be opened. Modem: the port is opened the same way and
     // the worker dials. TCP and UDP: the worker connects or binds. Modem, TCP
-    // and UDP post their outcome, which OnResult takes. Returns 0 when
+    // and UDP post their outcome, which OnResult takes. Returns RES_OK when
     // started.
-    int OpenChannel(WindowHandle wnd);
+    ResultCode OpenChannel(WindowHandle wnd);
     // The user closes link: the port (of the selected serial or modem
     // channel) is closed, the worker stopped, and the label says closed.
     void CloseLink(int link);

@@ -175,7 +175,7 @@ const char* RawRecvStatusText(int value) {
     switch (value) {
     case 0:
         return "没有数据!";
-    case RES_INTER_TIMEOUT:
+    case RES_UDP_RECV_FAILED:
     case RES_RECV_ERROR:
         return ReplyReadText(value);
     default:

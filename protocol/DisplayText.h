@@ -63,8 +63,9 @@ const char* RecvStatusText(int value);
 const char* RecvErrorAppendText(int value);
 
 // True when an RC_RECEIVED value of 0 or below drops the pending verdicts
-// (-9 and every code without a status text of its own); false when they wait
-// for the next frame shown (-10, -4, -2) and for values above 0.
+// (RES_CHECKSUM and every code without a status text of its own); false when
+// they wait for the next frame shown (RES_NOT_FRAME, RES_INTER_TIMEOUT,
+// RES_RECV_ERROR) and for values above 0.
 bool RecvErrorClearsPending(int value);
 
 // Receive status for an RC_RAW_RECEIVED value. Never nullptr.

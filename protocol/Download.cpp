@@ -40,24 +40,25 @@ bool KnownTooLarge(const char* path) {
     return !ec && size > static_cast<std::uintmax_t>(DOWNLOAD_IMAGE_MAX);
 }
 
-// Reads the whole file into image. Returns 0 with size set, -10 when it cannot
-// be opened, measured or read, -17 when it does not fit.
-int ReadImage(const char* path, uint8_t* image, int& size) {
+// Reads the whole file into image. Returns RES_OK with size set,
+// RES_FILE_UNREADABLE when it cannot be opened, measured or read,
+// RES_IMAGE_TOO_LARGE when it does not fit.
+ResultCode ReadImage(const char* path, uint8_t* image, int& size) {
     std::error_code ec;
     if (path == nullptr || !std::filesystem::is_regular_file(path, ec))
-        return RES_NOT_FRAME;
+        return RES_FILE_UNREADABLE;
     FILE* f = std::fopen(path, "rb");
     if (f == nullptr)
-        return RES_NOT_FRAME;
-    int rc = RES_OK;
+        return RES_FILE_UNREADABLE;
+    ResultCode rc = RES_OK;
     long end = -1;
     if (std::fseek(f, 0, SEEK_END) != 0 || (end = std::ftell(f)) < 0 ||
         std::fseek(f, 0, SEEK_SET) != 0)
-        rc = RES_NOT_FRAME;
+        rc = RES_FILE_UNREADABLE;
     else if (end > DOWNLOAD_IMAGE_MAX)
         rc = RES_IMAGE_TOO_LARGE;
     else if (std::fread(image, 1, static_cast<size_t>(end), f) != static_cast<size_t>(end))
-        rc = RES_NOT_FRAME;
+        rc = RES_FILE_UNREADABLE;
     std::fclose(f);
     size = static_cast<int>(end);
     return rc;

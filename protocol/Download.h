@@ -35,17 +35,17 @@ class DownloadProgress {
 // data bytes from data, exchanges it, and puts the reply's data (at most
 // dataSize bytes) back into data and its length field into len. When an
 // acknowledgement leads (serial, modem, UDP), the reply behind it is the one
-// unpacked. Returns the reply's status byte (0..255), -1 bad length, -5
-// wrong machine number, -2 a reply shorter than its header, or the
-// exchange's code.
+// unpacked. Returns the reply's status byte (0..255), RES_BAD_LENGTH,
+// RES_WRONG_MACHINE, RES_RECV_ERROR for a reply shorter than its header, or
+// the exchange's code.
 int Transact(FrameExchange& link, uint8_t machine, uint8_t command, int F, int I, int& len,
              uint8_t* data, int dataSize);
 
 // Downloads the program image at path: "LoadP", the size, the blocks from
 // offset 128 on, the block at 0, then the byte sum, reporting the block
-// phase to progress. Returns 0, a result code (-10 file cannot be read, -17
-// larger than 61,440 bytes, refused before anything is sent) or the first
-// non-zero status.
+// phase to progress. Returns RES_OK, a result code (RES_FILE_UNREADABLE,
+// RES_IMAGE_TOO_LARGE when larger than 61,440 bytes, refused before anything
+// is sent) or the first non-zero status.
 int DownloadImage(FrameExchange& link, uint8_t machine, const char* path,
                   DownloadProgress& progress);
 

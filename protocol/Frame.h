@@ -27,9 +27,9 @@ extern const uint8_t TransferErrorFrame[9];
 int LeadingAckLength(const uint8_t* bytes, int n, int minReply);
 
 // Checks that the len bytes at frame are one whole reply frame. Returns len,
-// -10 when they are shorter than a frame, do not start with 0xC2 or disagree
-// with their length field, endByteError when only the last byte is not 0xC3,
-// or -9 when the CRC does not match.
+// RES_NOT_FRAME when they are shorter than a frame, do not start with 0xC2 or
+// disagree with their length field, endByteError when only the last byte is
+// not 0xC3, or RES_CHECKSUM when the CRC does not match.
 int CheckReplyFrame(const uint8_t* frame, int len, int endByteError);
 
 // Advances the CRC-16 register (polynomial 0x1021, MSB first) by one byte.
@@ -38,13 +38,13 @@ void Crc16Update(uint8_t b, uint16_t& crc);
 // CRC-16 of the first count bytes (count taken modulo 65536), from 0xC78C.
 uint16_t Crc16(int count, const uint8_t* data);
 
-// Builds a request frame into out (len + 8 bytes). Returns len + 8, or -1 and
-// leaves out untouched when len is outside 0..288.
+// Builds a request frame into out (len + 8 bytes). Returns len + 8, or
+// RES_BAD_LENGTH and leaves out untouched when len is outside 0..288.
 int BuildFrame(uint8_t machine, uint8_t command, const uint8_t* data, const int& len, uint8_t* out);
 
 // Builds a reply frame (C2 ... C3) as a terminal sends it into out (len + 8
-// bytes). Returns len + 8, or -1 and leaves out untouched when len is
-// outside 0..65535. The simulator and the tests build replies with it.
+// bytes). Returns len + 8, or RES_BAD_LENGTH and leaves out untouched when
+// len is outside 0..65535. The simulator and the tests build replies with it.
 int BuildReplyFrame(uint8_t machine, uint8_t status, const uint8_t* data, int len, uint8_t* out);
 
 // Converts the first 2*count characters of text into count bytes. Checks

@@ -75,7 +75,7 @@ int ReadRest(FrameSource& src, ReadTap& tap, const FrameRules& rules, int I, uin
              int room, uint32_t& bodyStart) {
     // The header alone must fit: behind a kept acknowledgement little room may be left.
     if (room < 5)
-        return RES_RECV_ERROR;
+        return RES_REPLY_TOO_LARGE;
     const uint32_t headerStart = src.Tick();
     int rc = ReadExactly(src, tap, headerStart, I, frame + 1, 4);
     if (rc < 0)
@@ -83,7 +83,7 @@ int ReadRest(FrameSource& src, ReadTap& tap, const FrameRules& rules, int I, uin
     const int m = frame[3] * 256 + frame[4];
     const int len = m + 8;
     if (len + 1 > room)
-        return RES_RECV_ERROR;
+        return RES_REPLY_TOO_LARGE;
     bodyStart = rules.bOneWindow ? headerStart : src.Tick();
     rc = ReadExactly(src, tap, bodyStart, I, frame + 5, m + 3);
     if (rc < 0)
@@ -104,7 +104,7 @@ int AcceptReply(FrameSource& src, const FrameRules& rules, int F, int I, uint8_t
     ReadTap& t = tap != nullptr ? *tap : none;
     const int ackLen = static_cast<int>(sizeof AckFrame);
     if (bufSize < 1)
-        return RES_RECV_ERROR;
+        return RES_REPLY_TOO_LARGE;
     for (;;) {
         buf[0] = 0;
         int rc = ReadStartByte(src, t, src.Tick(), F, buf);

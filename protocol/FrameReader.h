@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "protocol/ResultCodes.h"
+
 // Where a reply reader takes its bytes and its time from. The serial and TCP
 // drivers supply their own; tests feed bytes from memory with a fake clock.
 class FrameSource {
@@ -9,7 +11,8 @@ class FrameSource {
     virtual ~FrameSource() = default;
     // Reads up to max bytes into dst, waiting at most waitMs for the first.
     // Returns the count (0: nothing came in time) or a negative result code
-    // that ends the read (serial -2; TCP -15 peer closed, -16 lost).
+    // that ends the read (serial RES_RECV_ERROR; TCP RES_PEER_CLOSED,
+    // RES_CONN_LOST).
     virtual int Read(uint8_t* dst, int max, int waitMs) = 0;
     // Millisecond tick counter; elapsed times are differences of two ticks.
     virtual uint32_t Tick() = 0;
@@ -24,12 +27,13 @@ struct FrameRules {
     bool bKeepAck;
     // TCP: header and body share one inter-character window.
     bool bOneWindow;
-    // Code for a last byte other than 0xC3: serial -2, TCP -10.
-    int nEndByteError;
+    // Code for a last byte other than 0xC3: serial RES_RECV_ERROR, TCP
+    // RES_NOT_FRAME.
+    ResultCode nEndByteError;
 };
 
-constexpr FrameRules SERIAL_RULES{true, false, -2};
-constexpr FrameRules TCP_RULES{false, true, -10};
+constexpr FrameRules SERIAL_RULES{true, false, RES_RECV_ERROR};
+constexpr FrameRules TCP_RULES{false, true, RES_NOT_FRAME};
 
 // Sees every byte a reader takes from its source, in the order taken, and
 // how the reader cuts them into pieces. A capture records each piece as one
@@ -50,10 +54,11 @@ constexpr int PIECE_SKIPPED = 0;
 
 // Reads one reply frame within the first-character time-out F and the
 // inter-character time-out I (ms) into buf, which holds bufSize bytes.
-// Returns the byte count placed in buf (a zero byte follows it), or -6 no
-// start byte within F, -4 header or body not complete within I, -9 checksum
-// mismatch, the end-byte code of the rules, -2 when the announced length does
-// not fit the buffer (or the buffer cannot hold a header), or the source's
+// Returns the byte count placed in buf (a zero byte follows it), or
+// RES_NO_START no start byte within F, RES_INTER_TIMEOUT header or body not
+// complete within I, RES_CHECKSUM checksum mismatch, the end-byte code of the
+// rules, RES_REPLY_TOO_LARGE when the announced length does not fit the
+// buffer (or the buffer cannot hold a header), or the source's
 // own failure code. Nothing is written at or past buf[bufSize]. A tap, when
 // given, sees every byte taken and each frame, acknowledgement and run of
 // skipped bytes as a piece of its own.

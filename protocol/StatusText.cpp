@@ -39,7 +39,7 @@ std::string ConnectFailedText(int channel, int reason) {
     case CH_TCP:
         if (reason == RES_BAD_ADDRESS || reason == RES_SOCKET_FAILED)
             return "建立连接不成功,错误的IP地址";
-        if (reason == RES_OPEN_FAILED)
+        if (reason == RES_CONNECT_TIMEOUT)
             return "建立连接不成功,超时退出";
         return Format("连接终端错误，返回代码%d", reason);
     case CH_UDP:
@@ -51,7 +51,7 @@ std::string ConnectFailedText(int channel, int reason) {
             return "GPRS连接不存在,绑定失败!";
         return {};
     case CH_MODEM:
-        if (reason == RES_NO_START)
+        if (reason == RES_NO_CARRIER)
             return "拨号失败,终端无反应!";
         if (reason == RES_RECV_ERROR)
             return "拨号失败,接收数据错!";

@@ -12,8 +12,9 @@ inline constexpr char GENERAL_RECV_FAILED_TEXT[] = "终端机无反应，接收�
 // Message (caption "失败") when the worker reports a failed send.
 inline constexpr char SEND_FAILED_TEXT[] = "发送数据失败!";
 
-// The text for a reply read that ended with code (-2, -4, -9 and -10 have
-// their own, every other code the general text). Never nullptr.
+// The text for a reply read that ended with code (RES_RECV_ERROR,
+// RES_INTER_TIMEOUT, RES_CHECKSUM and RES_NOT_FRAME have their own, every
+// other code the general text). Never nullptr.
 const char* ReplyReadText(int code);
 
 // The message (caption "错误") for a failed connect, bind or dial of channel

@@ -109,7 +109,7 @@ TEST_F(DialTest, CommandThatCannotBeWrittenFails) {
     Dial(218, "ATDT1\n"); // COM218 is not open
     ASSERT_TRUE(posts.WaitFor(1, 3000));
     EXPECT_EQ(posts.Posts()[0], (Posted{CONSOLE, RC_CONNECT_FAILED, CH_MODEM}));
-    EXPECT_EQ(job.nResult, RES_BAD_LENGTH);
+    EXPECT_EQ(job.nResult, RES_DIAL_FAILED);
     EXPECT_TRUE(events.stopped.Wait(1000));
 }
 
@@ -123,7 +123,7 @@ TEST_F(DialTest, NoCarrierWithinTenSecondsFails) {
     ASSERT_TRUE(posts.WaitFor(1, 15000));
     EXPECT_GE(MsSince(t0), 10000);
     EXPECT_EQ(posts.Posts()[0], (Posted{CONSOLE, RC_CONNECT_FAILED, CH_MODEM}));
-    EXPECT_EQ(job.nResult, RES_NO_START);
+    EXPECT_EQ(job.nResult, RES_NO_CARRIER);
     EXPECT_TRUE(events.stopped.Wait(1000));
     StopWorker(job, worker);
     EXPECT_TRUE(PortClosed(219)) << "a failed dial closes the port";

@@ -221,7 +221,7 @@ TEST(ReceiveErrors, RawReceiveStatus) {
         const char* status;
     } cases[] = {{5, "接收成功!"},
                  {0, "没有数据!"},
-                 {RES_INTER_TIMEOUT, "接收数据超时!"},
+                 {RES_UDP_RECV_FAILED, "接收数据超时!"},
                  {RES_RECV_ERROR, "接收数据错!"},
                  {RES_CHECKSUM, "终端机无反应，接收失败!"},
                  {RES_NO_START, "终端机无反应，接收失败!"}};

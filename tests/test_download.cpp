@@ -271,7 +271,7 @@ TEST_F(Download, FileThatCannotBeReadFailsAfterTheStartStep) {
     for (const std::string& path : {missing, folder}) {
         SCOPED_TRACE(path);
         TcpLink link;
-        EXPECT_EQ(Run(link, path.c_str()), RES_NOT_FRAME);
+        EXPECT_EQ(Run(link, path.c_str()), RES_FILE_UNREADABLE);
         const std::vector<Request>& seen = link.Requests();
         ASSERT_EQ(seen.size(), 1u);
         EXPECT_EQ(seen[0].command, 0xE7);

@@ -406,9 +406,9 @@ TEST(TcpSend, ResetPeerGivesLostWithoutSigpipe) {
     pthread_sigmask(SIG_BLOCK, &pipe, &old);
     const uint8_t data[8] = {};
     // The first send meets the reset; the later ones a connection gone (EPIPE).
-    const int first = TcpSend(sock, data, sizeof data);
-    const int second = TcpSend(sock, data, sizeof data);
-    const int third = TcpSend(sock, data, sizeof data);
+    const ResultCode first = TcpSend(sock, data, sizeof data);
+    const ResultCode second = TcpSend(sock, data, sizeof data);
+    const ResultCode third = TcpSend(sock, data, sizeof data);
     sigpending(&pending);
     const bool bRaised = sigismember(&pending, SIGPIPE) == 1;
     if (bRaised) {
@@ -450,7 +450,7 @@ TEST(TcpSend, PeerThatStopsReadingFailsTheSendAndTheConnection) {
     });
     const Bytes big(8 << 20, 0x5A);
     const int64_t t0 = NowMs();
-    const int rc = TcpSend(sock, big.data(), static_cast<int>(big.size()));
+    const ResultCode rc = TcpSend(sock, big.data(), static_cast<int>(big.size()));
     const int64_t ms = NowMs() - t0;
     done = true;
     guard.join();

@@ -25,15 +25,15 @@ TEST(StatusText, ConnectFailureMessages) {
     } cases[] = {
         {CH_TCP, RES_BAD_ADDRESS, "建立连接不成功,错误的IP地址"},
         {CH_TCP, RES_SOCKET_FAILED, "建立连接不成功,错误的IP地址"},
-        {CH_TCP, RES_OPEN_FAILED, "建立连接不成功,超时退出"},
+        {CH_TCP, RES_CONNECT_TIMEOUT, "建立连接不成功,超时退出"},
         {CH_TCP, RES_CONN_LOST, "连接终端错误，返回代码-16"},
         {CH_UDP, UDP_NO_ADAPTER, "系统中不存在网络连接,绑定失败!"},
         {CH_UDP, UDP_NO_PORT, "调用绑定函数失败,请检查GPRS连接是否可用!"},
         {CH_UDP, UDP_NO_ETHERNET, "GPRS连接不存在,绑定失败!"},
         {CH_UDP, RES_SOCKET_FAILED, ""},
-        {CH_MODEM, RES_NO_START, "拨号失败,终端无反应!"},
+        {CH_MODEM, RES_NO_CARRIER, "拨号失败,终端无反应!"},
         {CH_MODEM, RES_RECV_ERROR, "拨号失败,接收数据错!"},
-        {CH_MODEM, RES_BAD_LENGTH, ""},
+        {CH_MODEM, RES_DIAL_FAILED, ""},
         {CH_SERIAL, RES_OPEN_FAILED, ""},
     };
     for (const auto& c : cases)

@@ -251,7 +251,7 @@ TEST_F(WorkerTest, TcpConnectRefusedEndsTheWorker) {
     StartNet(CH_TCP, port);
     ASSERT_TRUE(posts.WaitFor(1, 15000));
     EXPECT_EQ(posts.Posts()[0], (Posted{CONSOLE, RC_CONNECT_FAILED, CH_TCP}));
-    EXPECT_EQ(job.nResult, RES_OPEN_FAILED);
+    EXPECT_EQ(job.nResult, RES_CONNECT_TIMEOUT);
     EXPECT_TRUE(events.stopped.Wait(3000));
 }
 
@@ -298,7 +298,7 @@ TEST_F(WorkerTest, UdpBindExchangeAndRawReceive) {
     const auto t0 = std::chrono::steady_clock::now();
     File(OP_RAW_RECEIVE);
     ASSERT_TRUE(posts.WaitFor(5, RAW_UDP_WAIT_MS + 3000));
-    EXPECT_EQ(posts.Posts()[4], (Posted{CONSOLE, RC_RAW_RECEIVED, RES_INTER_TIMEOUT}));
+    EXPECT_EQ(posts.Posts()[4], (Posted{CONSOLE, RC_RAW_RECEIVED, RES_UDP_RECV_FAILED}));
     EXPECT_GE(MsSince(t0), RAW_UDP_WAIT_MS - 50);
     StopWorker(job, worker);
     close(peerFd);

@@ -8,7 +8,7 @@ bool HasText(const QMimeData* source) {
     return source && source->hasText() && !source->text().isEmpty();
 }
 
-}
+} // namespace
 
 bool CPasteSafeEdit::canInsertFromMimeData(const QMimeData* source) const {
     return HasText(source);

@@ -7,7 +7,7 @@
 // reset stays set until Reset; auto reset lets one Wait through and clears.
 // Set and a Wait that returns true order the memory of the two threads.
 class CEvent {
-public:
+  public:
     CEvent(bool bManualReset, bool bInitialState);
     CEvent(const CEvent&) = delete;
     CEvent& operator=(const CEvent&) = delete;
@@ -19,7 +19,7 @@ public:
     // Waits at most timeoutMs; false on time-out. 0 tests without waiting.
     bool Wait(int timeoutMs);
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_cond;
     const bool m_bManualReset;

@@ -76,8 +76,8 @@ inline std::string SimConsoleConfig(int tcpPort, int udpPort, const std::string&
     const std::string timeouts = "FirstChar=\"" + std::to_string(firstChar) + "\" RevTimeOut=\"" +
                                  std::to_string(interChar) + "\"";
     ConsoleConfigXml cfg;
-    cfg.com = "PortNo=\"" + std::to_string(CSimLauncher::SIM_COM) + "\" BaudRate=\"19200\" " +
-              timeouts;
+    cfg.com =
+        "PortNo=\"" + std::to_string(CSimLauncher::SIM_COM) + "\" BaudRate=\"19200\" " + timeouts;
     cfg.tcp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(tcpPort) + "\" " + timeouts;
     cfg.udp = "IP=\"127.0.0.1\" Port=\"" + std::to_string(udpPort) +
               "\" FirstChar=\"1000\" RevTimeOut=\"1000\"";

@@ -13,8 +13,7 @@
 // its files lie in a scratch folder of its own.
 class SimLines {
   public:
-    explicit SimLines(std::vector<std::string> extra)
-        : m_proc(Args(std::move(extra)), m_dir.path) {
+    explicit SimLines(std::vector<std::string> extra) : m_proc(Args(std::move(extra)), m_dir.path) {
         m_pty = m_proc.Line("pty");
         const std::string tcp = m_proc.Line("tcp");
         const std::string udp = m_proc.Line("udp");

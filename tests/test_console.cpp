@@ -709,8 +709,12 @@ TEST_F(ConsoleTest, CloseAllAfterEachChannel) {
         Choose(channel);
         const int open[] = {IDC_OPEN_PORT, IDC_OPEN_PORT, IDC_TCP_CONNECT, IDC_UDP_BIND};
         Press(open[channel]);
-        ASSERT_TRUE(
-            WaitUntil([&] { return c.State().IsOpen(CH_SERIAL) || c.State().IsOpen(CH_TCP) || c.State().IsOpen(CH_UDP); }, 3000));
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                return c.State().IsOpen(CH_SERIAL) || c.State().IsOpen(CH_TCP) ||
+                       c.State().IsOpen(CH_UDP);
+            },
+            3000));
         const int peer = channel == CH_TCP ? listener.Accept(1000) : -1;
 
         c.OnCloseAll();

@@ -72,7 +72,8 @@ TEST_F(DisplayTest, RecordingFromTheContextMenu) {
     });
     dlg->OnCapture();
     ASSERT_EQ(capture.boxes.size(), 1u);
-    EXPECT_TRUE(capture.boxes[0].text.startsWith("无法创建记录文件")) << capture.boxes[0].text.toStdString();
+    EXPECT_TRUE(capture.boxes[0].text.startsWith("无法创建记录文件"))
+        << capture.boxes[0].text.toStdString();
     EXPECT_EQ(dlg->windowTitle(), title);
     EXPECT_FALSE(dlg->State().CaptureOn());
 

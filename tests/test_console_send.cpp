@@ -404,8 +404,8 @@ TEST_F(SendTest, TickThatFailsAFieldCheckStopsItsRowBeforeTheMessage) {
         std::vector<std::pair<QString, bool>> shown; // text, box still ticked
         MessageBoxHook previous =
             SetMessageBoxHook([&](QWidget*, const QString& text, const QString&, int) {
-                shown.push_back(
-                    {text, dlg->IsItemChecked(IDC_PROTOCOL_TIMED) || dlg->State().RowOn(ROW_PROTOCOL)});
+                shown.push_back({text, dlg->IsItemChecked(IDC_PROTOCOL_TIMED) ||
+                                           dlg->State().RowOn(ROW_PROTOCOL)});
                 return IDOK;
             });
         // Typed as a user types: in the focused field, which results leave

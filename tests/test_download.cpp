@@ -442,8 +442,8 @@ TEST(Transact, UdpReplyIsBoundedByWhatArrived) {
         ASSERT_EQ(UdpBind("127.0.0.1", 0, sock), 0);
         const sockaddr_in self = Loopback(LocalPort(sock));
         for (const Bytes& d : c.datagrams)
-            ASSERT_EQ(sendto(peer, d.data(), d.size(), 0,
-                             reinterpret_cast<const sockaddr*>(&self), sizeof self),
+            ASSERT_EQ(sendto(peer, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&self),
+                             sizeof self),
                       static_cast<ssize_t>(d.size()));
 
         uint8_t data[16];

@@ -98,11 +98,24 @@ TEST(Hex, CheckNamesFirstBadCharacter) {
         const char* text;
         int result;
     } cases[] = {
-        {"", 0},   {"00FF", 0}, {"ABC", HEX_ODD_LENGTH}, {"0G", 2},
-        {"a0", 1}, {"12 4", 3}, {"1234XZ", 5},
+        {"", 0},
+        {"00FF", 0},
+        {"ABC", HEX_ODD_LENGTH},
+        {"0G", 2},
+        {"a0", 1},
+        {"12 4", 3},
+        {"1234XZ", 5},
         // Characters, not bytes: "é" is two bytes, one character.
-        {"AB\xC3\xA9", HEX_ODD_LENGTH}, {"\xC3\xA9" "A", 1}, {"A\xE4\xB8\xAD" "B1", 2},
-        {"\xA9" "AB", 1}, // a stray continuation byte is refused as the first character
+        {"AB\xC3\xA9", HEX_ODD_LENGTH},
+        {"\xC3\xA9"
+         "A",
+         1},
+        {"A\xE4\xB8\xAD"
+         "B1",
+         2},
+        {"\xA9"
+         "AB",
+         1}, // a stray continuation byte is refused as the first character
     };
     for (const auto& c : cases)
         EXPECT_EQ(CheckHexText(c.text, static_cast<int>(std::strlen(c.text))), c.result) << c.text;

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "FrameUtil.h"
-#include "PtyUtil.h"
 #include "LoopbackPeer.h"
+#include "PtyUtil.h"
 #include "TempDir.h"
-#include "sim/SimProcess.h"
 #include "protocol/Frame.h"
+#include "sim/SimProcess.h"
 
 namespace {
 
@@ -63,8 +63,8 @@ TEST(SimProgram, AnswersOverTcpAndUdpAndStopsOnSigterm) {
     const int udp = socket(AF_INET, SOCK_DGRAM, 0);
     const sockaddr_in sa = Loopback(udpPort);
     const Bytes readerId = {0xC0, 0xFF, 0xE1, 0x00, 0x00, 0x29, 0x7C, 0xC1};
-    ASSERT_EQ(sendto(udp, readerId.data(), readerId.size(), 0, reinterpret_cast<const sockaddr*>(&sa),
-                     sizeof sa),
+    ASSERT_EQ(sendto(udp, readerId.data(), readerId.size(), 0,
+                     reinterpret_cast<const sockaddr*>(&sa), sizeof sa),
               8);
     EXPECT_EQ(Receive(udp, 9), Bytes(AckFrame, AckFrame + 9));
     EXPECT_EQ(Receive(udp, 1), MakeReply(0xFF, 0, {0x12, 0x34, 0x56, 0x78, 1}));

@@ -7,8 +7,8 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPaintEvent>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -16,9 +16,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
-#include <memory>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -438,8 +438,8 @@ TEST(Edits, ScrollBarsLookAsTheApplicationStyleDrawsThem) {
         for (bool opaque : {false, true}) {
             bar.setAutoFillBackground(opaque);
             for (int length : {90, 301, 1000}) {
-                const int thickness = orientation == Qt::Vertical ? bar.sizeHint().width()
-                                                                  : bar.sizeHint().height();
+                const int thickness =
+                    orientation == Qt::Vertical ? bar.sizeHint().width() : bar.sizeHint().height();
                 bar.resize(orientation == Qt::Vertical ? QSize(thickness, length)
                                                        : QSize(length, thickness));
                 for (int value : {0, 333, 1000}) {
@@ -448,8 +448,8 @@ TEST(Edits, ScrollBarsLookAsTheApplicationStyleDrawsThem) {
                     const QImage plain = bar.grab().toImage();
                     bar.setStyle(StripPaintStyle());
                     EXPECT_EQ(bar.grab().toImage(), plain)
-                        << orientation << " " << length << " long, value " << value
-                        << ", opaque " << opaque;
+                        << orientation << " " << length << " long, value " << value << ", opaque "
+                        << opaque;
                 }
             }
         }

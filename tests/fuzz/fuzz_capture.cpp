@@ -9,8 +9,8 @@
 namespace {
 
 bool SamePacket(const CapturePacket& a, const CapturePacket& b) {
-    return a.nInterface == b.nInterface && a.nTimeUs == b.nTimeUs &&
-           a.nDirection == b.nDirection && a.bytes == b.bytes && a.strComment == b.strComment;
+    return a.nInterface == b.nInterface && a.nTimeUs == b.nTimeUs && a.nDirection == b.nDirection &&
+           a.bytes == b.bytes && a.strComment == b.strComment;
 }
 
 void CheckRead(int rc, const Capture& cap, const std::string& error) {

@@ -71,8 +71,7 @@ struct PortCaptions {
     const char* pOpen;
     const char* pClose;
 };
-constexpr PortCaptions PORT_CAPTIONS[] = {{txt::OpenPort, txt::ClosePort},
-                                          {txt::Dial, txt::HangUp}};
+const PortCaptions PORT_CAPTIONS[] = {{txt::OpenPort, txt::ClosePort}, {txt::Dial, txt::HangUp}};
 
 // The bytes 00 to FF and then 00 to 04, as hex digits.
 QString InitialProtocolData() {
